@@ -1,0 +1,767 @@
+#include "json/reader.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+#include "json/messages.h"
+
+namespace velkor::json {
+namespace {
+
+constexpr char kEofValue[] = "EOF while parsing a value";
+constexpr char kEofList[] = "EOF while parsing a list";
+constexpr char kEofObject[] = "EOF while parsing an object";
+constexpr char kEofString[] = "EOF while parsing a string";
+constexpr char kExpectedValue[] = "expected value";
+constexpr char kInvalidNumber[] = "invalid number";
+constexpr char kTrailingComma[] = "trailing comma";
+constexpr char kTrailingCharacters[] = "trailing characters";
+constexpr char kKeyMustBeString[] = "key must be a string";
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Length of the well-formed UTF-8 sequence starting at s[i] (a byte >= 0x80),
+// or 0 when it is not well formed (overlong forms, surrogates and code points
+// above U+10FFFF included).
+std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = byte(i);
+  const std::size_t left = s.size() - i;
+  const auto cont = [&](std::size_t k) { return (byte(k) & 0xc0) == 0x80; };
+  if (c >= 0xc2 && c <= 0xdf) return left >= 2 && cont(i + 1) ? 2 : 0;
+  if (c >= 0xe0 && c <= 0xef) {
+    if (left < 3 || !cont(i + 1) || !cont(i + 2)) return 0;
+    const unsigned char c1 = byte(i + 1);
+    if (c == 0xe0 && c1 < 0xa0) return 0;  // overlong
+    if (c == 0xed && c1 >= 0xa0) return 0;  // surrogate
+    return 3;
+  }
+  if (c >= 0xf0 && c <= 0xf4) {
+    if (left < 4 || !cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
+    const unsigned char c1 = byte(i + 1);
+    if (c == 0xf0 && c1 < 0x90) return 0;  // overlong
+    if (c == 0xf4 && c1 >= 0x90) return 0;  // above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+void append_utf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xc0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xe0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  } else {
+    out.push_back(static_cast<char>(0xf0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  }
+}
+
+// Bytes that end a plain run inside a string literal.
+constexpr auto kStringStop = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = true;
+  for (int c = 0x80; c < 0x100; ++c) table[c] = true;
+  table['"'] = true;
+  table['\\'] = true;
+  return table;
+}();
+
+// Whether a decimal literal whose conversion overflowed or underflowed was too
+// large (rather than too small) for a double.
+bool literal_is_huge(std::string_view literal) {
+  std::size_t i = 0;
+  if (i < literal.size() && literal[i] == '-') ++i;
+  long long int_digits = 0;
+  bool seen_nonzero = false;
+  long long leading_fraction_zeros = 0;
+  for (; i < literal.size() && is_digit(literal[i]); ++i) {
+    if (literal[i] != '0') seen_nonzero = true;
+    if (seen_nonzero) ++int_digits;
+  }
+  if (i < literal.size() && literal[i] == '.') {
+    for (++i; i < literal.size() && is_digit(literal[i]); ++i) {
+      if (seen_nonzero) continue;
+      if (literal[i] != '0') {
+        seen_nonzero = true;
+      } else {
+        ++leading_fraction_zeros;
+      }
+    }
+  }
+  long long exponent = 0;
+  if (i < literal.size() && (literal[i] == 'e' || literal[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (literal[i] == '+' || literal[i] == '-') negative = literal[i++] == '-';
+    for (; i < literal.size(); ++i) {
+      exponent = std::min<long long>(exponent * 10 + (literal[i] - '0'), 1'000'000'000);
+    }
+    if (negative) exponent = -exponent;
+  }
+  const long long magnitude = int_digits > 0 ? int_digits - 1 : -(leading_fraction_zeros + 1);
+  return magnitude + exponent > 0;
+}
+
+}  // namespace
+
+std::string ReadError::text() const {
+  if (!positioned()) return description;
+  std::string out = description;
+  out += " at line ";
+  out += std::to_string(line);
+  out += " column ";
+  out += std::to_string(column);
+  return out;
+}
+
+Reader::Reader(std::string_view text, Depth depth) : text_(text), depth_limited_(depth == Depth::kLimited) {}
+
+int Reader::peek_after_whitespace() {
+  while (index_ < text_.size()) {
+    const char c = text_[index_];
+    if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+    ++index_;
+  }
+  return kEnd;
+}
+
+std::unexpected<ReadError> Reader::error_at(std::size_t index, std::string description) const {
+  const std::string_view before = text_.substr(0, index);
+  const std::size_t newline = before.rfind('\n');
+  const std::size_t line_start = newline == std::string_view::npos ? 0 : newline + 1;
+  const std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
+  return std::unexpected(ReadError{std::move(description), line, index - line_start});
+}
+
+std::unexpected<ReadError> Reader::error(std::string description) const {
+  return error_at(index_, std::move(description));
+}
+
+std::unexpected<ReadError> Reader::peek_error(std::string description) const {
+  return error_at(std::min(text_.size(), index_ + 1), std::move(description));
+}
+
+ReadError Reader::fix_position(ReadError e) const {
+  if (e.positioned()) return e;
+  return error(std::move(e.description)).error();
+}
+
+ReadResult<void> Reader::enter_level() {
+  if (!depth_limited_) return {};
+  if (--remaining_depth_ == 0) {
+    ++remaining_depth_;
+    return peek_error("recursion limit exceeded");
+  }
+  return {};
+}
+
+ReadResult<std::string> Reader::parse_string() {
+  ++index_;  // opening quote
+  std::string out;
+  for (;;) {
+    std::size_t run = index_;
+    while (run < text_.size() && !kStringStop[static_cast<unsigned char>(text_[run])]) ++run;
+    out.append(text_.data() + index_, run - index_);
+    index_ = run;
+    if (index_ == text_.size()) return error(kEofString);
+    const unsigned char c = static_cast<unsigned char>(text_[index_]);
+    if (c == '"') {
+      ++index_;
+      return out;
+    }
+    if (c >= 0x80) {
+      const std::size_t n = utf8_sequence_length(text_, index_);
+      if (n == 0) {
+        ++index_;
+        return error("invalid unicode code point");
+      }
+      out.append(text_.data() + index_, n);
+      index_ += n;
+      continue;
+    }
+    if (c < 0x20) {
+      ++index_;
+      return error("control character (\\u0000-\\u001F) found while parsing a string");
+    }
+    // A backslash escape.
+    ++index_;
+    if (index_ == text_.size()) return error(kEofString);
+    const char e = text_[index_++];
+    switch (e) {
+      case '"': out.push_back('"'); continue;
+      case '\\': out.push_back('\\'); continue;
+      case '/': out.push_back('/'); continue;
+      case 'b': out.push_back('\b'); continue;
+      case 'f': out.push_back('\f'); continue;
+      case 'n': out.push_back('\n'); continue;
+      case 'r': out.push_back('\r'); continue;
+      case 't': out.push_back('\t'); continue;
+      case 'u': break;
+      default: return error("invalid escape");
+    }
+    auto decode_hex = [this]() -> ReadResult<std::uint32_t> {
+      if (text_.size() - index_ < 4) {
+        index_ = text_.size();
+        return error(kEofString);
+      }
+      std::uint32_t n = 0;
+      for (int k = 0; k < 4; ++k) {
+        const int v = hex_value(static_cast<unsigned char>(text_[index_++]));
+        if (v < 0) return error("invalid escape");
+        n = (n << 4) | static_cast<std::uint32_t>(v);
+      }
+      return n;
+    };
+    auto first = decode_hex();
+    if (!first) return std::unexpected(first.error());
+    std::uint32_t cp = *first;
+    if (cp >= 0xdc00 && cp <= 0xdfff) return error("lone leading surrogate in hex escape");
+    if (cp >= 0xd800 && cp <= 0xdbff) {
+      // A leading surrogate must be followed by an escaped trailing one.
+      if (index_ == text_.size()) return error(kEofString);
+      if (text_[index_] != '\\') {
+        ++index_;
+        return error("unexpected end of hex escape");
+      }
+      ++index_;
+      if (index_ == text_.size()) return error(kEofString);
+      if (text_[index_] != 'u') {
+        ++index_;
+        return error("unexpected end of hex escape");
+      }
+      ++index_;
+      auto second = decode_hex();
+      if (!second) return std::unexpected(second.error());
+      if (*second < 0xdc00 || *second > 0xdfff) return error("lone leading surrogate in hex escape");
+      cp = 0x10000 + ((cp - 0xd800) << 10) + (*second - 0xdc00);
+    }
+    append_utf8(out, cp);
+  }
+}
+
+ReadResult<void> Reader::skip_string() {
+  ++index_;  // opening quote
+  for (;;) {
+    while (index_ < text_.size() && !kStringStop[static_cast<unsigned char>(text_[index_])]) ++index_;
+    if (index_ == text_.size()) return error(kEofString);
+    const unsigned char c = static_cast<unsigned char>(text_[index_]);
+    if (c == '"') {
+      ++index_;
+      return {};
+    }
+    if (c >= 0x80) {
+      const std::size_t n = utf8_sequence_length(text_, index_);
+      if (n == 0) {
+        ++index_;
+        return error("invalid unicode code point");
+      }
+      index_ += n;
+      continue;
+    }
+    if (c < 0x20) {
+      ++index_;
+      return error("control character (\\u0000-\\u001F) found while parsing a string");
+    }
+    ++index_;
+    if (index_ == text_.size()) return error(kEofString);
+    const char e = text_[index_++];
+    switch (e) {
+      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
+        continue;
+      case 'u':
+        // Any four hex digits: an unpaired surrogate is no fault in a value
+        // that nobody reads.
+        if (text_.size() - index_ < 4) {
+          index_ = text_.size();
+          return error(kEofString);
+        }
+        for (int k = 0; k < 4; ++k) {
+          if (hex_value(static_cast<unsigned char>(text_[index_++])) < 0) return error("invalid escape");
+        }
+        continue;
+      default:
+        return error("invalid escape");
+    }
+  }
+}
+
+ReadResult<void> Reader::parse_ident(std::string_view rest) {
+  for (char expected : rest) {
+    if (index_ == text_.size()) return error(kEofValue);
+    if (text_[index_++] != expected) return error("expected ident");
+  }
+  return {};
+}
+
+ReadResult<Value> Reader::parse_number() {
+  const std::size_t start = index_;
+  const bool negative = peek() == '-';
+  if (negative) ++index_;
+  if (index_ == text_.size()) return error(kEofValue);
+  const char lead = text_[index_++];
+  if (lead == '0') {
+    if (is_digit(peek())) return peek_error(kInvalidNumber);
+  } else if (lead >= '1' && lead <= '9') {
+    while (is_digit(peek())) ++index_;
+  } else {
+    return error(kInvalidNumber);
+  }
+  bool is_float = false;
+  if (peek() == '.') {
+    is_float = true;
+    ++index_;
+    if (!is_digit(peek())) return peek_error(peek() == kEnd ? kEofValue : kInvalidNumber);
+    while (is_digit(peek())) ++index_;
+  }
+  if (peek() == 'e' || peek() == 'E') {
+    is_float = true;
+    ++index_;
+    if (peek() == '+' || peek() == '-') ++index_;
+    if (index_ == text_.size()) return error(kEofValue);
+    if (!is_digit(text_[index_++])) return error(kInvalidNumber);
+    while (is_digit(peek())) ++index_;
+  }
+  const std::string_view literal = text_.substr(start, index_ - start);
+  if (!is_float) {
+    const std::string_view digits = literal.substr(negative ? 1 : 0);
+    std::uint64_t magnitude = 0;
+    auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (ec == std::errc() && ptr == digits.data() + digits.size()) {
+      if (!negative) return Value::unsigned_integer(magnitude);
+      if (magnitude != 0 && magnitude <= (std::uint64_t{1} << 63)) {
+        return Value::signed_integer(static_cast<std::int64_t>(0 - magnitude));
+      }
+      // -0 and integers below the signed range fall through to a double.
+    }
+  }
+  double d = 0;
+  auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), d);
+  if (ec == std::errc::result_out_of_range) {
+    if (literal_is_huge(literal)) return error("number out of range");
+    d = negative ? -0.0 : 0.0;
+  } else if (ec != std::errc() || !std::isfinite(d)) {
+    return error("number out of range");
+  }
+  return Value::floating(d);
+}
+
+namespace {
+
+// An object under construction while a value is read. Repeated keys replace
+// the earlier value in place; large objects get a key index so that reading
+// stays linear.
+struct ObjectBuilder {
+  Object object;
+  std::unordered_map<std::string, std::size_t> index;
+  static constexpr std::size_t kIndexFrom = 16;
+
+  void insert(std::string key, Value value) {
+    auto& members = object.members();
+    if (members.size() < kIndexFrom) {
+      for (Member& m : members) {
+        if (m.key == key) {
+          m.value = std::move(value);
+          return;
+        }
+      }
+      object.append_unique(std::move(key), std::move(value));
+      if (members.size() == kIndexFrom) {
+        for (std::size_t i = 0; i < members.size(); ++i) index.emplace(members[i].key, i);
+      }
+      return;
+    }
+    auto [it, inserted] = index.try_emplace(key, members.size());
+    if (!inserted) {
+      members[it->second].value = std::move(value);
+      return;
+    }
+    object.append_unique(std::move(key), std::move(value));
+  }
+};
+
+struct Frame {
+  bool is_object;
+  Array array;
+  ObjectBuilder object;
+  std::string key;
+};
+
+}  // namespace
+
+ReadResult<Value> Reader::read_value() {
+  std::vector<Frame> stack;
+  Value current;
+  bool have_value = false;
+  for (;;) {
+    if (!have_value) {
+      const int c = peek_after_whitespace();
+      switch (c) {
+        case kEnd:
+          return peek_error(kEofValue);
+        case 'n': {
+          ++index_;
+          if (auto r = parse_ident("ull"); !r) return std::unexpected(r.error());
+          current = Value();
+          break;
+        }
+        case 't': {
+          ++index_;
+          if (auto r = parse_ident("rue"); !r) return std::unexpected(r.error());
+          current = Value::boolean(true);
+          break;
+        }
+        case 'f': {
+          ++index_;
+          if (auto r = parse_ident("alse"); !r) return std::unexpected(r.error());
+          current = Value::boolean(false);
+          break;
+        }
+        case '"': {
+          auto s = parse_string();
+          if (!s) return std::unexpected(s.error());
+          current = Value::string(std::move(*s));
+          break;
+        }
+        case '[': {
+          if (auto r = enter_level(); !r) return std::unexpected(r.error());
+          ++index_;
+          const int next = peek_after_whitespace();
+          if (next == ']') {
+            ++index_;
+            leave_level();
+            current = Value::array();
+            break;
+          }
+          if (next == kEnd) return peek_error(kEofList);
+          stack.push_back(Frame{false, {}, {}, {}});
+          continue;
+        }
+        case '{': {
+          if (auto r = enter_level(); !r) return std::unexpected(r.error());
+          ++index_;
+          const int next = peek_after_whitespace();
+          if (next == '}') {
+            ++index_;
+            leave_level();
+            current = Value::object();
+            break;
+          }
+          if (next == kEnd) return peek_error(kEofObject);
+          if (next != '"') return peek_error(kKeyMustBeString);
+          auto key = parse_string();
+          if (!key) return std::unexpected(key.error());
+          if (auto r = parse_colon(); !r) return std::unexpected(r.error());
+          stack.push_back(Frame{true, {}, {}, std::move(*key)});
+          continue;
+        }
+        default: {
+          if (c == '-' || is_digit(c)) {
+            auto n = parse_number();
+            if (!n) return std::unexpected(n.error());
+            current = std::move(*n);
+            break;
+          }
+          return peek_error(kExpectedValue);
+        }
+      }
+      have_value = true;
+    }
+
+    if (stack.empty()) return current;
+    Frame& top = stack.back();
+    const int c = peek_after_whitespace();
+    if (!top.is_object) {
+      top.array.push_back(std::move(current));
+      if (c == ',') {
+        ++index_;
+        if (peek_after_whitespace() == ']') return peek_error(kTrailingComma);
+        have_value = false;
+        continue;
+      }
+      if (c == ']') {
+        ++index_;
+        leave_level();
+        current = Value::array(std::move(top.array));
+        stack.pop_back();
+        continue;
+      }
+      return peek_error(c == kEnd ? kEofList : "expected `,` or `]`");
+    }
+    top.object.insert(std::move(top.key), std::move(current));
+    if (c == ',') {
+      ++index_;
+      const int next = peek_after_whitespace();
+      if (next == '}') return peek_error(kTrailingComma);
+      if (next == kEnd) return peek_error(kEofValue);
+      if (next != '"') return peek_error(kKeyMustBeString);
+      auto key = parse_string();
+      if (!key) return std::unexpected(key.error());
+      if (auto r = parse_colon(); !r) return std::unexpected(r.error());
+      top.key = std::move(*key);
+      have_value = false;
+      continue;
+    }
+    if (c == '}') {
+      ++index_;
+      leave_level();
+      current = Value::object(std::move(top.object.object));
+      stack.pop_back();
+      continue;
+    }
+    return peek_error(c == kEnd ? kEofObject : "expected `,` or `}`");
+  }
+}
+
+ReadResult<void> Reader::skip_value() {
+  // Each entry is an open container: true for an object.
+  std::vector<bool> open;
+  for (;;) {
+    // One value.
+    const int c = peek_after_whitespace();
+    bool opened = false;
+    switch (c) {
+      case kEnd:
+        return peek_error(kEofValue);
+      case 'n':
+        ++index_;
+        if (auto r = parse_ident("ull"); !r) return r;
+        break;
+      case 't':
+        ++index_;
+        if (auto r = parse_ident("rue"); !r) return r;
+        break;
+      case 'f':
+        ++index_;
+        if (auto r = parse_ident("alse"); !r) return r;
+        break;
+      case '"':
+        if (auto r = skip_string(); !r) return r;
+        break;
+      case '[':
+      case '{': {
+        if (auto r = enter_level(); !r) return r;
+        ++index_;
+        const bool is_object = c == '{';
+        const int next = peek_after_whitespace();
+        if (next == (is_object ? '}' : ']')) {
+          ++index_;
+          leave_level();
+          break;
+        }
+        if (next == kEnd) return peek_error(is_object ? kEofObject : kEofList);
+        if (is_object) {
+          if (next != '"') return peek_error(kKeyMustBeString);
+          if (auto r = skip_string(); !r) return r;
+          if (auto r = parse_colon(); !r) return r;
+        }
+        open.push_back(is_object);
+        opened = true;
+        break;
+      }
+      default:
+        if (c == '-' || is_digit(c)) {
+          if (auto n = parse_number(); !n) {
+            // Nobody reads this number, so only its form matters, not its range.
+            if (n.error().description != "number out of range") return std::unexpected(n.error());
+          }
+          break;
+        }
+        return peek_error(kExpectedValue);
+    }
+    if (opened) continue;
+    // Close finished containers, then find where the next value starts.
+    for (;;) {
+      if (open.empty()) return {};
+      const bool is_object = open.back();
+      const int next = peek_after_whitespace();
+      if (next == ',') {
+        ++index_;
+        const int after = peek_after_whitespace();
+        if (after == (is_object ? '}' : ']')) return peek_error(kTrailingComma);
+        if (is_object) {
+          if (after == kEnd) return peek_error(kEofValue);
+          if (after != '"') return peek_error(kKeyMustBeString);
+          if (auto r = skip_string(); !r) return r;
+          if (auto r = parse_colon(); !r) return r;
+        }
+        break;
+      }
+      if (next == (is_object ? '}' : ']')) {
+        ++index_;
+        leave_level();
+        open.pop_back();
+        continue;
+      }
+      if (next == kEnd) return peek_error(is_object ? kEofObject : kEofList);
+      return peek_error(is_object ? "expected `,` or `}`" : "expected `,` or `]`");
+    }
+  }
+}
+
+ReadError Reader::invalid_type_here(std::string_view expected) {
+  std::string unexpected;
+  const int c = peek_after_whitespace();
+  switch (c) {
+    case 'n':
+      ++index_;
+      if (auto r = parse_ident("ull"); !r) return r.error();
+      unexpected = kUnexpectedNull;
+      break;
+    case 't':
+      ++index_;
+      if (auto r = parse_ident("rue"); !r) return r.error();
+      unexpected = unexpected_bool(true);
+      break;
+    case 'f':
+      ++index_;
+      if (auto r = parse_ident("alse"); !r) return r.error();
+      unexpected = unexpected_bool(false);
+      break;
+    case '"': {
+      auto s = parse_string();
+      if (!s) return s.error();
+      unexpected = unexpected_string(*s);
+      break;
+    }
+    case '[':
+      unexpected = kUnexpectedSequence;
+      break;
+    case '{':
+      unexpected = kUnexpectedMap;
+      break;
+    default: {
+      if (c == '-' || is_digit(c)) {
+        auto n = parse_number();
+        if (!n) return n.error();
+        unexpected = unexpected_value(*n);
+        break;
+      }
+      return peek_error(c == kEnd ? kEofValue : kExpectedValue).error();
+    }
+  }
+  return error(invalid_type(unexpected, expected)).error();
+}
+
+ReadResult<std::string> Reader::read_string(std::string_view expected) {
+  const int c = peek_after_whitespace();
+  if (c == '"') return parse_string();
+  if (c == kEnd) return peek_error(kEofValue);
+  return std::unexpected(invalid_type_here(expected));
+}
+
+ReadResult<bool> Reader::read_bool() {
+  const int c = peek_after_whitespace();
+  if (c == 't' || c == 'f') {
+    ++index_;
+    if (auto r = parse_ident(c == 't' ? "rue" : "alse"); !r) return std::unexpected(r.error());
+    return c == 't';
+  }
+  if (c == kEnd) return peek_error(kEofValue);
+  return std::unexpected(invalid_type_here("a boolean"));
+}
+
+ReadResult<bool> Reader::next_key(bool& first, std::string& key) {
+  int c = peek_after_whitespace();
+  if (c == '}') return false;
+  if (c == ',' && !first) {
+    ++index_;
+    c = peek_after_whitespace();
+  } else if (c == kEnd) {
+    return peek_error(kEofObject);
+  } else if (first) {
+    first = false;
+  } else {
+    return peek_error("expected `,` or `}`");
+  }
+  if (c == '}') return peek_error(kTrailingComma);
+  if (c == kEnd) return peek_error(kEofValue);
+  if (c != '"') return peek_error(kKeyMustBeString);
+  auto s = parse_string();
+  if (!s) return std::unexpected(s.error());
+  key = std::move(*s);
+  return true;
+}
+
+ReadResult<void> Reader::parse_colon() {
+  const int c = peek_after_whitespace();
+  if (c == ':') {
+    ++index_;
+    return {};
+  }
+  return peek_error(c == kEnd ? kEofObject : "expected `:`");
+}
+
+ReadResult<bool> Reader::next_element(bool& first) {
+  int c = peek_after_whitespace();
+  if (c == ']') return false;
+  if (c == ',' && !first) {
+    ++index_;
+    c = peek_after_whitespace();
+  } else if (c == kEnd) {
+    return peek_error(kEofList);
+  } else if (first) {
+    first = false;
+  } else {
+    return peek_error("expected `,` or `]`");
+  }
+  if (c == ']') return peek_error(kTrailingComma);
+  if (c == kEnd) return peek_error(kEofValue);
+  return true;
+}
+
+ReadResult<void> Reader::end_object() {
+  const int c = peek_after_whitespace();
+  if (c == '}') {
+    ++index_;
+    return {};
+  }
+  if (c == ',') return peek_error(kTrailingComma);
+  return peek_error(c == kEnd ? kEofObject : kTrailingCharacters);
+}
+
+ReadResult<void> Reader::end_array() {
+  const int c = peek_after_whitespace();
+  if (c == ']') {
+    ++index_;
+    return {};
+  }
+  if (c == ',') {
+    ++index_;
+    return peek_error(peek_after_whitespace() == ']' ? kTrailingComma : kTrailingCharacters);
+  }
+  return peek_error(c == kEnd ? kEofList : kTrailingCharacters);
+}
+
+ReadResult<void> Reader::end_of_text() {
+  if (peek_after_whitespace() == kEnd) return {};
+  return peek_error(kTrailingCharacters);
+}
+
+ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth) {
+  Reader reader(text, depth);
+  auto value = reader.read_value();
+  if (!value) return value;
+  if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
+  return value;
+}
+
+}  // namespace velkor::json

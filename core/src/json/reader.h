@@ -1,0 +1,127 @@
+// A strict JSON reader over one text, with the positions and fault
+// descriptions that request errors show to users.
+//
+// `Reader` is a cursor with the primitive readings a typed record reader is
+// built from (a string, a boolean, any value, skipping a value, ...). Faults
+// carry a 1-based line and a column that counts the bytes consumed on that
+// line. A fault raised by a record reader itself (a missing member, a wrong
+// kind found inside an already-read value) starts without a position; the
+// enclosing record gives it the position where reading stands when that record
+// ends (see `ReadError::positioned`).
+//
+// Nesting: every array or object opened counts one level; with a depth limit,
+// the bracket that would open level 128 is a fault ("recursion limit
+// exceeded"). Nothing here recurses on the C++ stack: values of any depth are
+// read and skipped with explicit work lists.
+#ifndef VELKOR_JSON_READER_H_
+#define VELKOR_JSON_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "json/value.h"
+
+namespace velkor::json {
+
+struct ReadError {
+  std::string description;
+  std::size_t line = 0;  // 0: not positioned yet
+  std::size_t column = 0;
+
+  bool positioned() const { return line != 0; }
+  // "{description} at line {line} column {column}", or the bare description
+  // when the fault never received a position.
+  std::string text() const;
+};
+
+template <typename T>
+using ReadResult = std::expected<T, ReadError>;
+
+inline std::unexpected<ReadError> unpositioned(std::string description) {
+  return std::unexpected(ReadError{std::move(description), 0, 0});
+}
+
+// The number of levels a request may nest (the top-level value is level 1).
+inline constexpr int kRequestDepthLimit = 127;
+
+class Reader {
+ public:
+  enum class Depth { kLimited, kUnlimited };
+  static constexpr int kEnd = -1;
+
+  explicit Reader(std::string_view text, Depth depth = Depth::kLimited);
+
+  std::string_view text() const { return text_; }
+  std::size_t index() const { return index_; }
+
+  // Skips JSON whitespace and returns the next byte without consuming it, or kEnd.
+  int peek_after_whitespace();
+  int peek() const { return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : kEnd; }
+  void eat() { ++index_; }
+
+  // A fault at the current position (bytes consumed so far on this line) ...
+  std::unexpected<ReadError> error(std::string description) const;
+  // ... or one byte further, counting the byte about to be read.
+  std::unexpected<ReadError> peek_error(std::string description) const;
+  // Gives an unpositioned fault the current position; positioned ones pass.
+  ReadError fix_position(ReadError e) const;
+
+  // Enters one nesting level before an opening bracket (not yet consumed).
+  ReadResult<void> enter_level();
+  void leave_level() { ++remaining_depth_; }
+
+  // Reads a string literal whose opening quote is the next byte, unescaped and
+  // checked (unpaired surrogate escapes are faults).
+  ReadResult<std::string> parse_string();
+  // Expects `rest` (the tail of null/true/false after its first byte).
+  ReadResult<void> parse_ident(std::string_view rest);
+  // Reads a number whose first byte is next, keeping its kind.
+  ReadResult<Value> parse_number();
+
+  // Any value, read whole into a Value.
+  ReadResult<Value> read_value();
+  // Any value, checked and dropped; string contents are only loosely checked,
+  // as befits members nobody reads.
+  ReadResult<void> skip_value();
+
+  // The readings of typed record fields; a wrong kind is reported as
+  // "invalid type: {unexpected}, expected {expected}" just after the value
+  // (just before it for an array or object).
+  ReadResult<std::string> read_string(std::string_view expected = "a string");
+  ReadResult<bool> read_bool();
+  // Reads the value at the cursor only to describe it in a wrong-kind fault.
+  ReadError invalid_type_here(std::string_view expected);
+
+  // Object and array framing, as a record reader walks them.
+  // After `{` was consumed: the next key, or false at the closing brace (not consumed).
+  ReadResult<bool> next_key(bool& first, std::string& key);
+  ReadResult<void> parse_colon();
+  // After `[` was consumed: true when another element follows (cursor before it).
+  ReadResult<bool> next_element(bool& first);
+  // Closing bracket of a record; faults here are reported only when the
+  // record itself succeeded.
+  ReadResult<void> end_object();
+  ReadResult<void> end_array();
+
+  // After the top-level value: only whitespace may follow.
+  ReadResult<void> end_of_text();
+
+ private:
+  ReadResult<void> skip_string();
+  std::unexpected<ReadError> error_at(std::size_t index, std::string description) const;
+
+  std::string_view text_;
+  std::size_t index_ = 0;
+  bool depth_limited_;
+  int remaining_depth_ = kRequestDepthLimit + 1;
+};
+
+// Reads a whole text as one value (whitespace around it allowed).
+ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth = Reader::Depth::kLimited);
+
+}  // namespace velkor::json
+
+#endif  // VELKOR_JSON_READER_H_

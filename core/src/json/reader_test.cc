@@ -1,0 +1,142 @@
+#include "json/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+
+#include "json/messages.h"
+
+namespace velkor::json {
+namespace {
+
+std::string describe(const ReadResult<Value>& r) { return r ? "ok" : r.error().text(); }
+
+TEST(ReaderConformance, AcceptsEveryYRejectsEveryNSurvivesEveryI) {
+  std::ifstream in(VELKOR_SOURCE_DIR "/../shared/conformance/json-parsing-suite.jsonl");
+  if (!in) GTEST_SKIP() << "conformance data not found beside the checkout";
+  std::string line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    auto record = parse_document(line);
+    ASSERT_TRUE(record.has_value()) << line;
+    const std::string name = record->as_object().find("name")->as_string();
+    const std::string input = record->as_object().find("input")->as_string();
+    auto result = parse_document(input);
+    if (name.starts_with("y_")) EXPECT_TRUE(result.has_value()) << name << ": " << describe(result);
+    if (name.starts_with("n_")) EXPECT_FALSE(result.has_value()) << name;
+    ++cases;
+  }
+  EXPECT_EQ(cases, 318);
+}
+
+TEST(ReaderNumbers, KeepTheirKind) {
+  struct Case {
+    const char* text;
+    NumberKind kind;
+    double as_double;
+  };
+  const Case cases[] = {
+      {"0", NumberKind::kUnsigned, 0},
+      {"18446744073709551615", NumberKind::kUnsigned, 18446744073709551615.0},
+      {"18446744073709551616", NumberKind::kDouble, 18446744073709551616.0},
+      {"-1", NumberKind::kNegative, -1},
+      {"-9223372036854775808", NumberKind::kNegative, -9223372036854775808.0},
+      {"-9223372036854775809", NumberKind::kDouble, -9223372036854775809.0},
+      {"-0", NumberKind::kDouble, -0.0},
+      {"1.0", NumberKind::kDouble, 1.0},
+      {"1E2", NumberKind::kDouble, 100.0},
+      {"0.30000000000000000001", NumberKind::kDouble, 0.3},
+      {"1e-400", NumberKind::kDouble, 0.0},
+      {"-1e-400", NumberKind::kDouble, -0.0},
+      {"0e99999999999", NumberKind::kDouble, 0.0},
+      {"2.2250738585072011e-308", NumberKind::kDouble, 2.2250738585072011e-308},
+  };
+  for (const Case& c : cases) {
+    auto v = parse_document(c.text);
+    ASSERT_TRUE(v) << c.text << ": " << v.error().text();
+    EXPECT_EQ(v->number_kind(), c.kind) << c.text;
+    EXPECT_EQ(v->to_double(), c.as_double) << c.text;
+    EXPECT_EQ(std::signbit(v->to_double()), std::signbit(c.as_double)) << c.text;
+  }
+  auto big = parse_document("[1e400]");
+  ASSERT_FALSE(big);
+  EXPECT_EQ(big.error().text(), "number out of range at line 1 column 6");
+}
+
+TEST(ReaderFaults, DescribeWhatAndWhere) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"[1,]", "trailing comma at line 1 column 4"},
+      {"{\"a\":1,}", "trailing comma at line 1 column 8"},
+      {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+      {"{\"a\" 1}", "expected `:` at line 1 column 6"},
+      {"{1:2}", "key must be a string at line 1 column 2"},
+      {"[\n  tru]", "expected ident at line 2 column 6"},
+      {"[\"\\ud800\"]", "unexpected end of hex escape at line 1 column 9"},
+      {"[\"\\ud800\\u0041\"]", "lone leading surrogate in hex escape at line 1 column 14"},
+      {"[\"\\udc00\"]", "lone leading surrogate in hex escape at line 1 column 8"},
+      {"[\"a\x01\"]", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 4"},
+      {"[01]", "invalid number at line 1 column 3"},
+      {"{} x", "trailing characters at line 1 column 4"},
+  };
+  for (const Case& c : cases) {
+    auto v = parse_document(c.text);
+    ASSERT_FALSE(v) << c.text;
+    EXPECT_EQ(v.error().text(), c.message) << c.text;
+  }
+}
+
+TEST(ReaderDepth, LimitsRequestsAndNeverExhaustsTheStack) {
+  auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  EXPECT_TRUE(parse_document(nested(127)));
+  auto too_deep = parse_document(nested(128));
+  ASSERT_FALSE(too_deep);
+  EXPECT_EQ(too_deep.error().text(), "recursion limit exceeded at line 1 column 128");
+
+  // Without the limit, a million levels are read and freed iteratively.
+  EXPECT_TRUE(parse_document(nested(1'000'000), Reader::Depth::kUnlimited));
+  EXPECT_FALSE(parse_document(std::string(1'000'000, '['), Reader::Depth::kUnlimited));
+  Reader skipper(std::string(1'000'000, '{') , Reader::Depth::kUnlimited);
+  EXPECT_FALSE(skipper.skip_value());
+  const std::string deep_objects = [] {
+    std::string s;
+    for (int i = 0; i < 500'000; ++i) s += "{\"a\":";
+    s += "1";
+    s += std::string(500'000, '}');
+    return s;
+  }();
+  Reader deep(deep_objects, Reader::Depth::kUnlimited);
+  EXPECT_TRUE(deep.skip_value());
+  EXPECT_TRUE(parse_document(deep_objects, Reader::Depth::kUnlimited));
+}
+
+TEST(ReaderObjects, RepeatedKeyKeepsLaterValueAtFirstPosition) {
+  std::string text = "{\"a\":1,\"b\":2";
+  for (int i = 0; i < 3000; ++i) text += ",\"k" + std::to_string(i % 40) + "\":" + std::to_string(i);
+  text += ",\"a\":3}";
+  auto v = parse_document(text);
+  ASSERT_TRUE(v);
+  const auto& members = v->as_object().members();
+  ASSERT_EQ(members.size(), 42u);
+  EXPECT_EQ(members[0].key, "a");
+  EXPECT_EQ(members[0].value.as_unsigned(), 3u);
+  EXPECT_EQ(v->as_object().find("k0")->as_unsigned(), 2960u);
+}
+
+TEST(ReaderStrings, UnescapeToUtf8) {
+  auto v = parse_document(R"(["\u00e4\ud83d\ude00\/\b\f\n\r\t\"\\", "ä"])");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->as_array()[0].as_string(), "\xc3\xa4\xf0\x9f\x98\x80/\b\f\n\r\t\"\\");
+  EXPECT_EQ(v->as_array()[1].as_string(), "\xc3\xa4");
+  EXPECT_FALSE(parse_document("[\"\xff\"]"));
+  EXPECT_FALSE(parse_document("[\"\xed\xa0\x80\"]"));  // an encoded surrogate
+}
+
+}  // namespace
+}  // namespace velkor::json

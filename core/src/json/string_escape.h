@@ -1,0 +1,18 @@
+// The one string escaping of every JSON text the system writes (responses,
+// canonical texts, digest inputs): `"` and `\` escaped, control bytes as the
+// short escapes \b \t \n \f \r or \u00xx (lowercase hex), every other byte,
+// `/` and all of UTF-8 included, copied unchanged.
+#ifndef VELKOR_JSON_STRING_ESCAPE_H_
+#define VELKOR_JSON_STRING_ESCAPE_H_
+
+#include <string>
+#include <string_view>
+
+namespace velkor::json {
+
+// Appends `text` as a JSON string literal, quotes included.
+void append_json_string(std::string& out, std::string_view text);
+
+}  // namespace velkor::json
+
+#endif  // VELKOR_JSON_STRING_ESCAPE_H_

@@ -1,0 +1,195 @@
+#include "json/value.h"
+
+#include <cstring>
+
+namespace velkor::json {
+
+void Object::set(std::string key, Value value) {
+  if (Value* existing = find(key)) {
+    *existing = std::move(value);
+    return;
+  }
+  members_.push_back(Member{std::move(key), std::move(value)});
+}
+
+void Object::append_unique(std::string key, Value value) {
+  members_.push_back(Member{std::move(key), std::move(value)});
+}
+
+const Value* Object::find(std::string_view key) const {
+  for (const Member& m : members_) {
+    if (m.key == key) return &m.value;
+  }
+  return nullptr;
+}
+
+Value* Object::find(std::string_view key) {
+  for (Member& m : members_) {
+    if (m.key == key) return &m.value;
+  }
+  return nullptr;
+}
+
+Object Object::clone() const {
+  Object copy;
+  copy.members_.reserve(members_.size());
+  for (const Member& m : members_) copy.members_.push_back(Member{m.key, m.value.clone()});
+  return copy;
+}
+
+Value Value::boolean(bool b) {
+  Value v;
+  v.kind_ = Kind::kBool;
+  v.u_ = 0;
+  v.b_ = b;
+  return v;
+}
+
+Value Value::unsigned_integer(std::uint64_t u) {
+  Value v;
+  v.kind_ = Kind::kNumber;
+  v.number_kind_ = NumberKind::kUnsigned;
+  v.u_ = u;
+  return v;
+}
+
+Value Value::signed_integer(std::int64_t i) {
+  if (i >= 0) return unsigned_integer(static_cast<std::uint64_t>(i));
+  Value v;
+  v.kind_ = Kind::kNumber;
+  v.number_kind_ = NumberKind::kNegative;
+  v.i_ = i;
+  return v;
+}
+
+Value Value::floating(double d) {
+  Value v;
+  v.kind_ = Kind::kNumber;
+  v.number_kind_ = NumberKind::kDouble;
+  v.d_ = d;
+  return v;
+}
+
+Value Value::string(std::string s) {
+  Value v;
+  v.s_ = new std::string(std::move(s));
+  v.kind_ = Kind::kString;
+  return v;
+}
+
+Value Value::array(Array items) {
+  Value v;
+  v.a_ = new Array(std::move(items));
+  v.kind_ = Kind::kArray;
+  return v;
+}
+
+Value Value::object(Object members) {
+  Value v;
+  v.o_ = new Object(std::move(members));
+  v.kind_ = Kind::kObject;
+  return v;
+}
+
+Value::~Value() {
+  switch (kind_) {
+    case Kind::kString:
+      delete s_;
+      return;
+    case Kind::kArray:
+    case Kind::kObject:
+      break;
+    default:
+      return;
+  }
+  // Containers are torn down with an explicit work list: children that are
+  // themselves non-empty containers are moved out before their parent is
+  // freed, so no destructor call ever recurses more than one level.
+  std::vector<Value> pending;
+  auto take_children = [&pending](Value& v) {
+    if (v.kind_ == Kind::kArray) {
+      for (Value& child : *v.a_) {
+        if (child.kind_ == Kind::kArray || child.kind_ == Kind::kObject) pending.push_back(std::move(child));
+      }
+    } else if (v.kind_ == Kind::kObject) {
+      for (Member& m : v.o_->members()) {
+        if (m.value.kind_ == Kind::kArray || m.value.kind_ == Kind::kObject) pending.push_back(std::move(m.value));
+      }
+    }
+  };
+  take_children(*this);
+  while (!pending.empty()) {
+    Value v = std::move(pending.back());
+    pending.pop_back();
+    take_children(v);
+    // `v` now holds only scalar or moved-from children and is freed here.
+  }
+  if (kind_ == Kind::kArray) {
+    delete a_;
+  } else {
+    delete o_;
+  }
+}
+
+Value Value::clone() const {
+  switch (kind_) {
+    case Kind::kString:
+      return string(*s_);
+    case Kind::kArray: {
+      Array items;
+      items.reserve(a_->size());
+      for (const Value& item : *a_) items.push_back(item.clone());
+      return array(std::move(items));
+    }
+    case Kind::kObject:
+      return object(o_->clone());
+    default: {
+      Value v;
+      v.kind_ = kind_;
+      v.number_kind_ = number_kind_;
+      v.u_ = u_;
+      return v;
+    }
+  }
+}
+
+double Value::to_double() const {
+  switch (number_kind_) {
+    case NumberKind::kUnsigned:
+      return static_cast<double>(u_);
+    case NumberKind::kNegative:
+      return static_cast<double>(i_);
+    case NumberKind::kDouble:
+      return d_;
+  }
+  return d_;
+}
+
+bool operator==(const Value& a, const Value& b) {
+  if (a.kind_ != b.kind_) return false;
+  switch (a.kind_) {
+    case Kind::kNull:
+      return true;
+    case Kind::kBool:
+      return a.b_ == b.b_;
+    case Kind::kNumber:
+      if (a.number_kind_ != b.number_kind_) return false;
+      return a.u_ == b.u_;  // bit pattern, for doubles too
+    case Kind::kString:
+      return *a.s_ == *b.s_;
+    case Kind::kArray:
+      return *a.a_ == *b.a_;
+    case Kind::kObject: {
+      const auto& x = a.o_->members();
+      const auto& y = b.o_->members();
+      if (x.size() != y.size()) return false;
+      for (std::size_t i = 0; i < x.size(); ++i) {
+        if (x[i].key != y[i].key || !(x[i].value == y[i].value)) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace velkor::json

@@ -1,0 +1,50 @@
+// The compile options of a "compile" request, as read from the request text.
+#ifndef VELKOR_PROJECT_COMPILE_SPEC_H_
+#define VELKOR_PROJECT_COMPILE_SPEC_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "json/value.h"
+
+namespace velkor {
+
+enum class TargetKind { kWasm, kBinary, kNoStd };
+
+struct Target {
+  TargetKind kind = TargetKind::kBinary;
+  std::string mcu;  // only for kNoStd: the bare-metal target triple
+};
+
+enum class OptLevel { kDebug, kRelease, kSize };
+
+// The triple cargo builds a target for: "wasm32-unknown-unknown" for wasm, the
+// mcu for no_std, and the empty text for a binary, which builds for the host.
+inline std::string_view build_triple(const Target& target) {
+  switch (target.kind) {
+    case TargetKind::kWasm: return "wasm32-unknown-unknown";
+    case TargetKind::kNoStd: return target.mcu;
+    case TargetKind::kBinary: break;
+  }
+  return {};
+}
+
+struct DatasetRef {
+  enum class Kind { kCsv, kInline };
+  Kind kind = Kind::kCsv;
+  std::string path;     // kCsv: the file to embed, relative to the working directory
+  json::Value candles;  // kInline: the candles array exactly as received
+};
+
+struct CompileSpec {
+  json::Value strategy;  // exactly as received; checked, never rewritten
+  Target target;
+  OptLevel opt_level = OptLevel::kRelease;
+  std::optional<DatasetRef> embed_data;
+  std::optional<std::string> crate_name;  // as requested; absent when not given
+};
+
+}  // namespace velkor
+
+#endif  // VELKOR_PROJECT_COMPILE_SPEC_H_

@@ -1,0 +1,22 @@
+#include "velkor/compiler.h"
+
+#include "protocol/artifact_cache.h"
+#include "protocol/compile_command.h"
+#include "protocol/fixed_answers.h"
+#include "protocol/response.h"
+#include "request/envelope.h"
+
+namespace velkor {
+
+std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
+  const std::optional<std::string> cmd = request::read_envelope(cmd_json);
+  if (!cmd) return error_document(R"(invalid command envelope: expected {"cmd":...})");
+  if (*cmd == "version") return version_answer();
+  if (*cmd == "targets") return targets_answer();
+  if (*cmd == "reset") return reset_command(state);
+  if (*cmd == "artifact_bytes") return load_artifact_command(state, cmd_json);
+  if (*cmd == "compile") return compile_command(state, cmd_json);
+  return error_document("unknown cmd: " + *cmd);
+}
+
+}  // namespace velkor

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "velkor/compiler.h"
+
+namespace velkor {
+namespace {
+
+constexpr char kEnvelopeError[] = R"({"ok":false,"error":"invalid command envelope: expected {\"cmd\":...}"})";
+constexpr char kVersion[] = R"({"version":"0.2.0","backtest_dep":"0.1.5"})";
+
+std::string run(std::string_view text) {
+  CompilerState state;
+  return dispatch_command(state, text);
+}
+
+struct Exchange {
+  std::string request;
+  std::string answer;
+};
+
+class Dispatch : public testing::TestWithParam<Exchange> {};
+
+TEST_P(Dispatch, Answers) { EXPECT_EQ(run(GetParam().request), GetParam().answer) << GetParam().request; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Envelope, Dispatch,
+    testing::Values(
+        Exchange{R"({"cmd":"version"})", kVersion},
+        Exchange{" \n{\"x\":[{\"deep\":[1,2,{}]}],\"cmd\":\"version\",\"y\":\"\\ud800\"}\t", kVersion},
+        Exchange{R"(["version"])", kVersion},
+        Exchange{R"({"cmd":"targets"})",
+                 R"({"targets":["wasm","binary","no_std"],"mcus":["thumbv6m-none-eabi","thumbv7m-none-eabi",)"
+                 R"("thumbv7em-none-eabi","thumbv7em-none-eabihf","thumbv8m.main-none-eabi",)"
+                 R"("thumbv8m.main-none-eabihf","riscv32imac-unknown-none-elf"]})"},
+        Exchange{R"({"cmd":"reset"})", R"({"ok":true})"},
+        Exchange{R"({"cmd":"Version"})", R"({"ok":false,"error":"unknown cmd: Version"})"},
+        Exchange{R"({"cmd":" version"})", R"({"ok":false,"error":"unknown cmd:  version"})"},
+        Exchange{R"({"cmd":"compile2"})", R"({"ok":false,"error":"unknown cmd: compile2"})"},
+        Exchange{R"({"cmd":"a\"b\nc\u0001/"})", R"({"ok":false,"error":"unknown cmd: a\"b\nc\u0001/"})"},
+        Exchange{R"({"cmd":"version"} {})", kEnvelopeError},
+        Exchange{R"({"cmd":7})", kEnvelopeError},
+        Exchange{R"({"cmd":"version","cmd":"version"})", kEnvelopeError},
+        Exchange{R"({"Cmd":"version"})", kEnvelopeError},
+        Exchange{R"(["version",1])", kEnvelopeError},
+        Exchange{R"([])", kEnvelopeError},
+        Exchange{R"("version")", kEnvelopeError},
+        Exchange{R"({"cmd":"version","x":[1,]})", kEnvelopeError},
+        Exchange{R"({"cmd":"\ud800"})", kEnvelopeError},
+        Exchange{"", kEnvelopeError},
+        Exchange{"not json", kEnvelopeError},
+        Exchange{R"({"cmd":"artifact_bytes"})",
+                 R"({"ok":false,"error":"bad artifact_bytes request: missing field `path` at line 1 column 24"})"},
+        Exchange{R"({"cmd":"artifact_bytes","path":3})",
+                 R"({"ok":false,"error":"bad artifact_bytes request: invalid type: integer `3`, expected a string at line 1 column 32"})"},
+        Exchange{R"({"cmd":"artifact_bytes","path":"a","path":"b"})",
+                 R"({"ok":false,"error":"bad artifact_bytes request: duplicate field `path` at line 1 column 41"})"},
+        Exchange{R"({"cmd":"artifact_bytes","path":"/nonexistent/x"})",
+                 R"J({"ok":false,"error":"reading /nonexistent/x: No such file or directory (os error 2)"})J"},
+        Exchange{R"({"cmd":"artifact_bytes","path":"/"})", R"J({"ok":false,"error":"reading /: Is a directory (os error 21)"})J"},
+        Exchange{R"({"cmd":"artifact_bytes","path":"a\u0000b"})",
+                 "{\"ok\":false,\"error\":\"reading a\\u0000b: file name contained an unexpected NUL byte\"}"},
+        Exchange{R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"}));
+
+TEST(DispatchRobustness, HugeNestingAnswersAnError) {
+  EXPECT_EQ(run(std::string(1'000'000, '[')), kEnvelopeError);
+  EXPECT_EQ(run(std::string(1'000'000, '{')), kEnvelopeError);
+  // Deep members the envelope skips are fine; the request reader limits them.
+  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
+  EXPECT_EQ(run(R"({"cmd":"version","x":)" + deep + "}"), kVersion);
+  EXPECT_EQ(run(R"({"cmd":"artifact_bytes","x":)" + deep + "}"),
+            R"({"ok":false,"error":"bad artifact_bytes request: recursion limit exceeded at line 1 column 155"})");
+}
+
+class TempFile {
+ public:
+  explicit TempFile(std::string_view content) {
+    char name[] = "/tmp/velkor-artifact-XXXXXX";
+    const int fd = mkstemp(name);
+    path_ = name;
+    if (fd >= 0) {
+      if (!content.empty()) [[maybe_unused]] auto n = write(fd, content.data(), content.size());
+      close(fd);
+    }
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string bytes_request(const std::string& path) { return R"({"cmd":"artifact_bytes","path":")" + path + "\"}"; }
+
+TEST(ArtifactCache, NumbersLoadsAndForgetsOnReset) {
+  TempFile abc("abc");
+  TempFile empty("");
+  CompilerState state;
+  const std::string abc_answer = R"(,"len":3,"sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"})";
+  EXPECT_EQ(dispatch_command(state, bytes_request(abc.path())), R"({"handle":0)" + abc_answer);
+  EXPECT_EQ(dispatch_command(state, bytes_request(abc.path())), R"({"handle":1)" + abc_answer);
+  // A failed load uses no number and changes nothing.
+  EXPECT_NE(dispatch_command(state, bytes_request("/nonexistent")).find("\"ok\":false"), std::string::npos);
+  EXPECT_EQ(dispatch_command(state, bytes_request(empty.path())),
+            R"({"handle":2,"len":0,"sha256":"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"})");
+  ASSERT_EQ(state.artifact_cache.size(), 3u);
+  EXPECT_EQ(std::string(state.artifact_cache[0].begin(), state.artifact_cache[0].end()), "abc");
+  EXPECT_EQ(state.next_handle, 3u);
+
+  state.last_artifact = "x";
+  EXPECT_EQ(dispatch_command(state, R"({"cmd":"reset"})"), R"({"ok":true})");
+  EXPECT_FALSE(state.last_artifact);
+  EXPECT_TRUE(state.artifact_cache.empty());
+  EXPECT_EQ(dispatch_command(state, bytes_request(abc.path())), R"({"handle":0)" + abc_answer);
+}
+
+TEST(ArtifactCache, UnreadableFileReportsTheSystemError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files regardless of permissions";
+  TempFile locked("secret");
+  chmod(locked.path().c_str(), 0);
+  EXPECT_EQ(run(bytes_request(locked.path())),
+            R"({"ok":false,"error":"reading )" + locked.path() + R"J(: Permission denied (os error 13)"})J");
+}
+
+}  // namespace
+}  // namespace velkor

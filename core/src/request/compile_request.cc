@@ -1,0 +1,138 @@
+#include "request/compile_request.h"
+
+#include <array>
+
+#include "request/record.h"
+
+namespace velkor::request {
+
+using json::Reader;
+using json::ReadResult;
+
+namespace {
+
+constexpr std::array<std::string_view, 3> kTargetKinds = {"wasm", "binary", "no_std"};
+constexpr std::array<std::string_view, 3> kOptLevels = {"debug", "release", "size"};
+constexpr std::array<std::string_view, 2> kDatasetKinds = {"csv", "inline"};
+
+bool is_string(const json::Value& v) { return v.is_string(); }
+bool is_array(const json::Value& v) { return v.is_array(); }
+
+ReadResult<Target> read_target(Reader& reader) {
+  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum Target", kTargetKinds);
+  if (!choice) return std::unexpected(choice.error());
+  Target target;
+  target.kind = static_cast<TargetKind>(choice->variant);
+  if (target.kind != TargetKind::kNoStd) {
+    if (auto unit = check_unit_variant(*choice); !unit) return std::unexpected(unit.error());
+    return target;
+  }
+  auto mcu = take_variant_field(*choice, "Target::NoStd", "mcu", is_string, "a string");
+  if (!mcu) return std::unexpected(mcu.error());
+  target.mcu = std::move(mcu->as_string());
+  return target;
+}
+
+ReadResult<DatasetRef> read_dataset(Reader& reader) {
+  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds);
+  if (!choice) return std::unexpected(choice.error());
+  DatasetRef data;
+  data.kind = static_cast<DatasetRef::Kind>(choice->variant);
+  if (data.kind == DatasetRef::Kind::kCsv) {
+    auto path = take_variant_field(*choice, "DatasetRef::Csv", "path", is_string, "a string");
+    if (!path) return std::unexpected(path.error());
+    data.path = std::move(path->as_string());
+    return data;
+  }
+  auto candles = take_variant_field(*choice, "DatasetRef::Inline", "candles", is_array, "a sequence");
+  if (!candles) return std::unexpected(candles.error());
+  data.candles = std::move(*candles);
+  return data;
+}
+
+// null or a string
+ReadResult<std::optional<std::string>> read_optional_string(Reader& reader) {
+  if (reader.peek_after_whitespace() == 'n') {
+    reader.eat();
+    if (auto r = reader.parse_ident("ull"); !r) return std::unexpected(r.error());
+    return std::nullopt;
+  }
+  auto s = reader.read_string();
+  if (!s) return std::unexpected(s.error());
+  return std::optional<std::string>(std::move(*s));
+}
+
+ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
+  const Field fields[] = {
+      {"strategy", true,
+       [&](Reader& r) -> ReadResult<void> {
+         auto v = r.read_value();
+         if (!v) return std::unexpected(v.error());
+         spec.strategy = std::move(*v);
+         return {};
+       }},
+      {"target", true,
+       [&](Reader& r) -> ReadResult<void> {
+         auto t = read_target(r);
+         if (!t) return std::unexpected(t.error());
+         spec.target = std::move(*t);
+         return {};
+       }},
+      {"opt_level", false,
+       [&](Reader& r) -> ReadResult<void> {
+         auto level = read_unit_choice(r, kOptLevels);
+         if (!level) return std::unexpected(level.error());
+         spec.opt_level = static_cast<OptLevel>(*level);
+         return {};
+       }},
+      {"embed_data", false,
+       [&](Reader& r) -> ReadResult<void> {
+         if (r.peek_after_whitespace() == 'n') {
+           r.eat();
+           spec.embed_data.reset();
+           return r.parse_ident("ull");
+         }
+         auto data = read_dataset(r);
+         if (!data) return std::unexpected(data.error());
+         spec.embed_data = std::move(*data);
+         return {};
+       }},
+      {"crate_name", false,
+       [&](Reader& r) -> ReadResult<void> {
+         auto name = read_optional_string(r);
+         if (!name) return std::unexpected(name.error());
+         spec.crate_name = std::move(*name);
+         return {};
+       }},
+  };
+  return read_record(reader, "CompileSpec", fields);
+}
+
+}  // namespace
+
+ReadResult<CompileRequest> read_compile_request(std::string_view text) {
+  Reader reader(text);
+  CompileRequest request;
+  const Field fields[] = {
+      {"spec", true, [&](Reader& r) { return read_compile_spec(r, request.spec); }},
+      {"dry_run", false,
+       [&](Reader& r) -> ReadResult<void> {
+         auto b = r.read_bool();
+         if (!b) return std::unexpected(b.error());
+         request.dry_run = *b;
+         return {};
+       }},
+      {"out_dir", false,
+       [&](Reader& r) -> ReadResult<void> {
+         auto dir = read_optional_string(r);
+         if (!dir) return std::unexpected(dir.error());
+         request.out_dir = std::move(*dir);
+         return {};
+       }},
+  };
+  if (auto read = read_record(reader, "CompileReq", fields); !read) return std::unexpected(read.error());
+  if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
+  return request;
+}
+
+}  // namespace velkor::request

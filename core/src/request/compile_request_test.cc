@@ -1,0 +1,125 @@
+#include "request/compile_request.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace velkor::request {
+namespace {
+
+struct FaultCase {
+  std::string text;
+  std::string message;
+};
+
+class CompileRequestFault : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(CompileRequestFault, IsDescribedWithItsPosition) {
+  auto request = read_compile_request(GetParam().text);
+  ASSERT_FALSE(request) << GetParam().text;
+  EXPECT_EQ(request.error().text(), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompileRequestFault,
+    testing::Values(
+        FaultCase{R"({"cmd":"compile"})", "missing field `spec` at line 1 column 17"},
+        FaultCase{R"({"cmd":"compile" , "spec":{"target":{"kind":"wasm"}}  })",
+                  "missing field `strategy` at line 1 column 52"},
+        // Members of a tagged choice are checked only after the whole choice
+        // was read, where the enclosing record stands.
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std"}}})",
+                  "missing field `mcu` at line 1 column 65"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std"} ,"x":1}})",
+                  "missing field `mcu` at line 1 column 65"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","mcu":5}}})",
+                  "invalid type: integer `5`, expected a string at line 1 column 73"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","mcu":"a","mcu":"b"}}})",
+                  "duplicate field `mcu` at line 1 column 85"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{}}})", "missing field `kind` at line 1 column 49"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm","kind":"wasm"}}})",
+                  "duplicate field `kind` at line 1 column 68"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"arm"}}})",
+                  "unknown variant `arm`, expected one of `wasm`, `binary`, `no_std` at line 1 column 60"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":7}}})",
+                  "invalid type: integer `7`, expected variant identifier at line 1 column 56"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":"wasm"}})",
+                  "invalid type: string \"wasm\", expected internally tagged enum Target at line 1 column 53"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":["wasm",1]}})",
+                  "invalid length 1, expected 0 elements in sequence at line 1 column 58"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":["no_std"]}})",
+                  "invalid length 0, expected struct variant Target::NoStd with 1 element at line 1 column 58"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"opt_level":"fast"}})",
+                  "unknown variant `fast`, expected one of `debug`, `release`, `size` at line 1 column 81"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"opt_level":null}})",
+                  "expected value at line 1 column 76"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"opt_level":{"size":1}}})",
+                  "invalid type: integer `1`, expected unit at line 1 column 84"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"embed_data":{"kind":"inline","candles":{}}}})",
+                  "invalid type: map, expected a sequence at line 1 column 107"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"embed_data":["csv"]}})",
+                  "invalid length 0, expected struct variant DatasetRef::Csv with 1 element at line 1 column 84"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"strategy":2}})", "duplicate field `strategy` at line 1 column 48"},
+        FaultCase{R"({"cmd":"compile","spec":5})", "invalid type: integer `5`, expected struct CompileSpec at line 1 column 25"},
+        FaultCase{R"({"cmd":"compile","spec":[]})",
+                  "invalid length 0, expected struct CompileSpec with 5 elements at line 1 column 26"},
+        FaultCase{R"({"cmd":"compile","spec":[1,{"kind":"wasm"},"size",null,null,6]})", "trailing characters at line 1 column 61"},
+        FaultCase{R"(["compile"])", "invalid type: string \"compile\", expected struct CompileSpec at line 1 column 10"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"dry_run":null})",
+                  "invalid type: null, expected a boolean at line 1 column 78"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"out_dir":5})",
+                  "invalid type: integer `5`, expected a string at line 1 column 75"},
+        FaultCase{"{\"cmd\":\"compile\",\n \"spec\": {\n  \"strategy\": [\"\\ud800\"]}}",
+                  "unexpected end of hex escape at line 3 column 23"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1e400}})", "number out of range at line 1 column 41"}));
+
+TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
+  auto request_with_depth = [](int strategy_levels) {
+    return R"({"cmd":"compile","spec":{"target":{"kind":"wasm"},"strategy":)" + std::string(strategy_levels, '[') +
+           std::string(strategy_levels, ']') + "}}";
+  };
+  EXPECT_TRUE(read_compile_request(request_with_depth(125)));
+  auto too_deep = read_compile_request(request_with_depth(126));
+  ASSERT_FALSE(too_deep);
+  EXPECT_EQ(too_deep.error().text(), "recursion limit exceeded at line 1 column 187");
+  // Skipped members are read with the same limit.
+  auto skipped = read_compile_request(R"({"x":)" + std::string(200, '[') + std::string(200, ']') + "}");
+  ASSERT_FALSE(skipped);
+  EXPECT_EQ(skipped.error().description, "recursion limit exceeded");
+}
+
+TEST(CompileRequest, ReadsEveryMemberAndDefault) {
+  auto full = read_compile_request(
+      R"({"cmd":"compile","dry_run":true,"out_dir":"o","spec":{"strategy":{"b":1,"a":[1.5]},
+          "target":{"kind":"no_std","mcu":"thumbv6m-none-eabi","extra":[1]},"opt_level":{"debug":null},
+          "embed_data":{"candles":[{"t":1}],"kind":"inline"},"crate_name":"demo"}})");
+  ASSERT_TRUE(full) << full.error().text();
+  EXPECT_TRUE(full->dry_run);
+  EXPECT_EQ(full->out_dir, "o");
+  EXPECT_EQ(full->spec.target.kind, TargetKind::kNoStd);
+  EXPECT_EQ(full->spec.target.mcu, "thumbv6m-none-eabi");
+  EXPECT_EQ(full->spec.opt_level, OptLevel::kDebug);
+  ASSERT_TRUE(full->spec.embed_data);
+  EXPECT_EQ(full->spec.embed_data->kind, DatasetRef::Kind::kInline);
+  EXPECT_EQ(full->spec.embed_data->candles.as_array().size(), 1u);
+  EXPECT_EQ(full->spec.crate_name, "demo");
+  EXPECT_EQ(full->spec.strategy.as_object().members()[0].key, "b");
+
+  auto minimal = read_compile_request(
+      R"({"spec":[null,["binary"],"release",["csv","data.csv"]],"out_dir":null,"embed_data":7,"cmd":"compile"})");
+  ASSERT_TRUE(minimal) << minimal.error().text();
+  EXPECT_FALSE(minimal->dry_run);
+  EXPECT_FALSE(minimal->out_dir);
+  EXPECT_TRUE(minimal->spec.strategy.is_null());
+  EXPECT_EQ(minimal->spec.target.kind, TargetKind::kBinary);
+  EXPECT_EQ(minimal->spec.opt_level, OptLevel::kRelease);
+  ASSERT_TRUE(minimal->spec.embed_data);
+  EXPECT_EQ(minimal->spec.embed_data->path, "data.csv");
+  EXPECT_FALSE(minimal->spec.crate_name);
+
+  // Members of a target other than its kind and mcu are ignored.
+  EXPECT_TRUE(read_compile_request(R"({"spec":{"strategy":1,"target":{"kind":"wasm","mcu":5}}})"));
+}
+
+}  // namespace
+}  // namespace velkor::request

@@ -1,0 +1,212 @@
+#include "request/record.h"
+
+#include "json/messages.h"
+
+namespace velkor::request {
+
+using json::Reader;
+using json::ReadResult;
+using json::unpositioned;
+
+namespace {
+
+std::string element_count(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " element" : " elements");
+}
+
+ReadResult<void> visit_object(Reader& reader, std::span<const Field> fields) {
+  std::vector<bool> seen(fields.size(), false);
+  bool first = true;
+  std::string key;
+  for (;;) {
+    auto more = reader.next_key(first, key);
+    if (!more) return std::unexpected(more.error());
+    if (!*more) break;
+    std::size_t i = 0;
+    while (i < fields.size() && fields[i].name != key) ++i;
+    if (i < fields.size() && seen[i]) return unpositioned(json::duplicate_field(fields[i].name));
+    if (auto colon = reader.parse_colon(); !colon) return colon;
+    if (i == fields.size()) {
+      if (auto skipped = reader.skip_value(); !skipped) return skipped;
+      continue;
+    }
+    seen[i] = true;
+    if (auto read = fields[i].read(reader); !read) return read;
+  }
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].required && !seen[i]) return unpositioned(json::missing_field(fields[i].name));
+  }
+  return {};
+}
+
+ReadResult<void> visit_array(Reader& reader, std::string_view name, std::span<const Field> fields) {
+  bool first = true;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    auto more = reader.next_element(first);
+    if (!more) return std::unexpected(more.error());
+    if (*more) {
+      if (auto read = fields[i].read(reader); !read) return read;
+      continue;
+    }
+    if (fields[i].required) {
+      return unpositioned(json::invalid_length(i, "struct " + std::string(name) + " with " + element_count(fields.size())));
+    }
+  }
+  return {};
+}
+
+// Runs `visit` inside the brackets of an object or array the way every
+// container is framed: one nesting level, the closing bracket consumed even
+// after a fault (its own fault then ignored), unpositioned faults placed there.
+template <typename Visit>
+auto framed(Reader& reader, bool object, Visit visit) -> decltype(visit()) {
+  if (auto level = reader.enter_level(); !level) return std::unexpected(level.error());
+  reader.eat();
+  auto outcome = visit();
+  reader.leave_level();
+  auto end = object ? reader.end_object() : reader.end_array();
+  if (!outcome) return std::unexpected(reader.fix_position(std::move(outcome.error())));
+  if (!end) return std::unexpected(end.error());
+  return outcome;
+}
+
+ReadResult<std::size_t> read_variant_name(Reader& reader, std::span<const std::string_view> names) {
+  const int c = reader.peek_after_whitespace();
+  if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
+  if (c != '"') return std::unexpected(reader.invalid_type_here("variant identifier"));
+  auto name = reader.parse_string();
+  if (!name) return std::unexpected(name.error());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == *name) return i;
+  }
+  return reader.error(json::unknown_variant(*name, names));
+}
+
+}  // namespace
+
+ReadResult<void> read_record(Reader& reader, std::string_view name, std::span<const Field> fields) {
+  const int c = reader.peek_after_whitespace();
+  if (c == '{') return framed(reader, true, [&] { return visit_object(reader, fields); });
+  if (c == '[') return framed(reader, false, [&] { return visit_array(reader, name, fields); });
+  if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
+  return std::unexpected(reader.invalid_type_here("struct " + std::string(name)));
+}
+
+ReadResult<std::size_t> read_unit_choice(Reader& reader, std::span<const std::string_view> names) {
+  const int c = reader.peek_after_whitespace();
+  if (c == '"') return read_variant_name(reader, names);
+  if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
+  if (c != '{') return reader.peek_error("expected value");
+  // {"name": null}
+  if (auto level = reader.enter_level(); !level) return std::unexpected(level.error());
+  reader.eat();
+  auto variant = read_variant_name(reader, names);
+  if (variant) {
+    if (auto colon = reader.parse_colon(); !colon) {
+      variant = std::unexpected(colon.error());
+    } else if (reader.peek_after_whitespace() == 'n') {
+      reader.eat();
+      if (auto ident = reader.parse_ident("ull"); !ident) variant = std::unexpected(ident.error());
+    } else if (reader.peek() == Reader::kEnd) {
+      variant = reader.peek_error("EOF while parsing a value");
+    } else {
+      variant = std::unexpected(reader.invalid_type_here("unit"));
+    }
+  }
+  reader.leave_level();
+  if (!variant) return variant;
+  const int close = reader.peek_after_whitespace();
+  if (close == '}') {
+    reader.eat();
+    return variant;
+  }
+  return reader.error(close == Reader::kEnd ? "EOF while parsing an object" : "expected value");
+}
+
+ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag, std::string_view expected,
+                                            std::span<const std::string_view> names) {
+  const int c = reader.peek_after_whitespace();
+  if (c == '{') {
+    return framed(reader, true, [&]() -> ReadResult<TaggedChoice> {
+      TaggedChoice choice;
+      bool have_tag = false;
+      bool first = true;
+      std::string key;
+      for (;;) {
+        auto more = reader.next_key(first, key);
+        if (!more) return std::unexpected(more.error());
+        if (!*more) break;
+        if (key == tag && have_tag) return unpositioned(json::duplicate_field(tag));
+        if (auto colon = reader.parse_colon(); !colon) return std::unexpected(colon.error());
+        if (key == tag) {
+          auto variant = read_variant_name(reader, names);
+          if (!variant) return std::unexpected(variant.error());
+          choice.variant = *variant;
+          have_tag = true;
+          continue;
+        }
+        auto value = reader.read_value();
+        if (!value) return std::unexpected(value.error());
+        choice.members.emplace_back(std::move(key), std::move(*value));
+      }
+      if (!have_tag) return unpositioned(json::missing_field(tag));
+      return choice;
+    });
+  }
+  if (c == '[') {
+    return framed(reader, false, [&]() -> ReadResult<TaggedChoice> {
+      TaggedChoice choice;
+      choice.from_array = true;
+      bool first = true;
+      auto more = reader.next_element(first);
+      if (!more) return std::unexpected(more.error());
+      if (!*more) return unpositioned(json::missing_field(tag));
+      auto variant = read_variant_name(reader, names);
+      if (!variant) return std::unexpected(variant.error());
+      choice.variant = *variant;
+      for (;;) {
+        more = reader.next_element(first);
+        if (!more) return std::unexpected(more.error());
+        if (!*more) break;
+        auto value = reader.read_value();
+        if (!value) return std::unexpected(value.error());
+        choice.elements.push_back(std::move(*value));
+      }
+      return choice;
+    });
+  }
+  if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
+  return std::unexpected(reader.invalid_type_here(expected));
+}
+
+ReadResult<json::Value> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+                                           std::string_view field, FieldCheck fits, std::string_view expected) {
+  if (choice.from_array) {
+    if (choice.elements.empty()) {
+      return unpositioned(json::invalid_length(0, "struct variant " + std::string(variant_title) + " with 1 element"));
+    }
+    if (!fits(choice.elements[0])) return unpositioned(json::invalid_type(json::unexpected_value(choice.elements[0]), expected));
+    if (choice.elements.size() > 1) {
+      return unpositioned(json::invalid_length(choice.elements.size(), "1 element in sequence"));
+    }
+    return std::move(choice.elements[0]);
+  }
+  json::Value* found = nullptr;
+  for (auto& [key, value] : choice.members) {
+    if (key != field) continue;
+    if (found != nullptr) return unpositioned(json::duplicate_field(field));
+    if (!fits(value)) return unpositioned(json::invalid_type(json::unexpected_value(value), expected));
+    found = &value;
+  }
+  if (found == nullptr) return unpositioned(json::missing_field(field));
+  return std::move(*found);
+}
+
+ReadResult<void> check_unit_variant(const TaggedChoice& choice) {
+  if (choice.from_array && !choice.elements.empty()) {
+    return unpositioned(json::invalid_length(choice.elements.size(), "0 elements in sequence"));
+  }
+  return {};
+}
+
+}  // namespace velkor::request

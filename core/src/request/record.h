@@ -1,0 +1,64 @@
+// Typed reading of request records straight from the request text, with the
+// fault descriptions and positions users see in "bad ... request" messages.
+//
+// A record is a JSON object whose known members are read by their field
+// readers (unknown members are skipped, a repeated member is a fault, missing
+// required members are faults in declaration order), or a JSON array read by
+// position (missing trailing optional members keep their defaults).
+// Faults the record reader raises itself get the position where reading stands
+// once the record's closing bracket has been consumed.
+#ifndef VELKOR_REQUEST_RECORD_H_
+#define VELKOR_REQUEST_RECORD_H_
+
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "json/reader.h"
+
+namespace velkor::request {
+
+struct Field {
+  std::string_view name;
+  bool required;
+  // Reads the member's value; the cursor stands before it.
+  std::function<json::ReadResult<void>(json::Reader&)> read;
+};
+
+// Reads `struct {name}` from the cursor into whatever the field readers fill.
+json::ReadResult<void> read_record(json::Reader& reader, std::string_view name, std::span<const Field> fields);
+
+// Reads a name-only choice written as "name" or {"name": null}; returns the
+// index of the name in `names`.
+json::ReadResult<std::size_t> read_unit_choice(json::Reader& reader, std::span<const std::string_view> names);
+
+// A choice tagged by a member (`tag`), read whole before its fields are looked
+// at: the tag's position among `names`, and the rest of the value (the other
+// members, or the array elements after the tag).
+struct TaggedChoice {
+  std::size_t variant = 0;
+  bool from_array = false;
+  std::vector<std::pair<std::string, json::Value>> members;  // repeated keys kept
+  std::vector<json::Value> elements;
+};
+json::ReadResult<TaggedChoice> read_tagged_choice(json::Reader& reader, std::string_view tag,
+                                                  std::string_view expected,
+                                                  std::span<const std::string_view> names);
+
+// The single field of a variant of a tagged choice, from what `read_tagged_choice`
+// buffered. `variant_title` is e.g. "Target::NoStd"; `check` validates the
+// field's value and returns the expected text ("a string") when it does not fit.
+// Faults are returned without a position (the enclosing record places them).
+using FieldCheck = bool (*)(const json::Value&);
+json::ReadResult<json::Value> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+                                                 std::string_view field, FieldCheck fits,
+                                                 std::string_view expected);
+// A variant without fields: surplus array elements are the only fault.
+json::ReadResult<void> check_unit_variant(const TaggedChoice& choice);
+
+}  // namespace velkor::request
+
+#endif  // VELKOR_REQUEST_RECORD_H_

@@ -1,0 +1,379 @@
+"""The extension surface: module members, argument binding, thread binding and
+what reaches Python as an exception."""
+
+import importlib
+import importlib.util
+import inspect
+import json
+import sys
+import threading
+
+import pytest
+
+import velkor_compile
+from velkor_compile import Compiler, PanicException
+from velkor_compile import _velkor_compile as native
+
+VERSION_REQUEST = '{"cmd":"version"}'
+VERSION_RESPONSE = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
+ENVELOPE_ERROR = '{"ok":false,"error":"invalid command envelope: expected {\\"cmd\\":...}"}'
+SENT_TO_OTHER_THREAD = "_velkor_compile::PyCompiler is unsendable, but sent to another thread"
+DROPPED_ON_OTHER_THREAD = (
+    "_velkor_compile::PyCompiler is unsendable, but is being dropped on another thread"
+)
+
+def on_thread(work):
+    """Runs `work` on a new thread; returns its result or re-raises what it raised."""
+    outcome = {}
+
+    def run():
+        try:
+            outcome["result"] = work()
+        except BaseException as raised:  # PanicException included
+            outcome["raised"] = raised
+
+    worker = threading.Thread(target=run)
+    worker.start()
+    worker.join()
+    if "raised" in outcome:
+        raise outcome["raised"]
+    return outcome.get("result")
+
+
+# --- module surface -------------------------------------------------------
+
+
+def test_version_and_dunder_version_agree():
+    assert velkor_compile.version() == "0.2.0"
+    assert velkor_compile.__version__ == "0.2.0"
+    assert native.__version__ == native.version()
+
+
+@pytest.mark.parametrize(
+    "request_text, response",
+    [
+        (VERSION_REQUEST, VERSION_RESPONSE),
+        ('["version"]', VERSION_RESPONSE),
+        ("not json", ENVELOPE_ERROR),
+        ('{"cmd":7}', ENVELOPE_ERROR),
+        # The whole text reaches the core, not just up to a NUL character.
+        (VERSION_REQUEST + "\x00", ENVELOPE_ERROR),
+        ('{"cmd":"a\\u0000b"}', '{"ok":false,"error":"unknown cmd: a\\u0000b"}'),
+        # Non-ASCII text goes in and comes back as UTF-8.
+        ('{"cmd":"v\u00e9rsion\u2713\U0001f600"}',
+         '{"ok":false,"error":"unknown cmd: v\u00e9rsion\u2713\U0001f600"}'),
+    ],
+)
+def test_fresh_handle_answers_in_band(compiler, request_text, response):
+    assert compiler.command(request_text) == response
+
+
+def test_domain_failure_is_answered_not_raised(compiler):
+    answer = json.loads(compiler.command("not json"))
+    assert answer["ok"] is False
+
+
+def test_public_members():
+    public = {name for name in dir(native) if not name.startswith("_")}
+    assert public == {"Compiler", "PanicException", "version"}
+    assert set(velkor_compile.__all__) == {"Compiler", "PanicException", "__version__", "version"}
+
+
+COMMAND_DOC = (
+    "Apply a command JSON and return the response JSON.\n\n"
+    'Domain errors are reported in-band as `{"ok": false, "error": ...}` JSON,\n'
+    "not raised."
+)
+COMPILER_DOC = (
+    "A compiler driven by JSON commands.\n\n"
+    "`unsendable`: the handle holds a stateful build cache, so it is bound to the\n"
+    "thread that created it."
+)
+
+
+@pytest.mark.parametrize(
+    "obj, doc, text_signature, signature",
+    [
+        (Compiler, COMPILER_DOC, "()", "()"),
+        (Compiler.command, COMMAND_DOC, "($self, cmd_json)", "(self, /, cmd_json)"),
+        (velkor_compile.version, "The library version.", "()", "()"),
+    ],
+    ids=["Compiler", "command", "version"],
+)
+def test_docstrings_carry_text_signatures(obj, doc, text_signature, signature):
+    assert obj.__doc__ == doc
+    assert obj.__text_signature__ == text_signature
+    assert str(inspect.signature(obj)) == signature
+
+
+def test_module_docstring_and_class_names():
+    assert native.__doc__ == "The native module (`velkor_compile._velkor_compile`)."
+    assert Compiler.__name__ == Compiler.__qualname__ == "Compiler"
+    assert Compiler.__module__ == "velkor_compile._velkor_compile"
+    assert native.__name__ == "velkor_compile._velkor_compile"
+    assert native.__file__.endswith("_velkor_compile.abi3.so")
+
+
+def test_compiler_cannot_be_subclassed():
+    # A subclass could add state or methods outside the thread binding.
+    with pytest.raises(TypeError):
+        type("Derived", (Compiler,), {})
+
+
+# --- argument binding -----------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, error, message",
+    [
+        ((), {}, TypeError, "command() missing 1 required positional argument: 'cmd_json'"),
+        (("{}", "{}"), {}, TypeError, "command() takes 1 positional argument but 2 were given"),
+        (("{}",), {"spec": 1}, TypeError, "command() got an unexpected keyword argument 'spec'"),
+        ((), {"cmd": "{}"}, TypeError, "command() got an unexpected keyword argument 'cmd'"),
+        (("{}",), {"cmd_json": "{}"}, TypeError, "command() got multiple values for argument 'cmd_json'"),
+        ((b"{}",), {}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
+        ((), {"cmd_json": b"{}"}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
+        ((7,), {}, TypeError, "argument 'cmd_json': 'int' object is not an instance of 'str'"),
+        ((None,), {}, TypeError, "argument 'cmd_json': 'NoneType' object is not an instance of 'str'"),
+        ((bytearray(b"{}"),), {}, TypeError, "argument 'cmd_json': 'bytearray' object is not an instance of 'str'"),
+        (("\ud800",), {}, UnicodeEncodeError, "surrogates not allowed"),
+        (('{"cmd":"version","x":"\udfff"}',), {}, UnicodeEncodeError, "surrogates not allowed"),
+    ],
+)
+def test_bad_arguments_raise_and_leave_the_handle_usable(compiler, args, kwargs, error, message):
+    reference = Compiler().command(VERSION_REQUEST)
+    with pytest.raises(error) as raised:
+        compiler.command(*args, **kwargs)
+    assert message in str(raised.value)
+    # The exclusive-use flag must have been released on the way out.
+    assert compiler.command(VERSION_REQUEST) == reference
+
+
+class JsonText(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [((JsonText(VERSION_REQUEST),), {}), ((), {"cmd_json": VERSION_REQUEST})],
+    ids=["str-subclass", "keyword"],
+)
+def test_accepted_ways_to_pass_the_command(compiler, args, kwargs):
+    assert compiler.command(*args, **kwargs) == Compiler().command(VERSION_REQUEST)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [((1,), {}), (("{}",), {}), ((), {"cmd_json": "{}"}), ((), {"x": 1})],
+)
+def test_constructor_takes_no_arguments(args, kwargs):
+    with pytest.raises(TypeError, match=r"^Compiler\(\) takes no arguments$"):
+        Compiler(*args, **kwargs)
+
+
+# --- PanicException ------------------------------------------------------
+
+
+def test_panic_exception_is_not_an_exception():
+    assert issubclass(PanicException, BaseException)
+    assert not issubclass(PanicException, Exception)
+    with pytest.raises(PanicException):
+        try:
+            raise PanicException("fault")
+        except Exception:  # must not catch it
+            pytest.fail("`except Exception` caught PanicException")
+
+
+def test_panic_exception_is_one_class_per_interpreter():
+    assert velkor_compile.PanicException is native.PanicException
+    # A second instance of the native module in the same interpreter gets its
+    # own Compiler type but must share the panic class, or `except` clauses
+    # written against one instance would miss the other's panics.
+    spec = importlib.util.spec_from_file_location(native.__name__, native.__file__)
+    second = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(second)
+    assert second is not native
+    assert second.Compiler is not native.Compiler
+    assert second.PanicException is native.PanicException
+    # Reloading an initialised instance must not run its initialisation again.
+    reloaded = importlib.reload(native)
+    assert reloaded.Compiler is Compiler
+    assert reloaded.PanicException is PanicException
+
+
+SUBINTERPRETER_BODY = """
+import os, velkor_compile
+from velkor_compile import _velkor_compile as native
+answer = velkor_compile.Compiler().command("not json")
+shared = velkor_compile.PanicException is native.PanicException
+os.write(WRITE_END, repr((shared, id(velkor_compile.PanicException), answer)).encode())
+"""
+
+SUBINTERPRETER = f"""
+    import os
+    import _xxsubinterpreters as interpreters
+    import velkor_compile
+
+    read_end, write_end = os.pipe()
+    interpreter = interpreters.create()
+    interpreters.run_string(interpreter, {SUBINTERPRETER_BODY!r}.replace("WRITE_END", str(write_end)))
+    shared, panic_id, answer = eval(os.read(read_end, 4096))
+    interpreters.destroy(interpreter)
+    print(shared, panic_id != id(velkor_compile.PanicException),
+          answer == velkor_compile.Compiler().command("not json"))
+"""
+
+
+def test_each_subinterpreter_has_its_own_panic_class(run_python):
+    pytest.importorskip("_xxsubinterpreters")
+    done = run_python(SUBINTERPRETER)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "True True True\n"
+
+
+# --- thread binding ------------------------------------------------------
+
+
+def test_use_from_another_thread_panics_and_leaves_the_handle_usable(compiler):
+    before = compiler.command(VERSION_REQUEST)
+    for request in (VERSION_REQUEST, "not json", b"not even a str"):
+        with pytest.raises(PanicException) as raised:
+            on_thread(lambda: compiler.command(request))
+        assert str(raised.value) == SENT_TO_OTHER_THREAD
+    assert compiler.command(VERSION_REQUEST) == before
+
+
+def test_handle_of_a_finished_thread_is_not_adopted_by_a_new_thread(unraisable):
+    # The C library reuses the identifier of a finished thread for the next one
+    # it starts; that new thread must still be refused.
+    box = [on_thread(Compiler)]
+    with pytest.raises(PanicException, match=SENT_TO_OTHER_THREAD):
+        on_thread(lambda: box[0].command(VERSION_REQUEST))
+    with pytest.raises(PanicException, match=SENT_TO_OTHER_THREAD):
+        box[0].command(VERSION_REQUEST)
+    box.clear()
+    assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)]
+
+
+def test_each_thread_with_its_own_handle_gets_its_own_answers():
+    requests = [VERSION_REQUEST, "not json", '{"cmd":"targets"}', '{"cmd":"reset"}', '{"cmd":"nope"}']
+    reference = Compiler()
+    expected = [reference.command(text) for text in requests]
+    answers = {}
+    barrier = threading.Barrier(8)
+
+    def work(index):
+        handle = Compiler()
+        barrier.wait()  # all handles alive and in use at once
+        answers[index] = [handle.command(text) for text in requests * 20]
+
+    workers = [threading.Thread(target=work, args=(index,)) for index in range(8)]
+    for worker in workers:
+        worker.start()
+    for worker in workers:
+        worker.join()
+    assert answers == {index: expected * 20 for index in range(8)}
+
+
+def test_handles_release_their_reference_to_the_type(unraisable):
+    before = sys.getrefcount(Compiler)
+    box = [Compiler() for _ in range(1000)]
+    box.clear()
+    box.append(Compiler())
+    on_thread(box.clear)  # a foreign drop keeps the state, not the type reference
+    assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)]
+    unraisable.clear()  # the report holds the type too
+    assert sys.getrefcount(Compiler) == before
+
+
+def create_here_drop_here():
+    handle = Compiler()
+    del handle
+
+
+@pytest.mark.parametrize(
+    "scenario, reports",
+    [
+        ("created on main, dropped on main", 0),
+        ("created on main, dropped on worker", 1),
+        ("created on worker, dropped on the same worker", 0),
+        ("created on worker, dropped on main", 1),
+    ],
+)
+def test_drop_on_a_foreign_thread_is_reported_as_unraisable(unraisable, scenario, reports):
+    box = []
+    if scenario == "created on main, dropped on main":
+        box.append(Compiler())
+        box.clear()
+    elif scenario == "created on main, dropped on worker":
+        box.append(Compiler())
+        on_thread(box.clear)  # the worker drops the only reference
+    elif scenario == "created on worker, dropped on the same worker":
+        on_thread(create_here_drop_here)
+    else:
+        box.append(on_thread(Compiler))
+        box.clear()
+    # The hook is given the handle's type: the handle itself is being freed.
+    assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)] * reports
+
+
+# --- internal faults and interpreter exit ----------------------------------
+
+ALLOCATION_FAULT = """
+    import json, resource
+    import velkor_compile
+
+    handle = velkor_compile.Compiler()
+    request = '{"cmd":"compile","spec":{"strategy":"' + "x" * (200 << 20) + '"}}'
+
+    def address_space():
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmSize:"):
+                    return int(line.split()[1]) * 1024
+
+    # Leave room for small allocations, not for another copy of the request.
+    limit = address_space() + (64 << 20)
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    try:
+        first = ["returned", handle.command(request)]
+    except velkor_compile.PanicException as panic:
+        first = ["panic", str(panic)]
+    except MemoryError:
+        first = ["MemoryError", ""]
+    del request
+    print(json.dumps({"first": first, "after": handle.command('{"cmd":"version"}')}))
+"""
+
+
+def test_allocation_failure_in_the_core_panics_and_the_handle_stays_usable(run_python):
+    done = run_python(ALLOCATION_FAULT)
+    assert done.returncode == 0, done.stderr
+    outcome = json.loads(done.stdout)
+    kind, message = outcome["first"]
+    assert kind == "panic" and message
+    assert outcome["after"] == VERSION_RESPONSE
+
+
+@pytest.mark.parametrize(
+    "body, dropped_on_other_thread",
+    [
+        ("handle = Compiler(); handle.command('{}')", False),
+        ("cycle = []; cycle.append(cycle); cycle.append(Compiler())", False),
+        ("import threading\n"
+         "box = []\n"
+         "worker = threading.Thread(target=lambda: box.append(Compiler()))\n"
+         "worker.start(); worker.join()", True),
+        ("import threading\n"
+         "never = threading.Event()\n"
+         "def hold():\n"
+         "    handle = Compiler(); never.wait()\n"
+         "threading.Thread(target=hold, daemon=True).start()", False),
+    ],
+    ids=["global", "cycle", "worker-created-global", "daemon-thread-holds-it"],
+)
+def test_handle_alive_at_interpreter_exit(run_python, body, dropped_on_other_thread):
+    done = run_python("from velkor_compile import Compiler\n" + body + "\nprint('end')\n")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "end\n"
+    assert (DROPPED_ON_OTHER_THREAD in done.stderr) == dropped_on_other_thread, done.stderr
