@@ -1,0 +1,219 @@
+#include "strategy/condition.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "strategy/test_json.h"
+#include "strategy/validate.h"
+
+namespace velkor::strategy {
+namespace {
+
+using testing::parse_json;
+
+constexpr std::string_view kAccepted = "";
+constexpr std::string_view kNoOperand = "data did not match any variant of untagged enum Operand";
+constexpr std::string_view kUnitVariant = "invalid type: unit variant, expected newtype variant";
+constexpr std::string_view kSingleKey = "invalid value: map, expected map with a single key";
+
+std::string outcome(const Status& s) { return s ? std::string() : s.error(); }
+
+struct Case {
+  std::string_view json;
+  std::string_view expected;  // kAccepted, or the message
+};
+
+TEST(StrategyCondition, AcceptsEveryForm) {
+  const std::string_view accepted[] = {
+      R"({"gt": ["rsi", 70]})",  // names need not be declared
+      R"({"cross_above": [{"price": "close"}, "sma_slow"]})",
+      R"({"cross_below": ["close", 1.5e3]})",  // "close" as a string is an indicator name
+      R"({"lt": ["", -1]})",
+      R"({"ge": [0, 0.0]})",
+      R"({"le": [{"price": "ohlc4"}, {"prev": ["x", 0]}]})",
+      R"({"eq": [{"div": [{"add": [{"price": "high"}, {"price": "low"}]}, 2]},
+                 {"prev": [{"price": {"hlc3": null}}, 1]}]})",
+      R"({"ne": [{"sub": [1, -2]}, {"mul": ["atr", 0.5]}]})",
+      R"({"between": ["rsi", 30, 70]})",
+      R"({"rising": ["ema", 3]})",
+      R"({"falling": ["ema", 4294967295]})",
+      R"({"all": []})",
+      R"({"any": [{"gt": [1, 2]}, {"in_position": true}]})",
+      R"({"not": {"any": [{"in_position": false}]}})",
+      R"({"bars_since_entry": {"ge": 10}})",
+      R"({"bars_since_entry": {"eq": 0}})",
+  };
+  for (std::string_view json : accepted) {
+    SCOPED_TRACE(json);
+    EXPECT_EQ(outcome(read_condition(parse_json(json))), kAccepted);
+  }
+}
+
+TEST(StrategyCondition, RefusesWithTheFirstFailure) {
+  const Case cases[] = {
+      // Choice selection: the name is checked before the payload.
+      {R"("in_position")", kUnitVariant},
+      {R"("gt")", kUnitVariant},
+      {R"("xor")",
+       "unknown variant `xor`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
+       "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
+      {R"({"xor": []})",
+       "unknown variant `xor`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
+       "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
+      {R"({"GT": [1, 2]})",
+       "unknown variant `GT`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
+       "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
+      {R"({"gt": [1, 2], "lt": [3, 4]})", kSingleKey},
+      {R"({})", kSingleKey},
+      {R"(5)", "invalid type: integer `5`, expected string or map"},
+      {R"([])", "invalid type: sequence, expected string or map"},
+      {R"(null)", "invalid type: null, expected string or map"},
+      // Pairs and triples.
+      {R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
+      {R"({"gt": []})", "invalid length 0, expected a tuple of size 2"},
+      {R"({"gt": [1, 2, 3]})", "invalid length 3, expected fewer elements in array"},
+      {R"({"gt": [true, 1, 3]})", kNoOperand},  // elements are read before the surplus is refused
+      {R"({"gt": 5})", "invalid type: integer `5`, expected a tuple of size 2"},
+      {R"({"gt": {"a": 1}})", "invalid type: map, expected a tuple of size 2"},
+      {R"({"gt": null})", "invalid type: null, expected a tuple of size 2"},
+      {R"({"between": ["rsi", 30]})", "invalid length 2, expected a tuple of size 3"},
+      {R"({"between": ["rsi", 30, 70, 90]})", "invalid length 4, expected fewer elements in array"},
+      {R"({"between": 1})", "invalid type: integer `1`, expected a tuple of size 3"},
+      // Operand and count.
+      {R"({"rising": ["ema", 2.0]})", "invalid type: floating point `2.0`, expected u32"},
+      {R"({"rising": ["ema", 1e2]})", "invalid type: floating point `100.0`, expected u32"},
+      {R"({"rising": ["ema", -1]})", "invalid value: integer `-1`, expected u32"},
+      {R"({"falling": ["ema", 4294967296]})", "invalid value: integer `4294967296`, expected u32"},
+      {R"({"rising": ["ema", "3"]})", "invalid type: string \"3\", expected u32"},
+      {R"({"rising": ["ema"]})", "invalid length 1, expected a tuple of size 2"},
+      {R"({"rising": [true, 2.0]})", kNoOperand},
+      {R"({"rising": ["ema", 3, 4]})", "invalid length 3, expected fewer elements in array"},
+      {R"({"rising": "ema"})", "invalid type: string \"ema\", expected a tuple of size 2"},
+      // Lists and negation: the first failing element wins, nested messages surface unchanged.
+      {R"({"all": {}})", "invalid type: map, expected a sequence"},
+      {R"({"any": null})", "invalid type: null, expected a sequence"},
+      {R"({"all": [{"in_position": true}, {"gt": [1]}]})", "invalid length 1, expected a tuple of size 2"},
+      {R"({"any": [{"in_position": 0}, {"gt": [1]}]})", "invalid type: integer `0`, expected a boolean"},
+      {R"({"not": "in_position"})", kUnitVariant},
+      {R"({"not": null})", "invalid type: null, expected string or map"},
+      {R"({"not": {"not": {"all": [{"gt": ["a", "b", "c"]}]}}})", "invalid length 3, expected fewer elements in array"},
+      // Position tests.
+      {R"({"in_position": 1})", "invalid type: integer `1`, expected a boolean"},
+      {R"({"in_position": null})", "invalid type: null, expected a boolean"},
+      {R"({"in_position": "true"})", "invalid type: string \"true\", expected a boolean"},
+      {R"({"bars_since_entry": "ge"})", kUnitVariant},
+      {R"({"bars_since_entry": {"gte": 10}})", "unknown variant `gte`, expected one of `gt`, `lt`, `ge`, `le`, `eq`"},
+      {R"({"bars_since_entry": {"ge": -1}})", "invalid value: integer `-1`, expected u32"},
+      {R"({"bars_since_entry": {"ge": 1.5}})", "invalid type: floating point `1.5`, expected u32"},
+      {R"({"bars_since_entry": {"ge": null}})", "invalid type: null, expected u32"},
+      {R"({"bars_since_entry": {"ge": 1, "le": 5}})", kSingleKey},
+      {R"({"bars_since_entry": 5})", "invalid type: integer `5`, expected string or map"},
+      {R"({"bars_since_entry": {"ge": {"eq": 1}}})", "invalid type: map, expected u32"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(outcome(read_condition(parse_json(c.json))), c.expected);
+  }
+}
+
+TEST(StrategyOperand, AcceptsNamesConstantsAndExpressions) {
+  const std::string_view accepted[] = {
+      R"("close")", R"("price")", R"("")", R"(0)", R"(-3)", R"(1e300)", R"(18446744073709551615)",
+      R"({"price": "close"})", R"({"price": {"volume": null}})", R"({"prev": [{"price": "open"}, 1]})",
+      R"({"div": [1, 0]})", R"({"mul": [{"sub": ["a", {"add": [1, 2]}]}, {"prev": [{"prev": ["a", 1]}, 2]}]})",
+  };
+  for (std::string_view json : accepted) {
+    SCOPED_TRACE(json);
+    EXPECT_EQ(outcome(read_operand(parse_json(json))), kAccepted);
+  }
+}
+
+// Whatever is wrong inside an operand, at any depth, the message is the same.
+TEST(StrategyOperand, EveryMalformationGivesTheOneMessage) {
+  const std::string_view refused[] = {
+      R"(null)", R"(true)", R"([1])", R"({})",
+      R"({"price": "typical"})", R"({"price": "Close"})", R"({"price": {"close": 1}})", R"({"price": {}})",
+      R"({"price": null})", R"({"price": "close", "add": [1, 2]})", R"({"max": [1, 2]})",
+      R"({"prev": [{"price": "open"}, -1]})", R"({"prev": ["x", 1.0]})", R"({"prev": ["x"]})",
+      R"({"add": [1]})", R"({"add": [1, 2, 3]})", R"({"add": [1, [2]]})", R"({"sub": 1})",
+      R"({"mul": [{"div": [{"price": "hl2"}, 2]}, 1]})",
+  };
+  for (std::string_view json : refused) {
+    SCOPED_TRACE(json);
+    EXPECT_EQ(outcome(read_operand(parse_json(json))), kNoOperand);
+    // Inside a condition the operand message is reported as it is.
+    json::Array pair;
+    pair.push_back(json::Value::unsigned_integer(1));
+    pair.push_back(parse_json(json));
+    json::Object condition;
+    condition.set("gt", json::Value::array(std::move(pair)));
+    EXPECT_EQ(outcome(read_condition(json::Value::object(std::move(condition)))), kNoOperand);
+  }
+}
+
+// Values built in C++ can nest far deeper than any request; the check must
+// refuse them without exhausting the stack, and say why.
+json::Value negated(json::Value condition) {
+  json::Object o;
+  o.set("not", std::move(condition));
+  return json::Value::object(std::move(o));
+}
+
+json::Value listed(json::Value condition) {
+  json::Array items;
+  items.push_back(std::move(condition));
+  json::Object o;
+  o.set("all", json::Value::array(std::move(items)));
+  return json::Value::object(std::move(o));
+}
+
+json::Value summed(json::Value operand) {
+  json::Array pair;
+  pair.push_back(std::move(operand));
+  pair.push_back(json::Value::unsigned_integer(1));
+  json::Object o;
+  o.set("add", json::Value::array(std::move(pair)));
+  return json::Value::object(std::move(o));
+}
+
+json::Value compared(json::Value operand) {
+  json::Array pair;
+  pair.push_back(std::move(operand));
+  pair.push_back(json::Value::unsigned_integer(1));
+  json::Object o;
+  o.set("gt", json::Value::array(std::move(pair)));
+  return json::Value::object(std::move(o));
+}
+
+struct NestingCase {
+  const char* name;
+  int levels;
+  json::Value (*wrap)(json::Value);
+  bool operand;  // nest operands inside one comparison instead of conditions
+  std::string_view expected;
+};
+
+TEST(StrategyCondition, NestingIsBounded) {
+  const NestingCase cases[] = {
+      // A strategy read from a request holds at most 125 levels below itself.
+      {"not x123", 123, negated, false, kAccepted},
+      {"all x61", 61, listed, false, kAccepted},
+      {"add x61", 61, summed, true, kAccepted},
+      {"not x1e5", 100000, negated, false, kRecursionLimit},
+      {"all x1e5", 100000, listed, false, kRecursionLimit},
+      // Not hidden behind the operand message: the cause is the depth.
+      {"add x1e5", 100000, summed, true, kRecursionLimit},
+  };
+  for (const NestingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    json::Value v = c.operand ? json::Value::string("close") : parse_json(R"({"in_position": true})");
+    for (int i = 0; i < c.levels; ++i) v = c.wrap(std::move(v));
+    if (c.operand) v = compared(std::move(v));
+    EXPECT_EQ(outcome(read_condition(v)), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace velkor::strategy

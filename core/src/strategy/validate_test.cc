@@ -1,0 +1,208 @@
+#include "strategy/validate.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "strategy/test_json.h"
+
+namespace velkor::strategy {
+namespace {
+
+using testing::parse_json;
+
+constexpr std::string_view kAccepted = "";
+
+// Every required field, nothing else.
+constexpr std::string_view kMinimal = R"({
+  "symbol": "BTC-USD", "timeframe": "1h", "indicators": {},
+  "entry": {"in_position": false}, "exit": {"in_position": true},
+  "sizing": {"type": "fixed_fraction", "fraction": 0.1}
+})";
+
+// The same fields by position, with every optional field given.
+constexpr std::string_view kPositional = R"([1, "BTC-USD", null, "1h", {}, {"in_position": false},
+  {"in_position": true}, null, null, ["fixed_fraction", 0.1], [], [], [], null])";
+
+std::string outcome(const std::expected<void, std::string>& s) { return s ? std::string() : s.error(); }
+
+struct Case {
+  std::string_view json;
+  std::string_view expected;  // kAccepted, or the message
+};
+
+TEST(StrategySpec, WholeDocuments) {
+  const Case cases[] = {
+      {kMinimal, kAccepted},
+      {R"({})", "missing field `symbol`"},
+      // A bad value anywhere wins over missing fields.
+      {R"({"symbol": 1})", "invalid type: integer `1`, expected a string"},
+      {R"({"sizing": 1})", "invalid type: integer `1`, expected internally tagged enum Sizing"},
+      // Members in document order: the first bad one is reported.
+      {R"({"timeframe": 5, "symbol": 1})", "invalid type: integer `5`, expected a string"},
+      // Missing fields in declaration order.
+      {R"({"sizing": {"type": "fixed_qty", "qty": 1}, "symbol": "X"})", "missing field `timeframe`"},
+      {R"({"symbol": "X", "timeframe": "1d"})", "missing field `indicators`"},
+      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "sizing": ["fixed_qty", 1]})", "missing field `entry`"},
+      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": "in_position"})",
+       "invalid type: unit variant, expected newtype variant"},
+      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}})", "missing field `exit`"},
+      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}, "exit": {"any": []}})",
+       "missing field `sizing`"},
+      // Optional fields may be absent; unknown members are not looked at.
+      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}, "exit": {"any": []},
+           "sizing": ["fixed_qty", 1], "notes": {"x": [null, {"gt": 5}]}, "Symbol": 1})", kAccepted},
+      // A repeated key: the later value is the one checked.
+      {R"({"symbol": 1, "timeframe": "1h", "indicators": {}, "entry": {"all": []}, "exit": {"all": []},
+           "sizing": ["fixed_qty", 1], "symbol": "ETH/USDT"})", kAccepted},
+      {R"({"symbol": "ETH/USDT", "timeframe": "1h", "indicators": {}, "entry": {"all": []}, "exit": {"all": []},
+           "sizing": ["fixed_qty", 1], "symbol": 2})", "invalid type: integer `2`, expected a string"},
+      // Not a record at all.
+      {R"("abc")", "invalid type: string \"abc\", expected struct StrategySpec"},
+      {R"(null)", "invalid type: null, expected struct StrategySpec"},
+      {R"(true)", "invalid type: boolean `true`, expected struct StrategySpec"},
+      {R"(-7)", "invalid type: integer `-7`, expected struct StrategySpec"},
+      // By position.
+      {kPositional, kAccepted},
+      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null, ["fixed_qty", 1]])", kAccepted},
+      {R"([])", "invalid length 1, expected struct StrategySpec with 14 elements"},
+      {R"([1])", "invalid length 1, expected struct StrategySpec with 14 elements"},
+      {R"([1, "BTC-USD"])", "invalid length 3, expected struct StrategySpec with 14 elements"},
+      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}])",
+       "invalid length 6, expected struct StrategySpec with 14 elements"},
+      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null])",
+       "invalid length 9, expected struct StrategySpec with 14 elements"},
+      {R"([null, "BTC-USD"])", "invalid type: null, expected u32"},
+      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null, ["fixed_qty", 1], [], [], [], null, 0])",
+       "invalid length 15, expected fewer elements in array"},
+      // A failure among the first 14 elements wins over the surplus.
+      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null, ["fixed_qty", 1], [], [], [], -1, 0])",
+       "invalid value: integer `-1`, expected u32"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(outcome(validate_strategy(parse_json(c.json))), c.expected);
+  }
+}
+
+struct FieldCase {
+  std::string_view key;
+  std::string_view json;  // the member's value
+  std::string_view expected;
+};
+
+// One member of the minimal document replaced (or added).
+TEST(StrategySpec, FieldValues) {
+  const FieldCase cases[] = {
+      {"spec_version", "7", kAccepted},
+      {"spec_version", "0", kAccepted},
+      {"spec_version", "4294967295", kAccepted},
+      {"spec_version", "1.0", "invalid type: floating point `1.0`, expected u32"},
+      {"spec_version", "1e2", "invalid type: floating point `100.0`, expected u32"},
+      {"spec_version", "-1", "invalid value: integer `-1`, expected u32"},
+      {"spec_version", "4294967296", "invalid value: integer `4294967296`, expected u32"},
+      {"spec_version", "18446744073709551615", "invalid value: integer `18446744073709551615`, expected u32"},
+      {"spec_version", "-9223372036854775808", "invalid value: integer `-9223372036854775808`, expected u32"},
+      {"spec_version", "null", "invalid type: null, expected u32"},
+      {"spec_version", R"("1")", "invalid type: string \"1\", expected u32"},
+      {"symbol", R"("")", kAccepted},
+      {"symbol", "null", "invalid type: null, expected a string"},
+      {"symbol", R"(["BTC"])", "invalid type: sequence, expected a string"},
+      {"symbol", R"({"BTC": 1})", "invalid type: map, expected a string"},
+      {"ref_symbol", "null", kAccepted},
+      {"ref_symbol", R"("ETH-USD")", kAccepted},
+      {"ref_symbol", "5", "invalid type: integer `5`, expected a string"},
+      {"timeframe", R"("every full moon")", kAccepted},
+      {"timeframe", "false", "invalid type: boolean `false`, expected a string"},
+      {"entry", "null", "invalid type: null, expected string or map"},
+      {"exit", R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
+      {"short_entry", "null", kAccepted},
+      {"short_exit", "null", kAccepted},
+      {"short_entry", R"({"lt": ["rsi", 30]})", kAccepted},
+      {"short_exit", R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
+      {"short_entry", "[]", "invalid type: sequence, expected string or map"},
+      {"sizing", "null", "invalid type: null, expected internally tagged enum Sizing"},
+      {"costs", "null", "invalid type: null, expected struct Costs"},
+      {"risk", "null", "invalid type: null, expected struct Risk"},
+      {"execution", "null", "invalid type: null, expected struct Execution"},
+      {"costs", "{}", kAccepted},
+      {"costs", R"({"maker_bps": -2})", kAccepted},
+      {"execution", R"({"latency_bars": null})", "invalid type: null, expected u32"},
+      {"warmup", "null", kAccepted},
+      {"warmup", "0", kAccepted},
+      {"warmup", "4294967296", "invalid value: integer `4294967296`, expected u32"},
+      {"warmup", "2.0", "invalid type: floating point `2.0`, expected u32"},
+      // Indicators.
+      {"indicators", "[]", "invalid type: sequence, expected a map"},
+      {"indicators", "null", "invalid type: null, expected a map"},
+      {"indicators", R"({"sma": {"type": "sma", "params": [14, 2.5], "feed": "kline"}})", kAccepted},
+      {"indicators", R"({"": {"type": ""}, "x": ["ema"], "y": ["ema", [], null]})", kAccepted},
+      {"indicators", R"({"x": {"type": "sma", "params": [-1, 1e300, 18446744073709551615]}})", kAccepted},
+      {"indicators", R"({"x": {"type": "sma", "feed": {"kline": null}}})", kAccepted},
+      {"indicators", R"({"x": {"type": "sma", "feed": null}})", kAccepted},
+      {"indicators", R"({"x": {"type": "sma", "params": ["14"]}})", "invalid type: string \"14\", expected f64"},
+      {"indicators", R"({"x": {"type": "sma", "params": null}})", "invalid type: null, expected a sequence"},
+      {"indicators", R"({"x": {"type": "sma", "params": 14}})", "invalid type: integer `14`, expected a sequence"},
+      {"indicators", R"({"x": {"type": "sma", "feed": "tick"}})",
+       "unknown variant `tick`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
+       "`cross_section`"},
+      {"indicators", R"({"x": {"type": "sma", "feed": {"kline": 1}}})", "invalid type: integer `1`, expected unit"},
+      {"indicators", R"({"x": {"type": "sma", "feed": {"kline": []}}})", "invalid type: sequence, expected unit"},
+      {"indicators", R"({"x": {"type": "sma", "feed": {}}})", "invalid value: map, expected map with a single key"},
+      {"indicators", R"({"x": {"type": "sma", "feed": 3}})", "invalid type: integer `3`, expected string or map"},
+      {"indicators", R"({"x": {"params": [1]}})", "missing field `type`"},
+      {"indicators", R"({"x": {"params": "x"}})", "invalid type: string \"x\", expected a sequence"},
+      {"indicators", R"({"x": {"type": 5}})", "invalid type: integer `5`, expected a string"},
+      {"indicators", R"({"a": {"type": "sma"}, "b": {"type": "ema", "feed": "tick"}, "c": 1})",
+       "unknown variant `tick`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
+       "`cross_section`"},
+      {"indicators", R"({"x": []})", "invalid length 0, expected struct IndicatorSpec with 3 elements"},
+      {"indicators", R"({"x": ["sma", [1], "trade", 4]})", "invalid length 4, expected fewer elements in array"},
+      {"indicators", R"({"x": ["sma", [1], "bad", 4]})",
+       "unknown variant `bad`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
+       "`cross_section`"},
+      {"indicators", R"({"x": "sma"})", "invalid type: string \"sma\", expected struct IndicatorSpec"},
+  };
+  for (const FieldCase& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + ": " + std::string(c.json));
+    json::Value strategy = parse_json(kMinimal);
+    strategy.as_object().set(std::string(c.key), parse_json(c.json));
+    EXPECT_EQ(outcome(validate_strategy(strategy)), c.expected);
+  }
+}
+
+// How offending values are rendered in messages.
+TEST(StrategySpec, RendersOffendingValues) {
+  const Case cases[] = {
+      {"0.5", "floating point `0.5`"},
+      {"-0.0", "floating point `-0.0`"},
+      {"-0", "floating point `-0.0`"},
+      {"1e15", "floating point `1000000000000000.0`"},
+      {"1e16", "floating point `1e16`"},
+      {"1.5e300", "floating point `1.5e300`"},
+      {"0.00001", "floating point `0.00001`"},
+      {"1e-7", "floating point `1e-7`"},
+      {"0.1", "floating point `0.1`"},
+      {"123456.789", "floating point `123456.789`"},
+      {"-3", "integer `-3`"},
+      {"18446744073709551615", "integer `18446744073709551615`"},
+      {R"("")", "string \"\""},
+      {R"("a\"b\\c")", R"(string "a\"b\\c")"},
+      {R"("\n\r\t\u0000")", R"(string "\n\r\t\0")"},
+      {R"("\u0001\u001f\u007f\u0085\u009f")", R"(string "\u{1}\u{1f}\u{7f}\u{85}\u{9f}")"},
+      {R"("é€ \u00a0/'")", "string \"\xC3\xA9\xE2\x82\xAC \xC2\xA0/'\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    json::Object entry;
+    entry.set("in_position", parse_json(c.json));
+    json::Value strategy = parse_json(kMinimal);
+    strategy.as_object().set("entry", json::Value::object(std::move(entry)));
+    EXPECT_EQ(outcome(validate_strategy(strategy)),
+              "invalid type: " + std::string(c.expected) + ", expected a boolean");
+  }
+}
+
+}  // namespace
+}  // namespace velkor::strategy
