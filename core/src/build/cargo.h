@@ -1,0 +1,48 @@
+// Building a written project with cargo and locating the artifact.
+#ifndef VELKOR_BUILD_CARGO_H_
+#define VELKOR_BUILD_CARGO_H_
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "project/compile_spec.h"
+#include "protocol/compile_error.h"
+
+namespace velkor::build {
+
+// cargo's profile directory: "debug" for debug, "release" for release and size.
+std::string_view profile_dir(OptLevel level);
+
+// The arguments after "cargo": "build", then "--target" and the triple for
+// wasm and no_std, then "--release" unless the level is debug.
+std::vector<std::string> cargo_build_args(const Target& target, OptLevel level);
+
+// Where the artifact lies, relative to the project directory:
+// "target/{profile}/{crate}" for a binary, "target/{mcu}/{profile}/lib{crate}.a"
+// for no_std, "pkg/{crate}_bg.wasm" for wasm.
+std::string artifact_relative_path(const Target& target, OptLevel level, std::string_view crate_name);
+
+// Runs `cargo` (found on PATH, environment inherited) with cargo_build_args in
+// `project_dir` and returns the artifact path (project_dir joined with
+// artifact_relative_path).
+//
+// For wasm, cargo leaves the module at
+// target/wasm32-unknown-unknown/{profile}/{crate}.wasm; it is copied to
+// pkg/{crate}_bg.wasm (creating pkg/) so the returned path names a real file.
+// After any successful build the artifact must exist, or the build fails.
+//
+// Errors, all kind Build except a failed copy (Io):
+//   "spawning cargo: {cause}"             cargo could not be started
+//   the tail of cargo's standard error    cargo did not exit with code 0
+//   "waiting for cargo: {cause}"          its exit status could not be collected
+//   "cargo reported success but the artifact {path} does not exist"
+//   "cargo reported success but the module {path} does not exist" (wasm)
+//   "copying {from} to {to}: {cause}"     (Io)
+std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
+                                                       const std::string& crate_name, const std::string& project_dir);
+
+}  // namespace velkor::build
+
+#endif  // VELKOR_BUILD_CARGO_H_

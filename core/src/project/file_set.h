@@ -1,0 +1,38 @@
+// The files of a generated project, keyed by relative path. std::map orders
+// std::string keys bytewise (as unsigned char), which is the order the
+// manifest lists, the project hash digests and the writer writes them in.
+#ifndef VELKOR_PROJECT_FILE_SET_H_
+#define VELKOR_PROJECT_FILE_SET_H_
+
+#include <expected>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "project/compile_spec.h"
+#include "protocol/compile_error.h"
+
+namespace velkor::project {
+
+using FileSet = std::map<std::string, std::string>;
+
+// ".cargo/config.toml" for a cross-compiled target: "[build]\ntarget = \"{triple}\"\n".
+std::string build_target_file(std::string_view triple);
+
+// The whole file at `path` (relative to the working directory), which must be
+// UTF-8. Failures are Io errors "reading {path}: {cause}".
+std::expected<std::string, CompileError> read_data_file(const std::string& path);
+
+// The project files for validated options: Cargo.toml rendered for the target
+// with `crate_name`, the backtest dependency and the opt level's profile; the
+// target's source file; .cargo/config.toml for wasm and no_std; src/spec.json
+// holding `spec_json` (the strategy's canonical text); and, per embed_data,
+// src/candles.csv read from disk or src/candles.json holding `candles_json`
+// (the canonical text of the inline candles, ignored otherwise). The texts are
+// moved into the set. Only a CSV read can fail.
+std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,
+                                                    std::string spec_json, std::string candles_json = {});
+
+}  // namespace velkor::project
+
+#endif  // VELKOR_PROJECT_FILE_SET_H_

@@ -1,0 +1,39 @@
+#include "project/path_join.h"
+
+#include <gtest/gtest.h>
+
+namespace velkor::project {
+namespace {
+
+TEST(PathJoin, Join) {
+  struct Case {
+    std::string_view base, tail, expected;
+  } const cases[] = {
+      {"_out", "demo", "_out/demo"},
+      {"_out/", "demo", "_out/demo"},
+      {"", "demo", "demo"},
+      {"/", "demo", "/demo"},
+      {"/tmp/x", "target/debug/demo", "/tmp/x/target/debug/demo"},
+      {"_out", "/abs", "/abs"},
+      {"a b/ü", ".cargo/config.toml", "a b/ü/.cargo/config.toml"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(join_path(c.base, c.tail), c.expected) << c.base << " + " << c.tail;
+}
+
+TEST(PathJoin, Parent) {
+  struct Case {
+    std::string_view path, expected;
+  } const cases[] = {
+      {"_out/demo/.cargo/config.toml", "_out/demo/.cargo"},
+      {"_out/demo/Cargo.toml", "_out/demo"},
+      {"Cargo.toml", ""},
+      {"/Cargo.toml", "/"},
+      {"a//b", "a"},
+      {"a/b/", "a"},
+      {"/", "/"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parent_path(c.path), c.expected) << c.path;
+}
+
+}  // namespace
+}  // namespace velkor::project
