@@ -20,25 +20,58 @@ constexpr std::array<char, 256> kEscape = [] {
   return table;
 }();
 
+constexpr char kHex[] = "0123456789abcdef";
+
+// Texts up to this length are written byte by byte into room reserved for
+// their longest escaped form (6 bytes a byte), which avoids one library call
+// per piece for the many short keys and values; longer texts are appended in
+// runs so that their reserve stays proportionate.
+constexpr std::size_t kShortText = 256;
+
+char* write_escape(char* p, std::uint8_t c, char escape) {
+  *p++ = '\\';
+  *p++ = escape;
+  if (escape == 'u') {
+    *p++ = '0';
+    *p++ = '0';
+    *p++ = kHex[c >> 4];
+    *p++ = kHex[c & 0xf];
+  }
+  return p;
+}
+
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  if (text.size() <= kShortText) {
+    const std::size_t old_size = out.size();
+    out.resize_and_overwrite(old_size + 6 * text.size() + 2, [&](char* buf, std::size_t) {
+      char* p = buf + old_size;
+      *p++ = '"';
+      for (const char ch : text) {
+        const auto c = static_cast<std::uint8_t>(ch);
+        const char escape = kEscape[c];
+        if (escape == 0) {
+          *p++ = ch;
+        } else {
+          p = write_escape(p, c, escape);
+        }
+      }
+      *p++ = '"';
+      return static_cast<std::size_t>(p - buf);
+    });
+    return;
+  }
   out.push_back('"');
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char escape = kEscape[static_cast<std::uint8_t>(text[i])];
+    const auto c = static_cast<std::uint8_t>(text[i]);
+    const char escape = kEscape[c];
     if (escape == 0) continue;
     out.append(text.data() + run_start, i - run_start);
     run_start = i + 1;
-    out.push_back('\\');
-    out.push_back(escape);
-    if (escape == 'u') {
-      const auto c = static_cast<std::uint8_t>(text[i]);
-      out.append("00");
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xf]);
-    }
+    char buf[6];
+    out.append(buf, write_escape(buf, c, escape));
   }
   out.append(text.data() + run_start, text.size() - run_start);
   out.push_back('"');

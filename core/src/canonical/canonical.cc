@@ -1,0 +1,143 @@
+#include "canonical/canonical.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "json/compact_writer.h"
+#include "json/string_escape.h"
+
+namespace velkor {
+namespace {
+
+using json::Member;
+using json::Value;
+
+// std::string compares through char_traits<char>, which orders bytes as
+// unsigned char, shorter prefix first: exactly the canonical key order. Keys
+// mostly differ in their first byte, which is compared inline.
+bool key_less(const Member* a, const Member* b) {
+  const std::string& x = a->key;
+  const std::string& y = b->key;
+  if (!x.empty() && !y.empty() && x[0] != y[0]) {
+    return static_cast<unsigned char>(x[0]) < static_cast<unsigned char>(y[0]);
+  }
+  return x < y;
+}
+
+void sort_members(const Member** first, const Member** last) {
+  // Objects are mostly small; insertion sort avoids std::sort's set-up there.
+  // Keys are unique, so any correct sort gives the same order.
+  if (last - first > 20) {
+    std::sort(first, last, key_less);
+    return;
+  }
+  for (const Member** i = first + 1; i < last; ++i) {
+    const Member* m = *i;
+    const Member** j = i;
+    for (; j > first && key_less(m, *(j - 1)); --j) *j = *(j - 1);
+    *j = m;
+  }
+}
+
+// Writes `root` into `out`, calling `after_step()` after each scalar and each
+// opened container so that a streaming caller can hand over full chunks.
+template <class AfterStep>
+void write_canonical(std::string& out, const Value& root, CanonicalScratch& s, AfterStep after_step) {
+  using Frame = CanonicalScratch::Frame;
+  s.open.clear();
+  s.order.clear();
+  const Value* pending = &root;
+  for (;;) {
+    if (pending != nullptr) {
+      const Value& v = *pending;
+      pending = nullptr;
+      if (v.is_array()) {
+        const std::size_t size = v.as_array().size();
+        if (size == 0) {
+          out.append("[]");
+        } else {
+          out.push_back('[');
+          s.open.push_back(Frame{&v, 0, size, 0});
+        }
+      } else if (v.is_object()) {
+        const auto& members = v.as_object().members();
+        if (members.empty()) {
+          out.append("{}");
+        } else {
+          out.push_back('{');
+          const std::size_t begin = s.order.size();
+          for (const Member& m : members) s.order.push_back(&m);
+          sort_members(s.order.data() + begin, s.order.data() + s.order.size());
+          s.open.push_back(Frame{&v, 0, members.size(), begin});
+        }
+      } else {
+        json::append_scalar(out, v);
+      }
+      after_step();
+    }
+    if (s.open.empty()) return;
+    Frame& top = s.open.back();
+    const bool is_object = top.container->is_object();
+    if (top.next == top.size) {
+      out.push_back(is_object ? '}' : ']');
+      if (is_object) s.order.resize(top.order_begin);
+      s.open.pop_back();
+      continue;
+    }
+    if (top.next > 0) out.push_back(',');
+    if (is_object) {
+      const Member* m = s.order[top.order_begin + top.next];
+      json::append_json_string(out, m->key);
+      out.push_back(':');
+      pending = &m->value;
+    } else {
+      pending = &top.container->as_array()[top.next];
+    }
+    ++top.next;
+  }
+}
+
+}  // namespace
+
+void append_canonical(std::string& out, const json::Value& value) {
+  CanonicalScratch scratch;
+  write_canonical(out, value, scratch, [] {});
+}
+
+std::string canonical_json(const json::Value& value) {
+  std::string out;
+  out.reserve(128);
+  append_canonical(out, value);
+  return out;
+}
+
+CanonicalWriter::CanonicalWriter(Sink sink, std::size_t chunk_size)
+    : sink_(std::move(sink)), chunk_size_(std::max<std::size_t>(chunk_size, 1)) {
+  // Room for one chunk plus the step that crosses its end, in the common case.
+  buffer_.reserve(chunk_size_ + 4096);
+}
+
+void CanonicalWriter::write(const json::Value& value) {
+  write_canonical(buffer_, value, scratch_, [this] {
+    if (buffer_.size() >= chunk_size_) flush();
+  });
+}
+
+void CanonicalWriter::write_text(std::string_view text) {
+  if (text.empty()) return;
+  if (buffer_.size() + text.size() < chunk_size_) {
+    buffer_.append(text);
+    return;
+  }
+  // A large piece goes to the sink directly instead of through the buffer.
+  flush();
+  sink_(text);
+}
+
+void CanonicalWriter::flush() {
+  if (buffer_.empty()) return;
+  sink_(buffer_);
+  buffer_.clear();
+}
+
+}  // namespace velkor

@@ -1,0 +1,251 @@
+#include "canonical/canonical.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/compact_writer.h"
+
+namespace velkor {
+namespace {
+
+using json::Array;
+using json::Object;
+using json::Value;
+
+struct KV {
+  std::string key;
+  Value value;
+};
+
+template <class... Items>
+Value arr(Items&&... items) {
+  Array a;
+  (a.push_back(std::forward<Items>(items)), ...);
+  return Value::array(std::move(a));
+}
+
+template <class... Members>
+Value obj(Members&&... members) {
+  Object o;
+  (o.set(std::move(members.key), std::move(members.value)), ...);
+  return Value::object(std::move(o));
+}
+
+Value u(std::uint64_t n) { return Value::unsigned_integer(n); }
+Value f(double d) { return Value::floating(d); }
+Value s(std::string text) { return Value::string(std::move(text)); }
+
+TEST(CanonicalJsonTest, WorkedExample) {
+  const Value v = obj(KV{"b", arr(u(3), f(1.0), obj(KV{"z", Value()}, KV{"a", Value::boolean(true)}))},
+                      KV{"a", s("x\ny\x1f/")}, KV{"A", f(-0.000001)}, KV{"aa", f(1e16)},
+                      KV{"\xc3\xa4", f(2.50)}, KV{"", f(1e2)});
+  EXPECT_EQ(canonical_json(v),
+            "{\"\":100.0,\"A\":-1e-6,\"a\":\"x\\ny\\u001f/\",\"aa\":1e+16,"
+            "\"b\":[3,1.0,{\"a\":true,\"z\":null}],\"\xc3\xa4\":2.5}");
+}
+
+struct KeyOrderCase {
+  std::vector<std::string> inserted;
+  const char* canonical;
+};
+
+class KeyOrderTest : public testing::TestWithParam<KeyOrderCase> {};
+
+TEST_P(KeyOrderTest, SortsKeysByUnsignedBytes) {
+  Object o;
+  for (const std::string& key : GetParam().inserted) o.set(key, u(o.size()));
+  EXPECT_EQ(canonical_json(Value::object(std::move(o))), GetParam().canonical);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyOrderTest,
+    testing::Values(
+        // code point order, not case-insensitive, multi-byte UTF-8 after ASCII
+        KeyOrderCase{{"\xc3\xa4", "a", "_", "B", ""}, "{\"\":4,\"B\":3,\"_\":2,\"a\":1,\"\xc3\xa4\":0}"},
+        // a prefix sorts first
+        KeyOrderCase{{"ab", "aa", "a"}, "{\"a\":2,\"aa\":1,\"ab\":0}"},
+        // bytes >= 0x80 are not negative; U+FFFF (EF BF BF) before U+1F600 (F0 9F 98 80)
+        KeyOrderCase{{"\xf0\x9f\x98\x80", "\xef\xbf\xbf", "~"},
+                     "{\"~\":2,\"\xef\xbf\xbf\":1,\"\xf0\x9f\x98\x80\":0}"},
+        // control bytes sort first and are escaped in the key
+        KeyOrderCase{{"a", "\x1f", "\x01"}, "{\"\\u0001\":2,\"\\u001f\":1,\"a\":0}"},
+        // more keys than the small-object sort handles
+        KeyOrderCase{{"v", "u", "t", "s", "r", "q", "p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d",
+                      "c", "b", "a"},
+                     "{\"a\":21,\"b\":20,\"c\":19,\"d\":18,\"e\":17,\"f\":16,\"g\":15,\"h\":14,\"i\":13,\"j\":12,"
+                     "\"k\":11,\"l\":10,\"m\":9,\"n\":8,\"o\":7,\"p\":6,\"q\":5,\"r\":4,\"s\":3,\"t\":2,\"u\":1,"
+                     "\"v\":0}"}));
+
+struct TextCase {
+  const char* name;
+  Value (*make)();
+  const char* canonical;
+};
+
+class CanonicalTextTest : public testing::TestWithParam<TextCase> {};
+
+TEST_P(CanonicalTextTest, Writes) { EXPECT_EQ(canonical_json(GetParam().make()), GetParam().canonical); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CanonicalTextTest,
+    testing::Values(
+        TextCase{"scalars", [] { return arr(Value(), Value::boolean(false), Value::boolean(true)); },
+                 "[null,false,true]"},
+        TextCase{"number_kinds_kept",
+                 [] { return arr(u(1), f(1.0), Value::signed_integer(INT64_MIN), f(-0.0), u(UINT64_MAX)); },
+                 "[1,1.0,-9223372036854775808,-0.0,18446744073709551615]"},
+        TextCase{"escapes", [] { return s(std::string("\"\\\b\t\n\f\r\x00\x1f\x7f/", 11) + "\xc3\xa4\xe2\x82\xac"); },
+                 "\"\\\"\\\\\\b\\t\\n\\f\\r\\u0000\\u001f\x7f/\xc3\xa4\xe2\x82\xac\""},
+        TextCase{"empty_containers", [] { return obj(KV{"b", arr()}, KV{"a", obj()}, KV{"c", arr(arr(), obj())}); },
+                 "{\"a\":{},\"b\":[],\"c\":[[],{}]}"},
+        TextCase{"array_order_kept", [] { return arr(u(3), u(1), u(2)); }, "[3,1,2]"},
+        TextCase{"nested_objects_sorted",
+                 [] { return arr(obj(KV{"y", obj(KV{"d", u(1)}, KV{"c", u(2)})}, KV{"x", arr(obj(KV{"q", u(3)}, KV{"p", u(4)}))})); },
+                 "[{\"x\":[{\"p\":4,\"q\":3}],\"y\":{\"c\":2,\"d\":1}}]"},
+        TextCase{"lone_scalar", [] { return s(""); }, "\"\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CanonicalJsonTest, RepeatedKeyIsWrittenOnceWithTheLaterValue) {
+  Object o;
+  o.set("k", u(1));
+  o.set("a", u(2));
+  o.set("k", u(3));
+  EXPECT_EQ(canonical_json(Value::object(std::move(o))), "{\"a\":2,\"k\":3}");
+}
+
+TEST(CanonicalJsonTest, AppendKeepsWhatIsAlreadyThere) {
+  std::string out = "x=";
+  append_canonical(out, obj(KV{"b", u(1)}, KV{"a", u(2)}));
+  EXPECT_EQ(out, "x={\"a\":2,\"b\":1}");
+}
+
+constexpr int kDeep = 1'000'000;
+
+TEST(CanonicalJsonTest, MillionDeepArrayDoesNotExhaustTheStack) {
+  Value v = arr();
+  for (int i = 0; i < kDeep; ++i) v = arr(std::move(v));
+  EXPECT_EQ(canonical_json(v), std::string(kDeep + 1, '[') + std::string(kDeep + 1, ']'));
+}
+
+TEST(CanonicalJsonTest, MillionDeepObjectDoesNotExhaustTheStack) {
+  Value v = obj();
+  for (int i = 0; i < kDeep; ++i) v = obj(KV{"k", std::move(v)}, KV{"a", u(i % 10)});
+  std::string expected;
+  for (int i = kDeep - 1; i >= 0; --i) expected += "{\"a\":" + std::to_string(i % 10) + ",\"k\":";
+  expected += "{}" + std::string(kDeep, '}');
+  EXPECT_EQ(canonical_json(v), expected);
+}
+
+// Random values with keys drawn from pieces that stress the byte order.
+Value random_value(std::mt19937& rng, int depth) {
+  static const char* const kPieces[] = {"a", "b", "B", "_", "\xc3\xa4", "\xf0\x9f\x98\x80", "\x1f", "\"", "z"};
+  const int kind = static_cast<int>(rng() % (depth > 0 ? 8 : 6));
+  switch (kind) {
+    case 0:
+      return Value();
+    case 1:
+      return Value::boolean(rng() % 2 == 0);
+    case 2:
+      return u(rng());
+    case 3:
+      return Value::signed_integer(-static_cast<std::int64_t>(rng() % 1000) - 1);
+    case 4:
+      return f(static_cast<double>(rng() % 100000) / 100.0);
+    case 5:
+      return s(kPieces[rng() % 9]);
+    case 6: {
+      Array items;
+      for (std::uint32_t i = rng() % 4; i > 0; --i) items.push_back(random_value(rng, depth - 1));
+      return Value::array(std::move(items));
+    }
+    default: {
+      Object o;
+      for (std::uint32_t i = rng() % 30; i > 0; --i) {
+        std::string key;
+        for (std::uint32_t p = rng() % 4; p > 0; --p) key += kPieces[rng() % 9];
+        o.set(std::move(key), random_value(rng, depth - 1));
+      }
+      return Value::object(std::move(o));
+    }
+  }
+}
+
+// A deep copy whose objects list their members in a shuffled order.
+Value shuffled(const Value& v, std::mt19937& rng) {
+  if (v.is_array()) {
+    Array items;
+    for (const Value& item : v.as_array()) items.push_back(shuffled(item, rng));
+    return Value::array(std::move(items));
+  }
+  if (!v.is_object()) return v.clone();
+  std::vector<const json::Member*> members;
+  for (const json::Member& m : v.as_object()) members.push_back(&m);
+  std::shuffle(members.begin(), members.end(), rng);
+  Object o;
+  for (const json::Member* m : members) o.set(m->key, shuffled(m->value, rng));
+  return Value::object(std::move(o));
+}
+
+// The canonical copy built the plain way: members inserted in sorted order.
+Value sorted_copy(const Value& v) {
+  if (v.is_array()) {
+    Array items;
+    for (const Value& item : v.as_array()) items.push_back(sorted_copy(item));
+    return Value::array(std::move(items));
+  }
+  if (!v.is_object()) return v.clone();
+  std::vector<const json::Member*> members;
+  for (const json::Member& m : v.as_object()) members.push_back(&m);
+  std::sort(members.begin(), members.end(), [](const json::Member* a, const json::Member* b) {
+    return std::lexicographical_compare(a->key.begin(), a->key.end(), b->key.begin(), b->key.end(),
+                                        [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+  });
+  Object o;
+  for (const json::Member* m : members) o.set(m->key, sorted_copy(m->value));
+  return Value::object(std::move(o));
+}
+
+TEST(CanonicalJsonPropertyTest, TextIsTheSortedCopyAndIgnoresKeyOrder) {
+  std::mt19937 rng(42);
+  for (int i = 0; i < 3000; ++i) {
+    const Value v = random_value(rng, 4);
+    const std::string text = canonical_json(v);
+    std::string expected;
+    json::write_compact(expected, sorted_copy(v));
+    ASSERT_EQ(text, expected);
+    ASSERT_EQ(canonical_json(shuffled(v, rng)), text);
+  }
+}
+
+TEST(CanonicalWriterTest, ChunksConcatenateToTheCanonicalText) {
+  std::mt19937 rng(9);
+  Array items;
+  for (int i = 0; i < 300; ++i) items.push_back(random_value(rng, 3));
+  const Value v = Value::array(std::move(items));
+  const std::string expected = "<" + canonical_json(v) + "|" + canonical_json(v) + ">";
+  for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
+    std::string streamed;
+    std::size_t largest = 0;
+    CanonicalWriter writer([&](std::string_view chunk) {
+      EXPECT_FALSE(chunk.empty());
+      streamed.append(chunk);
+      largest = std::max(largest, chunk.size());
+    }, chunk_size);
+    writer.write_text("<");
+    writer.write(v);
+    writer.write_text("|");
+    writer.write(v);
+    writer.write_text(">");
+    writer.flush();
+    EXPECT_EQ(streamed, expected) << chunk_size;
+    if (chunk_size == 4096) EXPECT_LT(largest, std::size_t{8192});
+  }
+}
+
+}  // namespace
+}  // namespace velkor

@@ -1,0 +1,39 @@
+// Digests of a generated file set: one entry per file (path, content digest,
+// length) and the project hash over the listing of all of them.
+#ifndef VELKOR_DIGEST_FILES_DIGEST_H_
+#define VELKOR_DIGEST_FILES_DIGEST_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velkor::digest {
+
+// Relative path -> content. std::string orders its bytes as unsigned char, so
+// iteration follows the byte order of the paths' UTF-8 encodings, the one order
+// of paths and keys throughout.
+using FileSet = std::map<std::string, std::string>;
+
+struct FileEntry {
+  std::string path;
+  std::string sha256;  // digest text of the content
+  std::uint64_t bytes_len = 0;
+};
+
+struct FilesDigest {
+  std::vector<FileEntry> entries;  // in path order
+  std::string project_hash;
+};
+
+// The entries and the project hash together, hashing each content once. The
+// project hash is the SHA-256 of, for each file in path order, its path, a line
+// feed, its content digest text and a line feed; an empty set hashes nothing.
+FilesDigest digest_files(const FileSet& files);
+
+std::vector<FileEntry> file_entries(const FileSet& files);
+std::string files_digest(const FileSet& files);
+
+}  // namespace velkor::digest
+
+#endif  // VELKOR_DIGEST_FILES_DIGEST_H_

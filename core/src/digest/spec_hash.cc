@@ -1,0 +1,78 @@
+#include "digest/spec_hash.h"
+
+#include "canonical/canonical.h"
+#include "digest/sha256.h"
+#include "json/string_escape.h"
+
+namespace velkor::digest {
+namespace {
+
+std::string_view opt_level_name(OptLevel level) {
+  switch (level) {
+    case OptLevel::kDebug:
+      return "debug";
+    case OptLevel::kRelease:
+      return "release";
+    case OptLevel::kSize:
+      return "size";
+  }
+  return "release";
+}
+
+std::string json_string(std::string_view text) {
+  std::string out;
+  json::append_json_string(out, text);
+  return out;
+}
+
+}  // namespace
+
+std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                      std::optional<std::string_view> canonical_candles) {
+  Sha256 sha;
+  CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
+  // Members in canonical (byte) order, and so are the keys of every nested object.
+  text.write_text("{");
+  if (spec.crate_name) {
+    text.write_text("\"crate_name\":");
+    text.write_text(json_string(*spec.crate_name));
+    text.write_text(",");
+  }
+  if (spec.embed_data) {
+    const DatasetRef& data = *spec.embed_data;
+    if (data.kind == DatasetRef::Kind::kCsv) {
+      text.write_text("\"embed_data\":{\"kind\":\"csv\",\"path\":");
+      text.write_text(json_string(data.path));
+      text.write_text("},");
+    } else {
+      text.write_text("\"embed_data\":{\"candles\":");
+      if (canonical_candles) {
+        text.write_text(*canonical_candles);
+      } else {
+        text.write(data.candles);
+      }
+      text.write_text(",\"kind\":\"inline\"},");
+    }
+  }
+  text.write_text("\"opt_level\":\"");
+  text.write_text(opt_level_name(spec.opt_level));
+  text.write_text("\",\"strategy\":");
+  text.write_text(canonical_strategy);
+  switch (spec.target.kind) {
+    case TargetKind::kWasm:
+      text.write_text(",\"target\":{\"kind\":\"wasm\"}}");
+      break;
+    case TargetKind::kBinary:
+      text.write_text(",\"target\":{\"kind\":\"binary\"}}");
+      break;
+    case TargetKind::kNoStd:
+      text.write_text(",\"target\":{\"kind\":\"no_std\",\"mcu\":");
+      text.write_text(json_string(spec.target.mcu));
+      text.write_text("}}");
+      break;
+  }
+  text.flush();
+  return hex(sha.finish());
+}
+
+}  // namespace velkor::digest

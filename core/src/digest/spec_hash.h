@@ -1,0 +1,30 @@
+// spec_hash: the digest of what a compile request asked for, the strategy as
+// received plus the compile options.
+#ifndef VELKOR_DIGEST_SPEC_HASH_H_
+#define VELKOR_DIGEST_SPEC_HASH_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "project/compile_spec.h"
+
+namespace velkor::digest {
+
+// SHA-256 digest text of the canonical text of the compile specification
+// object {crate_name?, embed_data?, opt_level, strategy, target}: crate_name
+// only when the request gave one, embed_data only when present, as
+// {"kind":"csv","path":...} or {"candles":...,"kind":"inline"}; target
+// {"kind":"wasm"}, {"kind":"binary"} or {"kind":"no_std","mcu":...}; opt_level
+// "debug", "release" or "size".
+//
+// `canonical_strategy` and `canonical_candles` are the canonical texts the
+// compile has already produced for spec.json and candles.json; they are hashed
+// as they are, never canonicalised again and never copied into one big text.
+// Without `canonical_candles` inline candles are canonicalised here.
+std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                      std::optional<std::string_view> canonical_candles);
+
+}  // namespace velkor::digest
+
+#endif  // VELKOR_DIGEST_SPEC_HASH_H_
