@@ -1,0 +1,93 @@
+#include "project/generate_project.h"
+
+#include <optional>
+
+#include "canonical/canonical.h"
+#include "digest/files_digest.h"
+#include "digest/spec_hash.h"
+#include "json/string_escape.h"
+#include "project/crate_name.h"
+#include "protocol/response.h"
+#include "strategy/validate.h"
+#include "velkor/compiler.h"
+
+namespace velkor::project {
+
+std::string target_json(const Target& target) {
+  switch (target.kind) {
+    case TargetKind::kWasm:
+      return R"({"kind":"wasm"})";
+    case TargetKind::kBinary:
+      return R"({"kind":"binary"})";
+    case TargetKind::kNoStd: {
+      std::string out = R"({"kind":"no_std","mcu":)";
+      json::append_json_string(out, target.mcu);
+      out.push_back('}');
+      return out;
+    }
+  }
+  return {};
+}
+
+std::string_view opt_level_name(OptLevel level) {
+  switch (level) {
+    case OptLevel::kDebug: return "debug";
+    case OptLevel::kRelease: return "release";
+    case OptLevel::kSize: return "size";
+  }
+  return "release";
+}
+
+namespace {
+
+std::string files_json(const std::vector<digest::FileEntry>& entries) {
+  std::string out = "[";
+  for (const digest::FileEntry& entry : entries) {
+    if (out.size() > 1) out.push_back(',');
+    ObjectWriter(out)
+        .string("path", entry.path)
+        .string("sha256", entry.sha256)
+        .unsigned_integer("bytes_len", entry.bytes_len)
+        .close();
+  }
+  out.push_back(']');
+  return out;
+}
+
+}  // namespace
+
+std::expected<GeneratedProject, CompileError> generate_project(const CompileSpec& spec) {
+  if (auto valid = strategy::validate_strategy(spec.strategy); !valid) {
+    return std::unexpected(bad_spec("strategy is not a valid StrategySpec: " + valid.error()));
+  }
+  auto crate_name = resolve_crate_name(spec);
+  if (!crate_name) return std::unexpected(crate_name.error());
+  if (auto mcu = check_mcu(spec.target); !mcu) return std::unexpected(mcu.error());
+
+  const bool inline_data = spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline;
+  std::string candles_json = inline_data ? canonical_json(spec.embed_data->candles) : std::string();
+  auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json));
+  if (!files) return std::unexpected(files.error());
+
+  std::optional<std::string_view> candles_text;
+  if (inline_data) candles_text = files->at("src/candles.json");
+  const std::string spec_hash = digest::spec_hash(spec, files->at("src/spec.json"), candles_text);
+  const digest::FilesDigest digests = digest::digest_files(*files);
+
+  GeneratedProject project;
+  ObjectWriter(project.manifest_json)
+      .string("compiler_version", kVersion)
+      .raw("target", target_json(spec.target))
+      .string("opt_level", opt_level_name(spec.opt_level))
+      .string("crate_name", *crate_name)
+      .string("spec_hash", spec_hash)
+      .string("backtest_dep", kBacktestDep)
+      .raw("files", files_json(digests.entries))
+      .string("project_hash", digests.project_hash)
+      .close();
+  project.crate_name = std::move(*crate_name);
+  project.files = std::move(*files);
+  return project;
+}
+
+}  // namespace velkor::project
