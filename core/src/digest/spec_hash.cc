@@ -49,7 +49,7 @@ std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strate
       if (canonical_candles) {
         text.write_text(*canonical_candles);
       } else {
-        text.write(data.candles);
+        text.write_text(data.candles_json);
       }
       text.write_text(",\"kind\":\"inline\"},");
     }

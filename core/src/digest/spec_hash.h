@@ -21,7 +21,7 @@ namespace velkor::digest {
 // `canonical_strategy` and `canonical_candles` are the canonical texts the
 // compile has already produced for spec.json and candles.json; they are hashed
 // as they are, never canonicalised again and never copied into one big text.
-// Without `canonical_candles` inline candles are canonicalised here.
+// Without `canonical_candles` the text held by the inline data is used.
 std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
                       std::optional<std::string_view> canonical_candles);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json/reader.h"
+
 #include <string>
 #include <utility>
 
@@ -56,7 +58,7 @@ Value spec_object(const CompileSpec& spec) {
       data.set("kind", Value::string("csv"));
     } else {
       data.set("kind", Value::string("inline"));
-      data.set("candles", spec.embed_data->candles.clone());
+      data.set("candles", std::move(*json::parse_document(spec.embed_data->candles_json)));
     }
     o.set("embed_data", Value::object(std::move(data)));
   }
@@ -81,8 +83,8 @@ CompileSpec make_spec(const SpecCase& c) {
   spec.target = Target{c.target, c.mcu};
   spec.opt_level = c.opt_level;
   if (c.crate_name != nullptr) spec.crate_name = c.crate_name;
-  if (c.embed == 1) spec.embed_data = DatasetRef{DatasetRef::Kind::kCsv, c.csv_path, Value()};
-  if (c.embed == 2) spec.embed_data = DatasetRef{DatasetRef::Kind::kInline, "", sample_candles()};
+  if (c.embed == 1) spec.embed_data = DatasetRef{DatasetRef::Kind::kCsv, c.csv_path, ""};
+  if (c.embed == 2) spec.embed_data = DatasetRef{DatasetRef::Kind::kInline, "", canonical_json(sample_candles())};
   return spec;
 }
 
@@ -94,7 +96,7 @@ TEST_P(SpecHashTest, HashesTheCanonicalSpecificationObject) {
   const std::string strategy = canonical_json(spec.strategy);
   std::optional<std::string> candles;
   if (spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline) {
-    candles = canonical_json(spec.embed_data->candles);
+    candles = spec.embed_data->candles_json;
   }
   EXPECT_EQ(spec_hash(spec, strategy, candles), expected);
   // Inline candles not yet canonicalised by the caller give the same digest.

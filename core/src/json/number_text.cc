@@ -80,22 +80,9 @@ char* copy_text(char* p, const char* text, std::size_t n) {
 // Room for the longest text: sign, 17 digits, `0.0000` or `.` and `e-324`.
 constexpr std::size_t kMaxDoubleText = 32;
 
-// Writes the text of append_double at `p` and returns its end.
-char* write_double(char* p, double d, ExponentSign sign) {
-  // JSON has no form for NaN or infinity. The reader never produces them, but a
-  // value built in code may hold one; it is written as `null` rather than
-  // breaking the text.
-  if (!std::isfinite(d)) return copy_text(p, "null", 4);
-  if (std::signbit(d)) {
-    *p++ = '-';
-    d = -d;
-  }
-  if (d == 0.0) return copy_text(p, "0.0", 3);
-  ShortestDigits s;
-  if (!short_decimal_digits(d, s)) general_digits(d, s);
-  const char* digits = s.digits;
-  const int n = s.n;
-  int exponent = s.exponent;
+// Lays out the significand d1...dn (no trailing zeros) with the decimal
+// exponent of d1: positional for exponents -5..15, otherwise d.ddde+N.
+char* write_layout(char* p, const char* digits, int n, int exponent, ExponentSign sign) {
 
   if (exponent >= -5 && exponent <= 15) {
     if (exponent >= n - 1) {  // integral: 100.0
@@ -127,12 +114,39 @@ char* write_double(char* p, double d, ExponentSign sign) {
   return std::to_chars(p, p + 8, exponent).ptr;
 }
 
+// Writes the text of append_double at `p` and returns its end.
+char* write_double(char* p, double d, ExponentSign sign) {
+  // JSON has no form for NaN or infinity. The reader never produces them, but a
+  // value built in code may hold one; it is written as `null` rather than
+  // breaking the text.
+  if (!std::isfinite(d)) return copy_text(p, "null", 4);
+  if (std::signbit(d)) {
+    *p++ = '-';
+    d = -d;
+  }
+  if (d == 0.0) return copy_text(p, "0.0", 3);
+  ShortestDigits s;
+  if (!short_decimal_digits(d, s)) general_digits(d, s);
+  return write_layout(p, s.digits, s.n, s.exponent, sign);
+}
+
 }  // namespace
 
 void append_double(std::string& out, double d, ExponentSign sign) {
   const std::size_t old_size = out.size();
   out.resize_and_overwrite(old_size + kMaxDoubleText, [&](char* text, std::size_t) {
     return static_cast<std::size_t>(write_double(text + old_size, d, sign) - text);
+  });
+}
+
+void append_decimal(std::string& out, bool negative, std::string_view digits, int exponent, ExponentSign sign) {
+  const std::size_t old_size = out.size();
+  out.resize_and_overwrite(old_size + digits.size() + 32, [&](char* text, std::size_t) {
+    char* p = text + old_size;
+    if (negative) *p++ = '-';
+    if (digits.empty()) return static_cast<std::size_t>(copy_text(p, "0.0", 3) - text);
+    return static_cast<std::size_t>(
+        write_layout(p, digits.data(), static_cast<int>(digits.size()), exponent, sign) - text);
   });
 }
 

@@ -174,6 +174,21 @@ ReadResult<void> Reader::enter_level() {
   return {};
 }
 
+ReadResult<std::string_view> Reader::parse_string_view(std::string& storage) {
+  // Most strings hold no escape and no non-ASCII byte: view them in place.
+  std::size_t run = index_ + 1;
+  while (run < text_.size() && !kStringStop[static_cast<unsigned char>(text_[run])]) ++run;
+  if (run < text_.size() && text_[run] == '"') {
+    const std::string_view view = text_.substr(index_ + 1, run - index_ - 1);
+    index_ = run + 1;
+    return view;
+  }
+  auto parsed = parse_string();
+  if (!parsed) return std::unexpected(parsed.error());
+  storage = std::move(*parsed);
+  return std::string_view(storage);
+}
+
 ReadResult<std::string> Reader::parse_string() {
   ++index_;  // opening quote
   std::string out;
@@ -312,7 +327,7 @@ ReadResult<void> Reader::parse_ident(std::string_view rest) {
   return {};
 }
 
-ReadResult<Value> Reader::parse_number() {
+ReadResult<NumberLiteral> Reader::scan_number() {
   const std::size_t start = index_;
   const bool negative = peek() == '-';
   if (negative) ++index_;
@@ -325,28 +340,32 @@ ReadResult<Value> Reader::parse_number() {
   } else {
     return error(kInvalidNumber);
   }
-  bool is_float = false;
+  bool is_integer = true;
   if (peek() == '.') {
-    is_float = true;
+    is_integer = false;
     ++index_;
     if (!is_digit(peek())) return peek_error(peek() == kEnd ? kEofValue : kInvalidNumber);
     while (is_digit(peek())) ++index_;
   }
   if (peek() == 'e' || peek() == 'E') {
-    is_float = true;
+    is_integer = false;
     ++index_;
     if (peek() == '+' || peek() == '-') ++index_;
     if (index_ == text_.size()) return error(kEofValue);
     if (!is_digit(text_[index_++])) return error(kInvalidNumber);
     while (is_digit(peek())) ++index_;
   }
-  const std::string_view literal = text_.substr(start, index_ - start);
-  if (!is_float) {
-    const std::string_view digits = literal.substr(negative ? 1 : 0);
+  return NumberLiteral{text_.substr(start, index_ - start), negative, is_integer};
+}
+
+ReadResult<Value> Reader::number_value(const NumberLiteral& number) const {
+  const std::string_view literal = number.text;
+  if (number.is_integer) {
+    const std::string_view digits = literal.substr(number.negative ? 1 : 0);
     std::uint64_t magnitude = 0;
     auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
     if (ec == std::errc() && ptr == digits.data() + digits.size()) {
-      if (!negative) return Value::unsigned_integer(magnitude);
+      if (!number.negative) return Value::unsigned_integer(magnitude);
       if (magnitude != 0 && magnitude <= (std::uint64_t{1} << 63)) {
         return Value::signed_integer(static_cast<std::int64_t>(0 - magnitude));
       }
@@ -357,11 +376,17 @@ ReadResult<Value> Reader::parse_number() {
   auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), d);
   if (ec == std::errc::result_out_of_range) {
     if (literal_is_huge(literal)) return error("number out of range");
-    d = negative ? -0.0 : 0.0;
+    d = number.negative ? -0.0 : 0.0;
   } else if (ec != std::errc() || !std::isfinite(d)) {
     return error("number out of range");
   }
   return Value::floating(d);
+}
+
+ReadResult<Value> Reader::parse_number() {
+  auto number = scan_number();
+  if (!number) return std::unexpected(number.error());
+  return number_value(*number);
 }
 
 namespace {
@@ -579,10 +604,8 @@ ReadResult<void> Reader::skip_value() {
       }
       default:
         if (c == '-' || is_digit(c)) {
-          if (auto n = parse_number(); !n) {
-            // Nobody reads this number, so only its form matters, not its range.
-            if (n.error().description != "number out of range") return std::unexpected(n.error());
-          }
+          // Nobody reads this number, so only its form matters, not its range.
+          if (auto n = scan_number(); !n) return std::unexpected(n.error());
           break;
         }
         return peek_error(kExpectedValue);

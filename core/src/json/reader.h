@@ -37,6 +37,13 @@ struct ReadError {
   std::string text() const;
 };
 
+// A number literal as written, checked against the JSON grammar.
+struct NumberLiteral {
+  std::string_view text;
+  bool negative;
+  bool is_integer;  // no fraction and no exponent
+};
+
 template <typename T>
 using ReadResult = std::expected<T, ReadError>;
 
@@ -76,10 +83,19 @@ class Reader {
   // Reads a string literal whose opening quote is the next byte, unescaped and
   // checked (unpaired surrogate escapes are faults).
   ReadResult<std::string> parse_string();
+  // The same, as a view into the text when the literal holds no escape or
+  // non-ASCII byte, otherwise into `storage`.
+  ReadResult<std::string_view> parse_string_view(std::string& storage);
   // Expects `rest` (the tail of null/true/false after its first byte).
   ReadResult<void> parse_ident(std::string_view rest);
   // Reads a number whose first byte is next, keeping its kind.
   ReadResult<Value> parse_number();
+  // Reads a number literal without converting it.
+  ReadResult<NumberLiteral> scan_number();
+  // The value of a literal just scanned: an unsigned or negative integer when
+  // it is one in range, otherwise the nearest double ("number out of range"
+  // beyond the double range, zero below it).
+  ReadResult<Value> number_value(const NumberLiteral& number) const;
 
   // Any value, read whole into a Value.
   ReadResult<Value> read_value();

@@ -34,7 +34,7 @@ struct DatasetRef {
   enum class Kind { kCsv, kInline };
   Kind kind = Kind::kCsv;
   std::string path;     // kCsv: the file to embed, relative to the working directory
-  json::Value candles;  // kInline: the candles array exactly as received
+  std::string candles_json;  // kInline: the canonical text of the candles array as received
 };
 
 struct CompileSpec {

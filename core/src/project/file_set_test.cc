@@ -117,7 +117,7 @@ TEST_F(FileSetTest, EmbeddedData) {
   EXPECT_EQ(paths_of(*files), (std::vector<std::string>{"Cargo.toml", "src/candles.csv", "src/main.rs", "src/spec.json"}));
   EXPECT_EQ(files->at("src/candles.csv"), csv);
 
-  spec.embed_data = DatasetRef{DatasetRef::Kind::kInline, {}, json::Value::array()};
+  spec.embed_data = DatasetRef{DatasetRef::Kind::kInline, {}, "[]"};
   files = build_file_set(spec, "bot", "{}", "[]");
   ASSERT_TRUE(files.has_value());
   EXPECT_EQ(paths_of(*files), (std::vector<std::string>{"Cargo.toml", "src/candles.json", "src/main.rs", "src/spec.json"}));

@@ -56,7 +56,7 @@ std::string files_json(const std::vector<digest::FileEntry>& entries) {
 
 }  // namespace
 
-std::expected<GeneratedProject, CompileError> generate_project(const CompileSpec& spec) {
+std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec) {
   if (auto valid = strategy::validate_strategy(spec.strategy); !valid) {
     return std::unexpected(bad_spec("strategy is not a valid StrategySpec: " + valid.error()));
   }
@@ -65,7 +65,7 @@ std::expected<GeneratedProject, CompileError> generate_project(const CompileSpec
   if (auto mcu = check_mcu(spec.target); !mcu) return std::unexpected(mcu.error());
 
   const bool inline_data = spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline;
-  std::string candles_json = inline_data ? canonical_json(spec.embed_data->candles) : std::string();
+  std::string candles_json = inline_data ? std::move(spec.embed_data->candles_json) : std::string();
   auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json));
   if (!files) return std::unexpected(files.error());
 

@@ -27,10 +27,11 @@ std::string target_json(const Target& target);
 std::string_view opt_level_name(OptLevel level);
 
 // Checks the options in order (strategy, crate name, MCU allowlist), then
-// renders the files and computes the digests. The strategy and inline candles
-// are canonicalised once each; their texts serve both as project files and as
-// parts of the spec hash.
-std::expected<GeneratedProject, CompileError> generate_project(const CompileSpec& spec);
+// renders the files and computes the digests. The strategy is canonicalised
+// once; its text and that of the inline candles serve both as project files and
+// as parts of the spec hash. The candles text moves out of `spec` into the
+// file set, so that it is never copied.
+std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec);
 
 }  // namespace velkor::project
 

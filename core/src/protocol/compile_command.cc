@@ -11,7 +11,7 @@ namespace velkor {
 std::string compile_command(CompilerState& state, std::string_view text) {
   auto request = request::read_compile_request(text);
   if (!request) return error_document("bad compile request: " + request.error().text());
-  const CompileSpec& spec = request->spec;
+  CompileSpec& spec = request->spec;
 
   auto project = project::generate_project(spec);
   if (!project) return error_document(project.error().display());

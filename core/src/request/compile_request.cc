@@ -15,8 +15,8 @@ constexpr std::array<std::string_view, 3> kTargetKinds = {"wasm", "binary", "no_
 constexpr std::array<std::string_view, 3> kOptLevels = {"debug", "release", "size"};
 constexpr std::array<std::string_view, 2> kDatasetKinds = {"csv", "inline"};
 
-bool is_string(const json::Value& v) { return v.is_string(); }
-bool is_array(const json::Value& v) { return v.is_array(); }
+bool is_string(const BufferedValue& v) { return !v.canonical_array && v.value.is_string(); }
+bool is_array(const BufferedValue& v) { return v.canonical_array || v.value.is_array(); }
 
 ReadResult<Target> read_target(Reader& reader) {
   auto choice = read_tagged_choice(reader, "kind", "internally tagged enum Target", kTargetKinds);
@@ -29,24 +29,26 @@ ReadResult<Target> read_target(Reader& reader) {
   }
   auto mcu = take_variant_field(*choice, "Target::NoStd", "mcu", is_string, "a string");
   if (!mcu) return std::unexpected(mcu.error());
-  target.mcu = std::move(mcu->as_string());
+  target.mcu = std::move((*mcu)->value.as_string());
   return target;
 }
 
 ReadResult<DatasetRef> read_dataset(Reader& reader) {
-  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds);
+  // Inline candles are needed only as canonical text: read them straight into it.
+  const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline)};
+  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, candles_as_text);
   if (!choice) return std::unexpected(choice.error());
   DatasetRef data;
   data.kind = static_cast<DatasetRef::Kind>(choice->variant);
   if (data.kind == DatasetRef::Kind::kCsv) {
     auto path = take_variant_field(*choice, "DatasetRef::Csv", "path", is_string, "a string");
     if (!path) return std::unexpected(path.error());
-    data.path = std::move(path->as_string());
+    data.path = std::move((*path)->value.as_string());
     return data;
   }
   auto candles = take_variant_field(*choice, "DatasetRef::Inline", "candles", is_array, "a sequence");
   if (!candles) return std::unexpected(candles.error());
-  data.candles = std::move(*candles);
+  data.candles_json = std::move(*(*candles)->canonical_array);
   return data;
 }
 

@@ -101,7 +101,7 @@ TEST(CompileRequest, ReadsEveryMemberAndDefault) {
   EXPECT_EQ(full->spec.opt_level, OptLevel::kDebug);
   ASSERT_TRUE(full->spec.embed_data);
   EXPECT_EQ(full->spec.embed_data->kind, DatasetRef::Kind::kInline);
-  EXPECT_EQ(full->spec.embed_data->candles.as_array().size(), 1u);
+  EXPECT_EQ(full->spec.embed_data->candles_json, R"([{"t":1}])");
   EXPECT_EQ(full->spec.crate_name, "demo");
   EXPECT_EQ(full->spec.strategy.as_object().members()[0].key, "b");
 

@@ -1,5 +1,6 @@
 #include "request/record.h"
 
+#include "canonical/canonical_from_text.h"
 #include "json/messages.h"
 
 namespace velkor::request {
@@ -123,8 +124,25 @@ ReadResult<std::size_t> read_unit_choice(Reader& reader, std::span<const std::st
   return reader.error(close == Reader::kEnd ? "EOF while parsing an object" : "expected value");
 }
 
+// Reads one buffered member or element: as canonical text when it is the
+// array wanted that way, otherwise as a value.
+ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as_canonical_array) {
+  BufferedValue buffered{std::move(key), {}, std::nullopt};
+  if (as_canonical_array && reader.peek_after_whitespace() == '[') {
+    std::string text;
+    if (auto r = append_canonical_from_text(reader, text); !r) return std::unexpected(r.error());
+    buffered.canonical_array = std::move(text);
+    return buffered;
+  }
+  auto value = reader.read_value();
+  if (!value) return std::unexpected(value.error());
+  buffered.value = std::move(*value);
+  return buffered;
+}
+
 ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag, std::string_view expected,
-                                            std::span<const std::string_view> names) {
+                                            std::span<const std::string_view> names,
+                                            std::optional<CanonicalArray> canonical) {
   const int c = reader.peek_after_whitespace();
   if (c == '{') {
     return framed(reader, true, [&]() -> ReadResult<TaggedChoice> {
@@ -145,9 +163,9 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
           have_tag = true;
           continue;
         }
-        auto value = reader.read_value();
-        if (!value) return std::unexpected(value.error());
-        choice.members.emplace_back(std::move(key), std::move(*value));
+        auto buffered = read_buffered(reader, std::move(key), canonical && canonical->member == key);
+        if (!buffered) return std::unexpected(buffered.error());
+        choice.members.push_back(std::move(*buffered));
       }
       if (!have_tag) return unpositioned(json::missing_field(tag));
       return choice;
@@ -168,9 +186,10 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
         more = reader.next_element(first);
         if (!more) return std::unexpected(more.error());
         if (!*more) break;
-        auto value = reader.read_value();
-        if (!value) return std::unexpected(value.error());
-        choice.elements.push_back(std::move(*value));
+        const bool as_text = canonical && canonical->variant == choice.variant && choice.elements.empty();
+        auto buffered = read_buffered(reader, {}, as_text);
+        if (!buffered) return std::unexpected(buffered.error());
+        choice.elements.push_back(std::move(*buffered));
       }
       return choice;
     });
@@ -179,27 +198,28 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
   return std::unexpected(reader.invalid_type_here(expected));
 }
 
-ReadResult<json::Value> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
-                                           std::string_view field, FieldCheck fits, std::string_view expected) {
+ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+                                              std::string_view field, FieldCheck fits, std::string_view expected) {
   if (choice.from_array) {
     if (choice.elements.empty()) {
       return unpositioned(json::invalid_length(0, "struct variant " + std::string(variant_title) + " with 1 element"));
     }
-    if (!fits(choice.elements[0])) return unpositioned(json::invalid_type(json::unexpected_value(choice.elements[0]), expected));
+    BufferedValue& first = choice.elements[0];
+    if (!fits(first)) return unpositioned(json::invalid_type(json::unexpected_value(first.value), expected));
     if (choice.elements.size() > 1) {
       return unpositioned(json::invalid_length(choice.elements.size(), "1 element in sequence"));
     }
-    return std::move(choice.elements[0]);
+    return &first;
   }
-  json::Value* found = nullptr;
-  for (auto& [key, value] : choice.members) {
-    if (key != field) continue;
+  BufferedValue* found = nullptr;
+  for (BufferedValue& member : choice.members) {
+    if (member.key != field) continue;
     if (found != nullptr) return unpositioned(json::duplicate_field(field));
-    if (!fits(value)) return unpositioned(json::invalid_type(json::unexpected_value(value), expected));
-    found = &value;
+    if (!fits(member)) return unpositioned(json::invalid_type(json::unexpected_value(member.value), expected));
+    found = &member;
   }
   if (found == nullptr) return unpositioned(json::missing_field(field));
-  return std::move(*found);
+  return found;
 }
 
 ReadResult<void> check_unit_variant(const TaggedChoice& choice) {

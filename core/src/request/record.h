@@ -11,6 +11,7 @@
 #define VELKOR_REQUEST_RECORD_H_
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,25 +36,43 @@ json::ReadResult<void> read_record(json::Reader& reader, std::string_view name, 
 // index of the name in `names`.
 json::ReadResult<std::size_t> read_unit_choice(json::Reader& reader, std::span<const std::string_view> names);
 
+// A member (or array element) of a tagged choice as read. Arrays wanted only
+// as canonical text (see CanonicalArray) are kept as that text alone.
+struct BufferedValue {
+  std::string key;  // empty for array elements
+  json::Value value;
+  std::optional<std::string> canonical_array;
+};
+
 // A choice tagged by a member (`tag`), read whole before its fields are looked
 // at: the tag's position among `names`, and the rest of the value (the other
 // members, or the array elements after the tag).
 struct TaggedChoice {
   std::size_t variant = 0;
   bool from_array = false;
-  std::vector<std::pair<std::string, json::Value>> members;  // repeated keys kept
-  std::vector<json::Value> elements;
+  std::vector<BufferedValue> members;  // repeated keys kept
+  std::vector<BufferedValue> elements;
 };
+
+// Which field of a tagged choice, when it holds an array, is kept as canonical
+// text instead of a value: the member named `member`, or in the array form the
+// first field of variant `variant`.
+struct CanonicalArray {
+  std::string_view member;
+  std::size_t variant = 0;
+};
+
 json::ReadResult<TaggedChoice> read_tagged_choice(json::Reader& reader, std::string_view tag,
                                                   std::string_view expected,
-                                                  std::span<const std::string_view> names);
+                                                  std::span<const std::string_view> names,
+                                                  std::optional<CanonicalArray> canonical = std::nullopt);
 
 // The single field of a variant of a tagged choice, from what `read_tagged_choice`
 // buffered. `variant_title` is e.g. "Target::NoStd"; `check` validates the
 // field's value and returns the expected text ("a string") when it does not fit.
 // Faults are returned without a position (the enclosing record places them).
-using FieldCheck = bool (*)(const json::Value&);
-json::ReadResult<json::Value> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+using FieldCheck = bool (*)(const BufferedValue&);
+json::ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
                                                  std::string_view field, FieldCheck fits,
                                                  std::string_view expected);
 // A variant without fields: surplus array elements are the only fault.

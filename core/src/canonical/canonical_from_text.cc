@@ -1,0 +1,315 @@
+#include "canonical/canonical_from_text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "canonical/canonical.h"
+#include "json/number_text.h"
+#include "json/string_escape.h"
+
+namespace velkor {
+namespace {
+
+using json::Reader;
+using json::ReadResult;
+
+// Literals in these ranges have no other canonical text than their digits:
+// integers within the unsigned and signed 64-bit ranges are kept as written.
+bool integer_in_range(std::string_view digits, bool negative) {
+  constexpr std::string_view kMaxUnsigned = "18446744073709551615";
+  constexpr std::string_view kMaxNegative = "9223372036854775808";
+  const std::string_view limit = negative ? kMaxNegative : kMaxUnsigned;
+  if (digits.size() != limit.size()) return digits.size() < limit.size();
+  return digits <= limit;
+}
+
+// The significant digits of a decimal literal (no leading or trailing zeros)
+// and the decimal exponent of the first, when at most 15 of them and the
+// exponent lies well inside the normal double range. Any such decimal reads
+// to a double whose shortest round-trip digits are exactly these: a double
+// tells apart every two decimals of 15 significant digits in that range.
+bool evident_digits(std::string_view literal, char (&digits)[16], int& n, int& exponent) {
+  std::size_t i = literal[0] == '-' ? 1 : 0;
+  n = 0;
+  int point_shift = 0;      // exponent contribution of the digits' position
+  int trailing_zeros = 0;   // zeros after the last nonzero digit so far
+  bool seen_nonzero = false;
+  bool in_fraction = false;
+  for (; i < literal.size(); ++i) {
+    const char c = literal[i];
+    if (c == '.') {
+      in_fraction = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    if (!seen_nonzero) {
+      if (c == '0') {
+        if (in_fraction) --point_shift;
+        continue;
+      }
+      seen_nonzero = true;
+      point_shift += in_fraction ? -1 : 0;
+    } else if (!in_fraction) {
+      ++point_shift;
+    }
+    if (c == '0') {
+      ++trailing_zeros;
+      continue;
+    }
+    if (n + trailing_zeros + 1 > 15) return false;
+    std::fill_n(digits + n, trailing_zeros, '0');
+    n += trailing_zeros;
+    trailing_zeros = 0;
+    digits[n++] = c;
+  }
+  if (!seen_nonzero) {
+    n = 0;  // zero, whatever its exponent
+    exponent = 0;
+    return true;
+  }
+  long long exp = 0;
+  if (i < literal.size()) {  // the exponent part
+    ++i;
+    bool negative = false;
+    if (literal[i] == '+' || literal[i] == '-') negative = literal[i++] == '-';
+    for (; i < literal.size(); ++i) {
+      exp = exp * 10 + (literal[i] - '0');
+      if (exp > 100000) return false;
+    }
+    if (negative) exp = -exp;
+  }
+  exp += point_shift;
+  if (exp < -307 || exp > 307) return false;
+  exponent = static_cast<int>(exp);
+  return true;
+}
+
+struct MemberSpan {
+  std::size_t key_begin;
+  std::size_t key_size;
+  std::size_t value_begin;
+  std::size_t value_size;
+};
+
+struct Frame {
+  bool is_object = false;
+  std::size_t scratch_base = 0;  // objects: where their member texts start
+  std::vector<MemberSpan> members;
+};
+
+}  // namespace
+
+ReadResult<void> append_canonical_number(const Reader& reader, const json::NumberLiteral& number, std::string& out) {
+  const std::string_view literal = number.text;
+  if (number.is_integer) {
+    const std::string_view digits = literal.substr(number.negative ? 1 : 0);
+    if (integer_in_range(digits, number.negative) && literal != "-0") {
+      out.append(literal);
+      return {};
+    }
+  } else {
+    char digits[16];
+    int n = 0;
+    int exponent = 0;
+    if (evident_digits(literal, digits, n, exponent)) {
+      json::append_decimal(out, number.negative, std::string_view(digits, static_cast<std::size_t>(n)), exponent);
+      return {};
+    }
+  }
+  auto value = reader.number_value(number);
+  if (!value) return std::unexpected(value.error());
+  append_canonical(out, *value);
+  return {};
+}
+
+ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
+  // Frames are reused as the reading goes up and down, so that the member
+  // lists keep their capacity from one object to the next.
+  std::vector<Frame> frames;
+  std::size_t depth = 0;
+  auto push = [&](bool is_object) -> Frame& {
+    if (depth == frames.size()) frames.emplace_back();
+    Frame& frame = frames[depth++];
+    frame.is_object = is_object;
+    frame.scratch_base = 0;
+    frame.members.clear();
+    return frame;
+  };
+  std::size_t open_objects = 0;
+  // Member texts of the open objects, innermost last; an object's text moves
+  // to its parent once it is complete and sorted.
+  std::string scratch;
+  std::string assembled;
+  std::string unescaped;  // a string literal's text when it holds escapes
+  auto dest = [&]() -> std::string& { return open_objects > 0 ? scratch : out; };
+  // The canonical text is about as long as the literal text it comes from.
+  out.reserve(out.size() + (reader.text().size() - reader.index()));
+
+  // After a key and its colon: remembers where the member's value starts.
+  auto begin_member = [&](Frame& frame, std::string_view key) {
+    const std::size_t key_begin = scratch.size();
+    scratch.append(key);
+    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0});
+  };
+
+  // Writes the object whose members are complete, in key order, into `target`;
+  // the later of two equal keys wins.
+  auto close_object = [&](Frame& frame, std::string& target) {
+    std::vector<MemberSpan>& members = frame.members;
+    auto key_of = [&](const MemberSpan& m) { return std::string_view(scratch).substr(m.key_begin, m.key_size); };
+    auto before = [&](const MemberSpan& a, const MemberSpan& b) { return key_of(a) < key_of(b); };
+    if (members.size() <= 16) {
+      // Insertion sort: stable, and without the buffer stable_sort allocates.
+      for (std::size_t i = 1; i < members.size(); ++i) {
+        const MemberSpan m = members[i];
+        std::size_t j = i;
+        for (; j > 0 && before(m, members[j - 1]); --j) members[j] = members[j - 1];
+        members[j] = m;
+      }
+    } else {
+      std::stable_sort(members.begin(), members.end(), before);
+    }
+    target.push_back('{');
+    bool first = true;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (i + 1 < members.size() && key_of(members[i]) == key_of(members[i + 1])) continue;
+      if (!first) target.push_back(',');
+      first = false;
+      json::append_json_string(target, key_of(members[i]));
+      target.push_back(':');
+      target.append(scratch, members[i].value_begin, members[i].value_size);
+    }
+    target.push_back('}');
+    scratch.resize(frame.scratch_base);
+  };
+
+  bool have_value = false;
+  for (;;) {
+    if (!have_value) {
+      const int c = reader.peek_after_whitespace();
+      switch (c) {
+        case Reader::kEnd:
+          return reader.peek_error("EOF while parsing a value");
+        case 'n':
+        case 't':
+        case 'f': {
+          reader.eat();
+          const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
+          if (auto r = reader.parse_ident(rest); !r) return r;
+          dest().append(c == 'n' ? "null" : c == 't' ? "true" : "false");
+          break;
+        }
+        case '"': {
+          auto s = reader.parse_string_view(unescaped);
+          if (!s) return std::unexpected(s.error());
+          json::append_json_string(dest(), *s);
+          break;
+        }
+        case '[': {
+          if (auto r = reader.enter_level(); !r) return r;
+          reader.eat();
+          const int next = reader.peek_after_whitespace();
+          if (next == ']') {
+            reader.eat();
+            reader.leave_level();
+            dest().append("[]");
+            break;
+          }
+          if (next == Reader::kEnd) return reader.peek_error("EOF while parsing a list");
+          dest().push_back('[');
+          push(false);
+          continue;
+        }
+        case '{': {
+          if (auto r = reader.enter_level(); !r) return r;
+          reader.eat();
+          const int next = reader.peek_after_whitespace();
+          if (next == '}') {
+            reader.eat();
+            reader.leave_level();
+            dest().append("{}");
+            break;
+          }
+          if (next == Reader::kEnd) return reader.peek_error("EOF while parsing an object");
+          if (next != '"') return reader.peek_error("key must be a string");
+          auto key = reader.parse_string_view(unescaped);
+          if (!key) return std::unexpected(key.error());
+          if (auto r = reader.parse_colon(); !r) return r;
+          Frame& frame = push(true);
+          frame.scratch_base = scratch.size();
+          ++open_objects;
+          begin_member(frame, *key);
+          continue;
+        }
+        default: {
+          if (c != '-' && (c < '0' || c > '9')) return reader.peek_error("expected value");
+          auto number = reader.scan_number();
+          if (!number) return std::unexpected(number.error());
+          if (auto r = append_canonical_number(reader, *number, dest()); !r) return r;
+          break;
+        }
+      }
+      have_value = true;
+    }
+
+    // A value is complete: continue or close the innermost container.
+    if (depth == 0) {
+      // Give back what the estimate reserved beyond need.
+      if (out.capacity() > out.size() + out.size() / 4 + 65536) out.shrink_to_fit();
+      return {};
+    }
+    Frame& top = frames[depth - 1];
+    const int c = reader.peek_after_whitespace();
+    if (!top.is_object) {
+      if (c == ',') {
+        reader.eat();
+        if (reader.peek_after_whitespace() == ']') return reader.peek_error("trailing comma");
+        dest().push_back(',');
+        have_value = false;
+        continue;
+      }
+      if (c == ']') {
+        reader.eat();
+        reader.leave_level();
+        dest().push_back(']');
+        --depth;
+        continue;
+      }
+      return reader.peek_error(c == Reader::kEnd ? "EOF while parsing a list" : "expected `,` or `]`");
+    }
+    MemberSpan& member = top.members.back();
+    member.value_size = scratch.size() - member.value_begin;
+    if (c == ',') {
+      reader.eat();
+      const int next = reader.peek_after_whitespace();
+      if (next == '}') return reader.peek_error("trailing comma");
+      if (next == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
+      if (next != '"') return reader.peek_error("key must be a string");
+      auto key = reader.parse_string_view(unescaped);
+      if (!key) return std::unexpected(key.error());
+      if (auto r = reader.parse_colon(); !r) return r;
+      begin_member(top, *key);
+      have_value = false;
+      continue;
+    }
+    if (c == '}') {
+      reader.eat();
+      reader.leave_level();
+      --depth;
+      if (--open_objects == 0) {
+        close_object(top, out);  // straight into the output
+        continue;
+      }
+      // The parent's text lives in scratch too: assemble aside, then append.
+      assembled.clear();
+      close_object(top, assembled);
+      scratch.append(assembled);
+      continue;
+    }
+    return reader.peek_error(c == Reader::kEnd ? "EOF while parsing an object" : "expected `,` or `}`");
+  }
+}
+
+}  // namespace velkor

@@ -1,0 +1,29 @@
+// Canonical text straight from JSON text, for values that are needed only as
+// canonical text (inline market data, which can be hundreds of megabytes).
+//
+// Reads one value with the reader's rules (same faults, positions and nesting
+// limit as Reader::read_value) and appends exactly the text canonical_json
+// would give for the value read_value would have built, without building it:
+// arrays are written as they are read; each object's members are collected
+// until its closing brace, then written in key order; numbers go from literal
+// to canonical form without a round trip through binary when their shortest
+// digits are evident from the literal.
+#ifndef VELKOR_CANONICAL_CANONICAL_FROM_TEXT_H_
+#define VELKOR_CANONICAL_CANONICAL_FROM_TEXT_H_
+
+#include <string>
+
+#include "json/reader.h"
+
+namespace velkor {
+
+json::ReadResult<void> append_canonical_from_text(json::Reader& reader, std::string& out);
+
+// The canonical text of one number literal (appended to `out`), or the
+// reader's fault for a literal beyond the double range.
+json::ReadResult<void> append_canonical_number(const json::Reader& reader, const json::NumberLiteral& number,
+                                               std::string& out);
+
+}  // namespace velkor
+
+#endif  // VELKOR_CANONICAL_CANONICAL_FROM_TEXT_H_

@@ -1,0 +1,146 @@
+#include "canonical/canonical_from_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "canonical/canonical.h"
+
+namespace velkor {
+namespace {
+
+// What the text-to-text path must always equal: read a value, write its canonical text.
+std::string via_value(std::string_view text) {
+  auto value = json::parse_document(text);
+  return value ? canonical_json(*value) : "fault: " + value.error().text();
+}
+
+std::string via_text(std::string_view text) {
+  json::Reader reader(text);
+  std::string out;
+  auto r = append_canonical_from_text(reader, out);
+  if (r) r = reader.end_of_text();
+  return r ? out : "fault: " + r.error().text();
+}
+
+TEST(CanonicalFromText, NumberLiteralsMatchTheValuePath) {
+  const char* literals[] = {
+      "0", "-0", "0.0", "-0.0", "0e10", "-0E-3", "1", "1.0", "1.50", "1E2", "1e0", "100", "0.1", "0.30000000000000000001",
+      "3.14159265358979323846", "123456789012345", "1234567890.12345", "1234567890.123456", "0.000001", "0.00001",
+      "1e15", "1e16", "1.5e16", "1e-5", "1e-6", "1.25e-7", "5e-324", "2.2250738585072014e-308", "1e-307", "1e-308",
+      "9.99999999999999e307", "1e307", "1e308", "1.7976931348623157e308", "1e-400", "-1e-400", "18446744073709551615",
+      "18446744073709551616", "-9223372036854775808", "-9223372036854775809", "100000000000000000000000", "101.23",
+      "0.000000000000000000000000000000000000001", "12345678901234.5", "1.23450000000000000000e3", "-7.000e-3",
+      "1e400", "-1e400", "123e99999999999999", "123e-99999999999999"};
+  for (const char* literal : literals) {
+    const std::string text = std::string("[") + literal + "]";
+    EXPECT_EQ(via_text(text), via_value(text)) << literal;
+  }
+}
+
+// Random JSON texts in every form the grammar allows: whitespace, escapes,
+// repeated keys, number literals written many ways.
+class TextGenerator {
+ public:
+  explicit TextGenerator(unsigned seed) : rng_(seed) {}
+
+  std::string value(int depth) {
+    switch (pick(depth > 4 ? 5 : 7)) {
+      case 0: return "null";
+      case 1: return pick(2) ? "true" : "false";
+      case 2: return number();
+      case 3:
+      case 4: return string();
+      case 5: {
+        std::string s = "[" + ws();
+        const int n = pick(4);
+        for (int i = 0; i < n; ++i) s += (i ? "," + ws() : "") + value(depth + 1) + ws();
+        return s + "]";
+      }
+      default: {
+        std::string s = "{" + ws();
+        const int n = pick(5);
+        for (int i = 0; i < n; ++i) s += (i ? "," + ws() : "") + string() + ws() + ":" + ws() + value(depth + 1) + ws();
+        return s + "}";
+      }
+    }
+  }
+
+ private:
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+  std::string ws() { return pick(4) == 0 ? std::string(" \n\t\r").substr(pick(4), 1) : ""; }
+  std::string string() {
+    static const char* pieces[] = {"a", "b", "k", "ä", "\\u00e4", "\\n", "\\u001f", "\\\"", "/", "\\/", "\\ud83d\\ude00", "Z", ""};
+    std::string s = "\"";
+    const int n = pick(3);
+    for (int i = 0; i < n; ++i) s += pieces[pick(13)];
+    return s + "\"";
+  }
+  std::string number() {
+    char buf[64];
+    switch (pick(6)) {
+      case 0: return std::to_string(static_cast<long long>(rng_()) >> pick(64));
+      case 1: return std::to_string(rng_() % 100000);
+      case 2: {
+        std::snprintf(buf, sizeof buf, "%.*f", pick(8), std::uniform_real_distribution<double>(-1e6, 1e6)(rng_));
+        return buf;
+      }
+      case 3: {
+        std::snprintf(buf, sizeof buf, "%.*e", pick(18), std::uniform_real_distribution<double>(-10, 10)(rng_) *
+                                                             std::pow(10.0, pick(600) - 300));
+        return buf;
+      }
+      case 4: {
+        std::uint64_t bits = rng_();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (!std::isfinite(d)) return "0.5";
+        std::snprintf(buf, sizeof buf, "%.17g", d);
+        std::string s = buf;
+        if (s.find_first_of(".e") == std::string::npos) s += ".0";
+        return s;
+      }
+      default: {
+        std::snprintf(buf, sizeof buf, "%d.%02d", pick(100000), pick(100));
+        return buf;
+      }
+    }
+  }
+  std::mt19937_64 rng_;
+};
+
+TEST(CanonicalFromText, RandomTextsMatchTheValuePath) {
+  TextGenerator generator(20261206);
+  for (int i = 0; i < 20000; ++i) {
+    const std::string text = generator.value(0);
+    ASSERT_EQ(via_text(text), via_value(text)) << text;
+  }
+}
+
+TEST(CanonicalFromText, FaultsMatchTheValuePath) {
+  const char* texts[] = {"[1,]", "{\"a\":1,}", "[1 2]", "{\"a\" 1}", "{1:2}", "[\"\\ud800\"]", "[tru]", "[01]",
+                         "{\"a\":[1e400]}", "[", "{\"a\":", "[\"a\x01\"]"};
+  for (const char* text : texts) EXPECT_EQ(via_text(text), via_value(text)) << text;
+  const std::string deep = std::string(128, '[') + std::string(128, ']');
+  EXPECT_EQ(via_text(deep), via_value(deep));
+}
+
+TEST(CanonicalFromText, ConformanceCasesMatchTheValuePath) {
+  std::ifstream in(VELKOR_SOURCE_DIR "/../shared/conformance/json-parsing-suite.jsonl");
+  if (!in) GTEST_SKIP() << "conformance data not found beside the checkout";
+  std::string line;
+  while (std::getline(in, line)) {
+    auto record = json::parse_document(line);
+    ASSERT_TRUE(record.has_value());
+    const std::string input = record->as_object().find("input")->as_string();
+    EXPECT_EQ(via_text(input), via_value(input)) << record->as_object().find("name")->as_string();
+  }
+}
+
+}  // namespace
+}  // namespace velkor
