@@ -1,11 +1,46 @@
 """Strategy compiler: validates, canonicalises, hashes and builds strategy documents.
 
-A `Compiler` handle is driven with JSON command texts through
-`Compiler.command`, which answers with a JSON response text; domain failures are
-answered in-band as ``{"ok": false, "error": ...}``. A handle is bound to the
-thread that created it.
+Two ways in:
+
+- the raw protocol: a `Compiler` handle is driven with JSON command texts
+  through `Compiler.command`, which answers with a JSON response text; domain
+  failures are answered in-band as ``{"ok": false, "error": ...}``. A handle is
+  bound to the thread that created it.
+- the Pythonic functions `compile`, `validate`, `targets`, `version_info` and
+  `schema`, which build the command documents, parse the answers and raise
+  `CompileError` for error documents.
+
+The command line (``velkor-compile`` or ``python -m velkor_compile``) is built on
+the same functions.
 """
 
 from ._velkor_compile import Compiler, PanicException, __version__, version
+from .api import (
+    CompileError,
+    StrategyInput,
+    compile,
+    default_compiler,
+    load_json_text,
+    request_text,
+    schema,
+    targets,
+    validate,
+    version_info,
+)
 
-__all__ = ["Compiler", "PanicException", "__version__", "version"]
+__all__ = [
+    "CompileError",
+    "Compiler",
+    "PanicException",
+    "StrategyInput",
+    "__version__",
+    "compile",
+    "default_compiler",
+    "load_json_text",
+    "request_text",
+    "schema",
+    "targets",
+    "validate",
+    "version",
+    "version_info",
+]

@@ -1,0 +1,22 @@
+"""Type stub of the native extension module (the JSON command interface)."""
+
+from typing import final
+
+__version__: str
+
+def version() -> str:
+    """The library version, the same text as ``__version__``."""
+
+@final
+class Compiler:
+    """A compiler handle driven by JSON commands, bound to the thread that created it."""
+
+    def __init__(self) -> None: ...
+    def command(self, cmd_json: str) -> str:
+        """Answer one command document with one response document (both JSON texts).
+
+        Domain failures are answered in-band as ``{"ok":false,"error":...}``.
+        """
+
+class PanicException(BaseException):
+    """An internal fault of the binding or the core, or a handle used from another thread."""

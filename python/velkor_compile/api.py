@@ -1,0 +1,293 @@
+"""The Pythonic interface: keyword arguments in, parsed documents out, errors raised.
+
+Every function here builds one command document, hands it to a `Compiler`
+handle and parses the answer; an error document becomes a `CompileError`. The
+protocol itself is unchanged: what these functions send is exactly what a
+caller of `Compiler.command` could send, so their results are the same
+documents. Handles are bound to the thread that created them, so the default
+handle (used when no `compiler` is given) is one per thread.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+import threading
+from importlib import resources
+from typing import Any, Literal, Mapping, Sequence, Union
+
+from ._velkor_compile import Compiler
+
+__all__ = [
+    "CompileError",
+    "StrategyInput",
+    "compile",
+    "default_compiler",
+    "load_json_text",
+    "request_text",
+    "schema",
+    "targets",
+    "validate",
+    "version_info",
+]
+
+#: A strategy document as a parsed JSON value (object or positional array), or
+#: the path of a JSON file that holds one.
+StrategyInput = Union[Mapping[str, Any], Sequence[Any], str, os.PathLike[str]]
+
+Target = Literal["wasm", "binary", "no_std"]
+OptLevel = Literal["debug", "release", "size"]
+SchemaName = Literal["strategy", "compile-request"]
+
+# The crate name used when only the strategy is to be checked: valid, so that the
+# strategy check is the only step of a dry run that can fail.
+VALIDATE_CRATE_NAME = "validate"
+
+
+class CompileError(Exception):
+    """An error document answered by the compiler, or an input file that could not be used.
+
+    `kind` is the part of the message before the first ": " when that part is one
+    of the known prefixes ("bad spec", "bad target", "build", "io", "parse",
+    "codegen", "bad compile request", "bad artifact_bytes request"), otherwise
+    "error"; `message` is the rest (the whole text for kind "error"). `str()` of
+    the exception is the full message as the compiler wrote it.
+    """
+
+    KINDS = (
+        "bad spec",
+        "bad target",
+        "build",
+        "io",
+        "parse",
+        "codegen",
+        "bad compile request",
+        "bad artifact_bytes request",
+    )
+
+    def __init__(self, kind: str, message: str) -> None:
+        self.kind = kind
+        self.message = message
+        super().__init__(self.text)
+
+    @property
+    def text(self) -> str:
+        """The full message, with the kind's prefix."""
+        return self.message if self.kind == "error" else f"{self.kind}: {self.message}"
+
+    @classmethod
+    def from_message(cls, text: str) -> CompileError:
+        """Splits an error document's message into its kind and the rest."""
+        kind, sep, rest = text.partition(": ")
+        if sep and kind in cls.KINDS:
+            return cls(kind, rest)
+        return cls("error", text)
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (type(self), (self.kind, self.message))
+
+
+_per_thread = threading.local()
+
+
+def default_compiler() -> Compiler:
+    """This thread's default handle, created on first use."""
+    handle: Compiler | None = getattr(_per_thread, "compiler", None)
+    if handle is None:
+        handle = Compiler()
+        _per_thread.compiler = handle
+    return handle
+
+
+def _os_error_text(error: OSError) -> str:
+    # The same form the compiler uses for system errors, so that a file the
+    # Python side reads fails with the same kind of message as one the core reads.
+    if error.errno is not None and error.strerror:
+        return f"{error.strerror} (os error {error.errno})"
+    return str(error)
+
+
+def load_json_text(path: str | os.PathLike[str]) -> str:
+    """Reads a JSON file and returns its text, checked to be one JSON value.
+
+    The text is returned as written (a leading byte-order mark removed) so that
+    the compiler sees the numbers exactly as the file spells them. Raises
+    `CompileError` of kind "io" when the file cannot be read or is not UTF-8, and
+    of kind "parse" when it is not JSON; both messages name the file.
+    """
+    name = os.fspath(path)
+    try:
+        with open(name, "rb") as stream:
+            raw = stream.read()
+    except OSError as error:
+        raise CompileError("io", f"reading {name}: {_os_error_text(error)}") from None
+    except ValueError as error:  # a NUL byte in the path
+        raise CompileError("io", f"reading {name}: file name contained an unexpected NUL byte") from None
+    try:
+        text = raw.decode("utf-8-sig")
+    except UnicodeDecodeError as error:
+        raise CompileError("io", f"reading {name}: not valid UTF-8 at byte {error.start}") from None
+    try:
+        parse_json(text)
+    except json.JSONDecodeError as error:
+        raise CompileError("parse", f"{name}: {error.msg} at line {error.lineno} column {error.colno}") from None
+    except ValueError as error:
+        raise CompileError("parse", f"{name}: {error}") from None
+    except RecursionError:
+        raise CompileError("parse", f"{name}: nested too deeply") from None
+    return text
+
+
+def parse_json(text: str) -> Any:
+    """Parses JSON text as the compiler would accept it, numbers kept as their text.
+
+    Numbers stay strings so that no literal is too long or too large for Python;
+    NaN and Infinity, which Python's reader would allow, are refused.
+    """
+    return json.loads(text, parse_int=str, parse_float=str, parse_constant=_refuse_constant)
+
+
+def _refuse_constant(name: str) -> Any:
+    raise ValueError(f"{name} is not a JSON number")
+
+
+def _value_text(value: Any) -> str:
+    """The JSON text of a Python value (NaN and infinities refused: JSON has none)."""
+    return json.dumps(value, ensure_ascii=False, allow_nan=False)
+
+
+def _strategy_text(strategy: StrategyInput) -> str:
+    if isinstance(strategy, (str, os.PathLike)):
+        return load_json_text(strategy)
+    if isinstance(strategy, (bytes, bytearray)):
+        raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
+    return _value_text(strategy)
+
+
+def request_text(
+    strategy: StrategyInput,
+    *,
+    target: Target | str = "binary",
+    mcu: str | None = None,
+    opt_level: OptLevel | str | None = None,
+    crate_name: str | None = None,
+    csv: str | os.PathLike[str] | None = None,
+    candles: Sequence[Any] | str | os.PathLike[str] | None = None,
+    out_dir: str | os.PathLike[str] | None = None,
+    dry_run: bool = False,
+) -> str:
+    """The compile command document that `compile` sends, as JSON text.
+
+    `candles` is a list of candle values or the path of a JSON file holding that
+    list. Raises `ValueError` for contradictory arguments (an mcu without the
+    no_std target or the reverse, both csv and candles).
+    """
+    if target == "no_std" and mcu is None:
+        raise ValueError("the no_std target needs an mcu")
+    if mcu is not None and target != "no_std":
+        raise ValueError(f"an mcu applies only to the no_std target, not to {target!r}")
+    if csv is not None and candles is not None:
+        raise ValueError("give csv or candles, not both")
+
+    target_doc: dict[str, Any] = {"kind": target}
+    if mcu is not None:
+        target_doc["mcu"] = mcu
+    # The strategy goes first, on the request's first line, so that positions the
+    # compiler reports inside a strategy file keep that file's line numbers.
+    parts = ['{"spec":{"strategy":', _strategy_text(strategy), '\n,"target":', _value_text(target_doc)]
+    if opt_level is not None:
+        parts += [',"opt_level":', _value_text(opt_level)]
+    if csv is not None:
+        parts += [',"embed_data":', _value_text({"kind": "csv", "path": os.fspath(csv)})]
+    if candles is not None:
+        if isinstance(candles, (str, os.PathLike)):
+            candles_text = load_json_text(candles)
+            if not isinstance(parse_json(candles_text), list):
+                raise CompileError("parse", f"{os.fspath(candles)}: the candles must be a JSON array")
+        else:
+            candles_text = _value_text(list(candles))
+        parts += [',"embed_data":{"kind":"inline","candles":', candles_text, "\n}"]
+    if crate_name is not None:
+        parts += [',"crate_name":', _value_text(crate_name)]
+    parts += ['},"cmd":"compile","dry_run":', "true" if dry_run else "false"]
+    if out_dir is not None:
+        parts += [',"out_dir":', _value_text(os.fspath(out_dir))]
+    parts.append("}")
+    return "".join(parts)
+
+
+def _answer(compiler: Compiler | None, text: str) -> dict[str, Any]:
+    handle = compiler if compiler is not None else default_compiler()
+    answer = json.loads(handle.command(text))
+    if not isinstance(answer, dict):  # every document the compiler writes is an object
+        raise CompileError("error", f"unexpected answer: {answer!r}")
+    if answer.get("ok") is False:
+        raise CompileError.from_message(str(answer.get("error", "")))
+    return answer
+
+
+def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed beside it
+    strategy: StrategyInput,
+    *,
+    target: Target | str = "binary",
+    mcu: str | None = None,
+    opt_level: OptLevel | str | None = None,
+    crate_name: str | None = None,
+    csv: str | os.PathLike[str] | None = None,
+    candles: Sequence[Any] | str | os.PathLike[str] | None = None,
+    out_dir: str | os.PathLike[str] | None = None,
+    dry_run: bool = False,
+    compiler: Compiler | None = None,
+) -> dict[str, Any]:
+    """Compiles a strategy and returns the compile response as a dict.
+
+    The response has the members "target", "path" (only when a build ran),
+    "manifest" and "built". Without `dry_run` the project is written beneath
+    `out_dir` (default "_out") and built with cargo, which blocks until cargo
+    exits. Raises `CompileError` for every error document and for an input file
+    that cannot be read or parsed.
+    """
+    text = request_text(
+        strategy,
+        target=target,
+        mcu=mcu,
+        opt_level=opt_level,
+        crate_name=crate_name,
+        csv=csv,
+        candles=candles,
+        out_dir=out_dir,
+        dry_run=dry_run,
+    )
+    return _answer(compiler, text)
+
+
+def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> None:
+    """Checks a strategy document; returns None when it is valid.
+
+    Runs a dry-run compile for the binary target under a fixed valid crate name,
+    so the strategy check is the only step that can fail. Raises `CompileError`
+    (kind "bad spec", message "strategy is not a valid StrategySpec: ...") for an
+    invalid strategy, and as `compile` does for an unusable file.
+    """
+    _answer(compiler, request_text(strategy, crate_name=VALIDATE_CRATE_NAME, dry_run=True))
+
+
+def targets(*, compiler: Compiler | None = None) -> dict[str, list[str]]:
+    """The target kinds and the microcontroller triples the no_std target accepts."""
+    answer = _answer(compiler, '{"cmd":"targets"}')
+    return {"targets": list(answer["targets"]), "mcus": list(answer["mcus"])}
+
+
+def version_info(*, compiler: Compiler | None = None) -> dict[str, str]:
+    """The compiler version and the backtest dependency that generated projects require."""
+    answer = _answer(compiler, '{"cmd":"version"}')
+    return {"version": str(answer["version"]), "backtest_dep": str(answer["backtest_dep"])}
+
+
+def schema(name: SchemaName = "strategy") -> dict[str, Any]:
+    """The JSON Schema (draft 2020-12) shipped with the package: "strategy" or "compile-request"."""
+    if name not in ("strategy", "compile-request"):
+        raise ValueError(f"no schema named {name!r}: expected 'strategy' or 'compile-request'")
+    text = resources.files("velkor_compile").joinpath("schema", f"{name}.schema.json").read_text(encoding="utf-8")
+    loaded: dict[str, Any] = json.loads(text)
+    return loaded

@@ -1,0 +1,315 @@
+"""The ``velkor-compile`` command line.
+
+Exit status: 0 on success, 1 on a domain error (the message on stderr, one
+line), 2 on a usage error. No traceback reaches the user: every failure the
+compiler or an input file can cause is reported as one line that names what
+failed and where.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import sys
+import time
+from typing import IO, Any, Callable, Sequence
+
+from ._velkor_compile import Compiler, PanicException
+from .api import VALIDATE_CRATE_NAME, CompileError, request_text, schema
+
+PROG = "velkor-compile"
+STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
+DEFAULT_OUT_DIR = "_out"
+
+
+class Failure(Exception):
+    """A domain error to report on stderr and exit with status 1."""
+
+
+def error_document(message: str) -> str:
+    """An error document in the compiler's own text form."""
+    return json.dumps({"ok": False, "error": message}, ensure_ascii=False, separators=(",", ":"))
+
+
+def _command(compiler: Compiler, text: str) -> tuple[str, dict[str, Any]]:
+    """Runs one command; returns the answer text and the parsed answer."""
+    try:
+        answer_text = compiler.command(text)
+    except PanicException as fault:
+        raise Failure(f"internal fault: {fault}") from None
+    answer: dict[str, Any] = json.loads(answer_text)
+    return answer_text, answer
+
+
+def _target_label(target: dict[str, Any]) -> str:
+    kind = str(target.get("kind"))
+    return f"{kind} ({target['mcu']})" if "mcu" in target else kind
+
+
+def _print_summary(answer: dict[str, Any], out: IO[str]) -> None:
+    manifest = answer["manifest"]
+    verb = "built" if answer["built"] else "checked (dry run, nothing written)"
+    out.write(
+        f"{verb}: crate {manifest['crate_name']}, target {_target_label(manifest['target'])}, "
+        f"opt level {manifest['opt_level']}\n"
+    )
+    out.write(f"  spec hash     {manifest['spec_hash']}\n")
+    out.write(f"  project hash  {manifest['project_hash']}\n")
+    out.write("  files\n")
+    width = max((len(entry["path"]) for entry in manifest["files"]), default=0)
+    for entry in manifest["files"]:
+        out.write(f"    {entry['path']:<{width}}  {entry['bytes_len']:>8} bytes  sha256 {entry['sha256']}\n")
+    out.write(f"  artifact      {answer['path'] if 'path' in answer else '(none: dry run)'}\n")
+
+
+def _fail_with(answer_text: str, answer: dict[str, Any], as_json: bool, out: IO[str]) -> None:
+    """Reports an error document: printed as it is with --json, and always as the message."""
+    if as_json:
+        out.write(answer_text + "\n")
+    raise Failure(str(answer.get("error")))
+
+
+def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    options: dict[str, Any] = {
+        "target": args.target,
+        "mcu": args.mcu,
+        "opt_level": args.opt_level,
+        "crate_name": args.crate_name,
+        "csv": args.csv,
+        "candles": args.candles,
+        "out_dir": args.out_dir,
+    }
+    compiler = Compiler()
+    # A dry run first: every check of the request happens before cargo is
+    # mentioned, and it names the crate the build line reports.
+    answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=True, **options))
+    if answer.get("ok") is False or args.dry_run:
+        if answer.get("ok") is False:
+            _fail_with(answer_text, answer, args.json, out)
+        _print_answer(answer_text, answer, args.json, out)
+        return 0
+
+    manifest = answer["manifest"]
+    project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
+    err.write(
+        f"{PROG}: cargo is building {manifest['crate_name']} "
+        f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
+    )
+    err.flush()
+    started = time.monotonic()
+    answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=False, **options))
+    elapsed = time.monotonic() - started
+    failed = answer.get("ok") is False
+    err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
+    err.flush()
+    if failed:
+        _fail_with(answer_text, answer, args.json, out)
+    _print_answer(answer_text, answer, args.json, out)
+    return 0
+
+
+def _print_answer(answer_text: str, answer: dict[str, Any], as_json: bool, out: IO[str]) -> None:
+    if as_json:
+        out.write(answer_text + "\n")
+    else:
+        _print_summary(answer, out)
+
+
+def _validation_message(path: str, error: CompileError) -> str:
+    if error.kind == "bad spec" and error.message.startswith(STRATEGY_PREFIX):
+        return f"{path}: not a valid strategy: {error.message[len(STRATEGY_PREFIX):]}"
+    return error.text
+
+
+def run_validate(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    compiler = Compiler()
+    status = 0
+    for path in args.strategies:
+        try:
+            text = request_text(path, crate_name=VALIDATE_CRATE_NAME, dry_run=True)
+            _, answer = _command(compiler, text)
+            if answer.get("ok") is False:
+                raise CompileError.from_message(str(answer.get("error")))
+        except CompileError as error:
+            err.write(f"{PROG}: {_validation_message(path, error)}\n")
+            status = 1
+            continue
+        out.write(f"{path}: valid\n")
+    return status
+
+
+def run_targets(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    answer_text, answer = _command(Compiler(), '{"cmd":"targets"}')
+    if args.json:
+        out.write(answer_text + "\n")
+        return 0
+    out.write("targets: " + ", ".join(answer["targets"]) + "\n")
+    out.write("mcus for --target no_std:\n")
+    for mcu in answer["mcus"]:
+        out.write(f"  {mcu}\n")
+    return 0
+
+
+def run_version(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    answer_text, answer = _command(Compiler(), '{"cmd":"version"}')
+    if args.json:
+        out.write(answer_text + "\n")
+    else:
+        out.write(f"{PROG} {answer['version']} (generated projects use velkor-backtest {answer['backtest_dep']})\n")
+    return 0
+
+
+def run_schema(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    out.write(json.dumps(schema(args.name), indent=2, ensure_ascii=False) + "\n")
+    return 0
+
+
+def serve(stdin: IO[bytes], stdout: IO[bytes]) -> int:
+    """Answers one command document per input line with one response line.
+
+    Every line is answered, in order, and the answer is flushed before the next
+    line is read. A line is the text up to a line feed (which is removed; a
+    carriage return before it is JSON whitespace and left to the compiler); the
+    last line may lack its line feed. A blank line is answered like any other
+    text, with the envelope error. A line that is not valid UTF-8 cannot be a
+    JSON text and is answered with an error document saying so.
+    """
+    compiler = Compiler()
+    for line in iter(stdin.readline, b""):
+        body = line[:-1] if line.endswith(b"\n") else line
+        try:
+            text = body.decode("utf-8")
+        except UnicodeDecodeError as fault:
+            answer = error_document(f"invalid command text: not valid UTF-8 at byte {fault.start}")
+        else:
+            try:
+                answer = compiler.command(text)
+            except PanicException as fault:
+                answer = error_document(f"internal fault: {fault}")
+        stdout.write(answer.encode("utf-8") + b"\n")
+        stdout.flush()
+    return 0
+
+
+def run_serve(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    out.flush()
+    return serve(sys.stdin.buffer, sys.stdout.buffer)
+
+
+Handler = Callable[[argparse.Namespace, IO[str], IO[str]], int]
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Check, canonicalise, hash and build trading-strategy documents.",
+        epilog="Exit status: 0 success, 1 error (message on stderr), 2 usage error.",
+    )
+    parser.add_argument("--version", action="version", version=f"{PROG} {_library_version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    compile_parser = commands.add_parser(
+        "compile",
+        help="compile a strategy file (a dry run or a cargo build)",
+        description="Compile STRATEGY (a JSON file) into a Rust project and, unless --dry-run, build it with cargo.",
+    )
+    compile_parser.add_argument("strategy", metavar="STRATEGY.json", help="the strategy document")
+    compile_parser.add_argument("--target", choices=["wasm", "binary", "no_std"], default="binary",
+                                help="kind of artifact (default: binary)")
+    compile_parser.add_argument("--mcu", metavar="TRIPLE", help="microcontroller target triple; required with no_std")
+    compile_parser.add_argument("--opt-level", choices=["debug", "release", "size"],
+                                help="optimisation level (default: release)")
+    compile_parser.add_argument("--crate-name", metavar="NAME",
+                                help="crate name (default: derived from the strategy's symbol)")
+    data = compile_parser.add_mutually_exclusive_group()
+    data.add_argument("--csv", metavar="PATH", help="embed this CSV file of market data")
+    data.add_argument("--candles", metavar="FILE.json", help="embed the JSON array of candles in this file")
+    compile_parser.add_argument("--out-dir", metavar="DIR",
+                                help=f"directory beneath which the project is written (default: {DEFAULT_OUT_DIR})")
+    compile_parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
+    compile_parser.add_argument("--json", action="store_true", help="print the response document instead of a summary")
+    compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
+
+    validate_parser = commands.add_parser(
+        "validate",
+        help="check strategy files",
+        description="Check each strategy file; print the first fault of each invalid one.",
+    )
+    validate_parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="strategy documents")
+    validate_parser.set_defaults(handler=run_validate, parser=validate_parser)
+
+    targets_parser = commands.add_parser("targets", help="list the targets and microcontroller triples",
+                                         description="List the target kinds and the triples --mcu accepts.")
+    targets_parser.add_argument("--json", action="store_true", help="print the response document")
+    targets_parser.set_defaults(handler=run_targets, parser=targets_parser)
+
+    version_parser = commands.add_parser("version", help="print the version",
+                                         description="Print the compiler version and the backtest dependency.")
+    version_parser.add_argument("--json", action="store_true", help="print the response document")
+    version_parser.set_defaults(handler=run_version, parser=version_parser)
+
+    serve_parser = commands.add_parser(
+        "serve",
+        help="answer command documents read from stdin, one per line",
+        description="Read one command document per line on stdin and write one response per line on stdout, "
+        "in order, flushed after each, all on one compiler handle. A blank line is answered with the "
+        "envelope error; a line that is not UTF-8 with an error document. Ends at end of input.",
+    )
+    serve_parser.set_defaults(handler=run_serve, parser=serve_parser)
+
+    schema_parser = commands.add_parser("schema", help="print a JSON Schema shipped with the package",
+                                        description="Print the JSON Schema of the strategy or compile request.")
+    schema_parser.add_argument("name", choices=["strategy", "compile-request"], nargs="?", default="strategy")
+    schema_parser.set_defaults(handler=run_schema, parser=schema_parser)
+    return parser
+
+
+def _library_version() -> str:
+    from ._velkor_compile import __version__
+
+    return __version__
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    if args.command == "compile":
+        if args.target == "no_std" and not args.mcu:
+            args.parser.error("--mcu TRIPLE is required with --target no_std")
+        if args.mcu and args.target != "no_std":
+            args.parser.error(f"--mcu applies only to --target no_std, not to {args.target}")
+    handler: Handler = args.handler
+    try:
+        return handler(args, sys.stdout, sys.stderr)
+    except (Failure, CompileError) as failure:
+        _report(str(failure))
+        return 1
+    except KeyboardInterrupt:
+        _report("interrupted")
+        return 130
+    except BrokenPipeError:
+        # The reader went away: nothing more can be said on stdout.
+        _silence_stdout()
+        return 1
+
+
+def _report(message: str) -> None:
+    try:
+        sys.stdout.flush()
+    except BrokenPipeError:
+        _silence_stdout()
+    sys.stderr.write(f"{PROG}: {message.rstrip()}\n")
+    sys.stderr.flush()
+
+
+def _silence_stdout() -> None:
+    # Further writes (including the interpreter's final flush) go nowhere
+    # instead of raising again at exit.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

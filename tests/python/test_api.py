@@ -1,0 +1,183 @@
+"""The Pythonic functions: the same answers as the raw protocol, error documents
+raised as CompileError, input files used exactly as written, one default handle
+per thread."""
+
+import json
+import math
+import pathlib
+import pickle
+import threading
+
+import pytest
+
+import velkor_compile
+from velkor_compile import CompileError
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+MA_CROSS = ROOT / "examples" / "ma_cross.json"
+STRATEGY = json.loads(MA_CROSS.read_text())
+
+
+def raw(request):
+    return json.loads(velkor_compile.Compiler().command(json.dumps(request)))
+
+
+@pytest.mark.parametrize(
+    "text, kind, message",
+    [
+        ("bad spec: strategy is not a valid StrategySpec: x: y", "bad spec", "strategy is not a valid StrategySpec: x: y"),
+        ('bad target: mcu "a" is not in the allowlist', "bad target", 'mcu "a" is not in the allowlist'),
+        ("build: spawning cargo: No such file", "build", "spawning cargo: No such file"),
+        ("build: ", "build", ""),
+        ("io: reading x: y", "io", "reading x: y"),
+        ("bad compile request: missing field `spec` at line 1 column 17", "bad compile request",
+         "missing field `spec` at line 1 column 17"),
+        ("unknown cmd: bad spec: x", "error", "unknown cmd: bad spec: x"),
+        ('invalid command envelope: expected {"cmd":...}', "error", 'invalid command envelope: expected {"cmd":...}'),
+        ("reading a.bin: No such file", "error", "reading a.bin: No such file"),
+        ("bad spec", "error", "bad spec"),
+    ],
+)
+def test_error_kinds(text, kind, message):
+    error = CompileError.from_message(text)
+    assert (error.kind, error.message, str(error)) == (kind, message, text)
+    assert isinstance(error, Exception)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (copy.kind, copy.message) == (kind, message)
+
+
+@pytest.mark.parametrize(
+    "kwargs, spec",
+    [
+        ({}, {"target": {"kind": "binary"}}),
+        ({"target": "wasm", "opt_level": "size"}, {"target": {"kind": "wasm"}, "opt_level": "size"}),
+        ({"target": "no_std", "mcu": "thumbv6m-none-eabi", "crate_name": "bot"},
+         {"target": {"kind": "no_std", "mcu": "thumbv6m-none-eabi"}, "crate_name": "bot"}),
+        ({"candles": [[1, 2.5], {"t": 1}]}, {"target": {"kind": "binary"},
+                                             "embed_data": {"kind": "inline", "candles": [[1, 2.5], {"t": 1}]}}),
+    ],
+)
+@pytest.mark.parametrize("given_as", ["dict", "str path", "PathLike"])
+def test_compile_answers_what_the_protocol_answers(kwargs, spec, given_as):
+    strategy = {"dict": STRATEGY, "str path": str(MA_CROSS), "PathLike": MA_CROSS}[given_as]
+    answer = velkor_compile.compile(strategy, dry_run=True, **kwargs)
+    assert answer == raw({"cmd": "compile", "spec": {"strategy": STRATEGY, **spec}, "dry_run": True})
+
+
+REST = json.dumps({k: v for k, v in STRATEGY.items() if k not in ("symbol", "timeframe")})[1:-1]
+
+
+@pytest.mark.parametrize(
+    "file_text",
+    [
+        # -0 is a floating-point zero to the compiler; a round trip through a
+        # Python value would turn it into the integer 0 and change the spec hash.
+        '{"symbol":"X","timeframe":"1h","extra":-0,' + REST + "}",
+        # A repeated key: the compiler keeps the later value at the first position.
+        '{"symbol":"X","extra":1,"timeframe":"1h","extra":[2],' + REST + "}",
+        # Positions of the compiler's reading faults count lines of the file.
+        '{"symbol":"X",\n"timeframe":"1h","extra":-0,\n' + REST + "}",
+    ],
+)
+def test_strategy_files_reach_the_compiler_as_written(tmp_path, file_text):
+    path = tmp_path / "s.json"
+    path.write_text(file_text)
+    answer = velkor_compile.compile(path, dry_run=True)
+    expected = velkor_compile.Compiler().command(
+        '{"cmd":"compile","dry_run":true,"spec":{"target":{"kind":"binary"},"strategy":' + file_text + "}}"
+    )
+    assert answer == json.loads(expected)
+
+
+def test_reading_faults_in_a_file_keep_its_line_numbers(tmp_path):
+    path = tmp_path / "deep.json"
+    path.write_text('{"symbol":"X",\n"timeframe":"1h",\n"extra":' + "[" * 200 + "]" * 200 + "}")
+    with pytest.raises(CompileError) as raised:
+        velkor_compile.validate(path)
+    assert raised.value.kind == "bad compile request"
+    assert raised.value.message.startswith("recursion limit exceeded at line 3 column ")
+
+
+@pytest.mark.parametrize(
+    "call, kind, message",
+    [
+        (lambda: velkor_compile.compile({}, dry_run=True), "bad spec",
+         "strategy is not a valid StrategySpec: missing field `symbol`"),
+        (lambda: velkor_compile.compile(STRATEGY, crate_name="X", dry_run=True), "bad spec",
+         'crate name "X" is not a valid identifier (^[a-z][a-z0-9_]*$); set `crate_name`'),
+        (lambda: velkor_compile.compile(STRATEGY, target="no_std", mcu="x", dry_run=True), "bad target",
+         'mcu "x" is not in the allowlist'),
+        (lambda: velkor_compile.compile(STRATEGY, csv="no.csv", dry_run=True), "io",
+         "reading no.csv: No such file or directory (os error 2)"),
+        (lambda: velkor_compile.compile(STRATEGY, opt_level="fast", dry_run=True), "bad compile request",
+         "unknown variant `fast`, expected one of `debug`, `release`, `size`"),
+        (lambda: velkor_compile.compile("no.json"), "io", "reading no.json: No such file or directory (os error 2)"),
+        (lambda: velkor_compile.compile(ROOT), "io", f"reading {ROOT}: Is a directory (os error 21)"),
+        (lambda: velkor_compile.compile("a\0b"), "io", "reading a\0b: file name contained an unexpected NUL byte"),
+        (lambda: velkor_compile.validate({"symbol": 1}), "bad spec",
+         "strategy is not a valid StrategySpec: invalid type: integer `1`, expected a string"),
+        (lambda: velkor_compile.validate([]), "bad spec",
+         "strategy is not a valid StrategySpec: invalid length 1, expected struct StrategySpec with 14 elements"),
+        (lambda: velkor_compile.compile(STRATEGY, candles=str(MA_CROSS), dry_run=True), "parse",
+         f"{MA_CROSS}: the candles must be a JSON array"),
+    ],
+)
+def test_error_documents_raise(tmp_path, monkeypatch, call, kind, message):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(CompileError) as raised:
+        call()
+    assert (raised.value.kind, raised.value.message.split(" at line")[0]) == (kind, message)
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize(
+    "kwargs, error",
+    [
+        ({"target": "no_std"}, ValueError),
+        ({"mcu": "thumbv6m-none-eabi"}, ValueError),
+        ({"csv": "a.csv", "candles": []}, ValueError),
+        ({"candles": [math.nan]}, ValueError),
+        ({"crate_name": object()}, TypeError),
+    ],
+)
+def test_contradictory_arguments_are_caller_errors(kwargs, error):
+    with pytest.raises(error):
+        velkor_compile.compile(STRATEGY, dry_run=True, **kwargs)
+
+
+def test_validate_accepts_every_example():
+    for path in sorted((ROOT / "examples").glob("*.json")):
+        assert velkor_compile.validate(path) is None
+        assert velkor_compile.validate(json.loads(path.read_text())) is None
+
+
+def test_fixed_documents():
+    assert velkor_compile.targets() == raw({"cmd": "targets"})
+    assert velkor_compile.version_info() == {"version": velkor_compile.__version__, "backtest_dep": "0.1.5"}
+
+
+def test_default_handle_is_per_thread(unraisable):
+    """A handle is bound to its thread: each thread gets its own default handle,
+    released on that thread when it ends."""
+    main_handle = velkor_compile.default_compiler()
+    assert velkor_compile.default_compiler() is main_handle
+    seen = {}
+
+    def work():
+        seen["answer"] = velkor_compile.compile(STRATEGY, dry_run=True)
+        seen["own handle"] = velkor_compile.default_compiler() is not main_handle
+
+    thread = threading.Thread(target=work)
+    thread.start()
+    thread.join()
+    assert seen["answer"]["built"] is False
+    assert seen["own handle"] is True
+    assert unraisable == []
+    # An explicit handle is used as given.
+    mine = velkor_compile.Compiler()
+    assert velkor_compile.compile(STRATEGY, dry_run=True, compiler=mine) == seen["answer"]
+
+
+def test_raw_interface_is_unchanged(compiler):
+    assert compiler.command('{"cmd":"launch"}') == '{"ok":false,"error":"unknown cmd: launch"}'
+    assert velkor_compile.Compiler is velkor_compile._velkor_compile.Compiler

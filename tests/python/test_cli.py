@@ -1,0 +1,293 @@
+"""The command line as a user drives it: a subprocess, through both entry points
+(``python -m velkor_compile`` and the installed ``velkor-compile`` script), with
+good and bad input files, a stand-in cargo, and ``serve`` fed a mixed stream."""
+
+import json
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import velkor_compile
+from test_compile import FAKE_CARGO
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+EXAMPLES = ROOT / "examples"
+SCRIPT = pathlib.Path(sys.executable).parent / "velkor-compile"
+ENTRY_POINTS = {
+    "module": [sys.executable, "-m", "velkor_compile"],
+    "script": [str(SCRIPT)],
+}
+MA_CROSS = EXAMPLES / "ma_cross.json"
+
+
+def cli(*args, cwd, entry="module", stdin=b"", env=None):
+    if entry == "script" and not SCRIPT.exists():
+        pytest.skip("the velkor-compile script is not installed beside this interpreter")
+    return subprocess.run(
+        [*ENTRY_POINTS[entry], *map(str, args)],
+        cwd=cwd,
+        input=stdin,
+        capture_output=True,
+        env=env,
+        timeout=120,
+    )
+
+
+def text(stream):
+    return stream.decode("utf-8")
+
+
+def assert_clean_failure(run, status, *fragments):
+    """A failure is one status, no traceback, and the fragments on stderr."""
+    stderr = text(run.stderr)
+    assert run.returncode == status, stderr
+    assert "Traceback" not in stderr
+    for fragment in fragments:
+        assert fragment in stderr
+
+
+@pytest.fixture
+def files(tmp_path):
+    (tmp_path / "malformed.json").write_text('{"symbol": "BTC-USD",\n  "timeframe": }')
+    (tmp_path / "latin1.json").write_bytes(b'{"symbol": "\xe9"}')
+    (tmp_path / "empty.json").write_text("")
+    (tmp_path / "nan.json").write_text('{"symbol": NaN}')
+    (tmp_path / "invalid.json").write_text('{"symbol": "BTC-USD"}')
+    (tmp_path / "adir.json").mkdir()
+    (tmp_path / "candles_object.json").write_text('{"t": 1}')
+    (tmp_path / "candles.json").write_text('[{"t": 1, "c": 101.5}]')
+    (tmp_path / "bom.json").write_bytes(b"\xef\xbb\xbf" + MA_CROSS.read_bytes())
+    return tmp_path
+
+
+@pytest.mark.parametrize("entry", sorted(ENTRY_POINTS))
+@pytest.mark.parametrize(
+    "args, status, fragments",
+    [
+        # Input files that cannot be used: one line naming the file.
+        (["compile", "missing.json"], 1, ["io: reading missing.json: No such file or directory (os error 2)"]),
+        (["compile", "adir.json"], 1, ["io: reading adir.json: Is a directory (os error 21)"]),
+        (["compile", "malformed.json"], 1, ["parse: malformed.json: Expecting value at line 2 column 16"]),
+        (["compile", "empty.json"], 1, ["parse: empty.json: Expecting value at line 1 column 1"]),
+        (["compile", "nan.json"], 1, ["parse: nan.json: NaN is not a JSON number"]),
+        (["compile", "latin1.json"], 1, ["io: reading latin1.json: not valid UTF-8 at byte 12"]),
+        (["validate", "malformed.json"], 1, ["parse: malformed.json: "]),
+        (["compile", MA_CROSS, "--candles", "candles_object.json"], 1, ["candles_object.json: the candles must be"]),
+        (["compile", MA_CROSS, "--candles", "nowhere.json"], 1, ["io: reading nowhere.json: "]),
+        (["compile", MA_CROSS, "--csv", "nowhere.csv"], 1, ["io: reading nowhere.csv: No such file"]),
+        # The compiler's own refusals.
+        (["compile", "invalid.json", "--dry-run"], 1, ["bad spec: strategy is not a valid StrategySpec: missing field `timeframe`"]),
+        (["validate", "invalid.json"], 1, ["invalid.json: not a valid strategy: missing field `timeframe`"]),
+        (["compile", MA_CROSS, "--crate-name", "MyBot"], 1, ['bad spec: crate name "MyBot" is not a valid identifier']),
+        (["compile", MA_CROSS, "--target", "no_std", "--mcu", "THUMB"], 1, ['bad target: mcu "THUMB" is not in the allowlist']),
+        (["compile", EXAMPLES / "ma_cross_positional.json"], 1, ["no crate_name and the strategy has no string `symbol`"]),
+        # Usage errors.
+        ([], 2, ["usage: velkor-compile"]),
+        (["launch"], 2, ["invalid choice: 'launch'"]),
+        (["compile"], 2, ["the following arguments are required: STRATEGY.json"]),
+        (["compile", MA_CROSS, "--target", "no_std"], 2, ["--mcu TRIPLE is required with --target no_std"]),
+        (["compile", MA_CROSS, "--mcu", "thumbv6m-none-eabi"], 2, ["--mcu applies only to --target no_std"]),
+        (["compile", MA_CROSS, "--target", "arm"], 2, ["invalid choice: 'arm'"]),
+        (["compile", MA_CROSS, "--opt-level", "fast"], 2, ["invalid choice: 'fast'"]),
+        (["compile", MA_CROSS, "--csv", "a.csv", "--candles", "b.json"], 2, ["not allowed with argument"]),
+        (["validate"], 2, ["the following arguments are required"]),
+    ],
+)
+def test_failures_are_one_clear_message(files, entry, args, status, fragments):
+    run = cli(*args, cwd=files, entry=entry)
+    assert_clean_failure(run, status, *fragments)
+    assert run.stdout == b""
+    if status == 1:
+        assert len(text(run.stderr).splitlines()) == 1
+    # Nothing is written by a refused request.
+    assert not (files / "_out").exists()
+
+
+@pytest.mark.parametrize("command", ["compile", "validate", "targets", "version", "serve", "schema"])
+def test_every_subcommand_has_help(tmp_path, command):
+    run = cli(command, "--help", cwd=tmp_path)
+    assert run.returncode == 0 and text(run.stdout).startswith(f"usage: velkor-compile {command}")
+
+
+@pytest.mark.parametrize("example", sorted(p.name for p in EXAMPLES.glob("*.json")))
+@pytest.mark.parametrize(
+    "args",
+    [[], ["--target", "wasm", "--opt-level", "size"], ["--target", "no_std", "--mcu", "riscv32imac-unknown-none-elf"]],
+)
+def test_dry_run_json_is_the_protocol_answer(tmp_path, example, args):
+    """--json prints exactly what the raw interface answers for the same request."""
+    run = cli("compile", EXAMPLES / example, "--dry-run", "--json", "--crate-name", "demo", *args, cwd=tmp_path)
+    assert run.returncode == 0, text(run.stderr)
+    assert run.stderr == b""  # no build line for a dry run
+    spec = {"strategy": json.loads((EXAMPLES / example).read_text()), "crate_name": "demo"}
+    target = {"kind": "binary"} if not args else {"kind": args[1]}
+    if "--mcu" in args:
+        target["mcu"] = args[-1]
+    spec["target"] = target
+    if "--opt-level" in args:
+        spec["opt_level"] = args[-1]
+    expected = velkor_compile.Compiler().command(json.dumps({"cmd": "compile", "spec": spec, "dry_run": True}))
+    assert text(run.stdout) == expected + "\n"
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_summary_names_crate_target_files_and_hashes(tmp_path):
+    run = cli("compile", MA_CROSS, "--dry-run", "--candles", MA_CROSS, cwd=tmp_path)
+    # An object is not a list of candles.
+    assert run.returncode == 1
+    (tmp_path / "candles.json").write_text("[[1, 2.5]]")
+    run = cli("compile", MA_CROSS, "--dry-run", "--candles", "candles.json", "--target", "wasm", cwd=tmp_path)
+    assert run.returncode == 0, text(run.stderr)
+    answer = velkor_compile.compile(MA_CROSS, target="wasm", candles=[[1, 2.5]], dry_run=True)
+    manifest = answer["manifest"]
+    out = text(run.stdout)
+    assert "crate btc_usd, target wasm" in out
+    assert manifest["spec_hash"] in out and manifest["project_hash"] in out
+    for entry in manifest["files"]:
+        assert f"{entry['path']}" in out and f"{entry['bytes_len']} bytes  sha256 {entry['sha256']}" in out
+    assert "src/candles.json" in out
+    assert "artifact      (none: dry run)" in out
+
+
+@pytest.fixture
+def fake_cargo_env(tmp_path):
+    bin_dir = tmp_path / "fakebin"
+    bin_dir.mkdir()
+    (bin_dir / "cargo").write_text(FAKE_CARGO)
+    (bin_dir / "cargo").chmod(0o755)
+    env = dict(os.environ)
+    env.update(
+        PATH=f"{bin_dir}:{env['PATH']}",
+        FAKE_CARGO_LOG=str(tmp_path / "cargo-log"),
+        FAKE_CARGO_MARK="inherited",
+        FAKE_CARGO_MODE="ok",
+        FAKE_CARGO_STDERR=str(tmp_path / "cargo-stderr"),
+    )
+    work = tmp_path / "work"
+    work.mkdir()
+    return work, env
+
+
+@pytest.mark.parametrize("entry", sorted(ENTRY_POINTS))
+def test_build_reports_the_artifact_and_the_cargo_line(fake_cargo_env, entry):
+    work, env = fake_cargo_env
+    run = cli("compile", MA_CROSS, "--out-dir", "out", "--opt-level", "debug", cwd=work, env=env, entry=entry)
+    assert run.returncode == 0, text(run.stderr)
+    stderr = text(run.stderr)
+    assert stderr.startswith("velkor-compile: cargo is building btc_usd (binary, debug) in out/btc_usd ... done in ")
+    assert stderr.endswith(" s\n") and len(stderr.splitlines()) == 1
+    assert "artifact      out/btc_usd/target/debug/btc_usd" in text(run.stdout)
+    assert (work / "out/btc_usd/target/debug/btc_usd").is_file()
+
+    run = cli("compile", MA_CROSS, "--json", "--target", "wasm", cwd=work, env=env, entry=entry)
+    answer = json.loads(run.stdout)
+    assert answer["built"] is True and answer["path"] == "_out/btc_usd/pkg/btc_usd_bg.wasm"
+
+
+def test_failed_build_prints_cargo_errors(fake_cargo_env):
+    work, env = fake_cargo_env
+    pathlib.Path(env["FAKE_CARGO_STDERR"]).write_text("error[E0425]: cannot find value\n")
+    env["FAKE_CARGO_MODE"] = "fail"
+    run = cli("compile", MA_CROSS, cwd=work, env=env)
+    assert_clean_failure(run, 1, "... failed after ", "velkor-compile: build: error[E0425]: cannot find value\n")
+    assert run.stdout == b""
+    run = cli("compile", MA_CROSS, "--json", cwd=work, env=env)
+    assert json.loads(run.stdout) == {"ok": False, "error": "build: error[E0425]: cannot find value\n"}
+
+    env["PATH"] = str(work / "nothing-here")
+    run = cli("compile", MA_CROSS, cwd=work, env=env)
+    assert_clean_failure(run, 1, "build: spawning cargo: No such file or directory (os error 2)")
+
+
+def serve(lines, cwd):
+    run = cli("serve", cwd=cwd, stdin=b"".join(lines))
+    assert run.returncode == 0 and run.stderr == b"", run.stderr
+    return run.stdout.split(b"\n")
+
+
+def test_serve_answers_every_line_in_order(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # the reference handle reads the same relative paths
+    compiler = velkor_compile.Compiler()
+    (tmp_path / "artifact.bin").write_bytes(b"abc")
+    strategy = json.loads(MA_CROSS.read_text())
+    compile_line = json.dumps({"cmd": "compile", "spec": {"strategy": strategy, "target": {"kind": "wasm"}}, "dry_run": True})
+    cases = [
+        # (line sent, expected answer: None means what a fresh handle answers, in sequence)
+        (b'{"cmd":"version"}', None),
+        (b"", None),  # a blank line is text like any other: the envelope error
+        (b"   ", None),
+        (b'{"cmd":"artifact_bytes","path":"artifact.bin"}', None),
+        (b"\xff\xfe{}", '{"ok":false,"error":"invalid command text: not valid UTF-8 at byte 0"}'),
+        (b'{"cmd":"ver\xed\xa0\x80"}', '{"ok":false,"error":"invalid command text: not valid UTF-8 at byte 11"}'),
+        (b'{"cmd":"artifact_bytes","path":"artifact.bin"}\r', None),
+        (b'{"cmd":"version","x":"\\ud800"}', None),
+        (b'{"cmd":"launch"}', None),
+        (compile_line.encode(), None),
+        ('{"cmd":"version","note":"ä€𝄞"}'.encode(), None),
+        (b'{"cmd":"compile"}', None),
+        (b'["reset"]', None),
+        (b'{"cmd":"artifact_bytes","path":"artifact.bin"}', None),
+        (b'{"cmd":"targets"', None),
+    ]
+    expected = []
+    for line, answer in cases:
+        expected.append(answer if answer is not None else compiler.command(line.decode()))
+    # The last line has no line feed and is answered all the same.
+    answers = serve([line + b"\n" for line, _ in cases[:-1]] + [cases[-1][0]], tmp_path)
+    assert answers[-1] == b""
+    assert [a.decode() for a in answers[:-1]] == expected
+    handles = [json.loads(a)["handle"] for a in answers[:-1] if b'"handle"' in a]
+    assert handles == [0, 1, 0]  # one handle for the whole stream; reset restarted the numbering
+
+
+def test_serve_with_no_input_answers_nothing(tmp_path):
+    assert serve([], tmp_path) == [b""]
+
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        (["version", "--json"], '{"version":"0.2.0","backtest_dep":"0.1.5"}\n'),
+        (["version"], "velkor-compile 0.2.0 (generated projects use velkor-backtest 0.1.5)\n"),
+        (["--version"], "velkor-compile 0.2.0\n"),
+    ],
+)
+def test_version(tmp_path, args, expected):
+    run = cli(*args, cwd=tmp_path)
+    assert run.returncode == 0 and text(run.stdout) == expected
+
+
+def test_targets(tmp_path):
+    listed = text(cli("targets", cwd=tmp_path).stdout)
+    answer = json.loads(cli("targets", "--json", cwd=tmp_path).stdout)
+    assert listed.startswith("targets: wasm, binary, no_std\n")
+    assert [line.strip() for line in listed.splitlines()[2:]] == answer["mcus"]
+
+
+def test_validate_checks_each_file(files):
+    run = cli("validate", *sorted(EXAMPLES.glob("*.json")), "invalid.json", "missing.json", "bom.json", cwd=files)
+    assert_clean_failure(run, 1)
+    assert text(run.stdout).splitlines() == [f"{p}: valid" for p in sorted(EXAMPLES.glob("*.json"))] + ["bom.json: valid"]
+    assert text(run.stderr).splitlines() == [
+        "velkor-compile: invalid.json: not a valid strategy: missing field `timeframe`",
+        "velkor-compile: io: reading missing.json: No such file or directory (os error 2)",
+    ]
+
+
+def test_schema_command_prints_the_shipped_schema(tmp_path):
+    for name in ["strategy", "compile-request"]:
+        run = cli("schema", name, cwd=tmp_path)
+        assert json.loads(run.stdout) == velkor_compile.schema(name)
+
+
+def test_closed_stdout_is_not_a_traceback(tmp_path):
+    proc = subprocess.Popen(
+        [*ENTRY_POINTS["module"], "schema"], cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+    )
+    proc.stdout.close()
+    stderr = proc.stderr.read()
+    proc.wait(timeout=60)
+    assert b"Traceback" not in stderr
