@@ -86,12 +86,45 @@ bool evident_digits(std::string_view literal, char (&digits)[16], int& n, int& e
   return true;
 }
 
+// Whether a literal with a fraction is already its own canonical text: a plain
+// positional decimal (no exponent) without superfluous zeros, of at most 15
+// significant digits and a magnitude in the positional range, such as 101.23.
+bool written_canonically(std::string_view literal) {
+  std::size_t i = literal[0] == '-' ? 1 : 0;
+  const std::size_t int_begin = i;
+  while (i < literal.size() && literal[i] >= '0' && literal[i] <= '9') ++i;
+  const std::size_t int_digits = i - int_begin;
+  if (i == literal.size() || literal[i] != '.') return false;
+  const std::size_t fraction_begin = ++i;
+  while (i < literal.size() && literal[i] >= '0' && literal[i] <= '9') ++i;
+  if (i != literal.size()) return false;  // an exponent follows
+  const std::size_t fraction_digits = i - fraction_begin;
+  if (literal[i - 1] == '0' && fraction_digits > 1) return false;  // a trailing zero, except in `x.0`
+  if (literal[int_begin] != '0') {
+    // d...d.f...f: positional when the exponent (int_digits - 1) is at most 15.
+    const std::size_t significant = int_digits + (literal[i - 1] == '0' ? 0 : fraction_digits);
+    return int_digits <= 16 && significant <= 15;
+  }
+  // 0.0...0f...f: the first significant digit at most 5 places after the point.
+  std::size_t zeros = 0;
+  while (fraction_begin + zeros < i && literal[fraction_begin + zeros] == '0') ++zeros;
+  if (zeros == fraction_digits) return false;  // zero itself: "0.0" or "-0.0", handled elsewhere
+  return zeros <= 4 && fraction_digits - zeros <= 15;
+}
+
 struct MemberSpan {
   std::size_t key_begin;
   std::size_t key_size;
   std::size_t value_begin;
   std::size_t value_size;
+  bool plain_key;  // the key is written as it is, between quotes
 };
+
+bool needs_escape(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+  });
+}
 
 struct Frame {
   bool is_object = false;
@@ -109,6 +142,9 @@ ReadResult<void> append_canonical_number(const Reader& reader, const json::Numbe
       out.append(literal);
       return {};
     }
+  } else if (written_canonically(literal)) {
+    out.append(literal);
+    return {};
   } else {
     char digits[16];
     int n = 0;
@@ -150,8 +186,11 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
   // After a key and its colon: remembers where the member's value starts.
   auto begin_member = [&](Frame& frame, std::string_view key) {
     const std::size_t key_begin = scratch.size();
+    // A key viewed in place in the text holds no byte that needs escaping.
+    const bool in_place = key.data() < reader.text().data() + reader.text().size() && key.data() >= reader.text().data();
+    const bool plain = in_place || !needs_escape(key);
     scratch.append(key);
-    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0});
+    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, plain});
   };
 
   // Writes the object whose members are complete, in key order, into `target`;
@@ -159,7 +198,15 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
   auto close_object = [&](Frame& frame, std::string& target) {
     std::vector<MemberSpan>& members = frame.members;
     auto key_of = [&](const MemberSpan& m) { return std::string_view(scratch).substr(m.key_begin, m.key_size); };
-    auto before = [&](const MemberSpan& a, const MemberSpan& b) { return key_of(a) < key_of(b); };
+    auto before = [&](const MemberSpan& a, const MemberSpan& b) {
+      // Short keys usually differ in their first byte: decide that inline.
+      if (a.key_size > 0 && b.key_size > 0) {
+        const auto x = static_cast<unsigned char>(scratch[a.key_begin]);
+        const auto y = static_cast<unsigned char>(scratch[b.key_begin]);
+        if (x != y) return x < y;
+      }
+      return key_of(a) < key_of(b);
+    };
     if (members.size() <= 16) {
       // Insertion sort: stable, and without the buffer stable_sort allocates.
       for (std::size_t i = 1; i < members.size(); ++i) {
@@ -171,17 +218,47 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
     } else {
       std::stable_sort(members.begin(), members.end(), before);
     }
-    target.push_back('{');
-    bool first = true;
+    auto kept = [&](std::size_t i) {
+      return i + 1 == members.size() || key_of(members[i]) != key_of(members[i + 1]);
+    };
+    std::size_t size = 2;
+    bool plain = true;
     for (std::size_t i = 0; i < members.size(); ++i) {
-      if (i + 1 < members.size() && key_of(members[i]) == key_of(members[i + 1])) continue;
-      if (!first) target.push_back(',');
-      first = false;
-      json::append_json_string(target, key_of(members[i]));
-      target.push_back(':');
-      target.append(scratch, members[i].value_begin, members[i].value_size);
+      if (!kept(i)) continue;
+      size += members[i].key_size + members[i].value_size + 4;
+      plain = plain && members[i].plain_key;
     }
-    target.push_back('}');
+    if (plain) {
+      // The common case, written in one go: {"key":value,...}
+      const std::size_t old_size = target.size();
+      target.resize_and_overwrite(old_size + size, [&](char* text, std::size_t) {
+        char* p = text + old_size;
+        *p++ = '{';
+        for (std::size_t i = 0; i < members.size(); ++i) {
+          if (!kept(i)) continue;
+          if (p[-1] != '{') *p++ = ',';
+          *p++ = '"';
+          p = std::copy_n(scratch.data() + members[i].key_begin, members[i].key_size, p);
+          *p++ = '"';
+          *p++ = ':';
+          p = std::copy_n(scratch.data() + members[i].value_begin, members[i].value_size, p);
+        }
+        *p++ = '}';
+        return static_cast<std::size_t>(p - text);
+      });
+    } else {
+      target.push_back('{');
+      bool first = true;
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        if (!kept(i)) continue;
+        if (!first) target.push_back(',');
+        first = false;
+        json::append_json_string(target, key_of(members[i]));
+        target.push_back(':');
+        target.append(scratch, members[i].value_begin, members[i].value_size);
+      }
+      target.push_back('}');
+    }
     scratch.resize(frame.scratch_base);
   };
 

@@ -135,7 +135,7 @@ std::string ReadError::text() const {
 
 Reader::Reader(std::string_view text, Depth depth) : text_(text), depth_limited_(depth == Depth::kLimited) {}
 
-int Reader::peek_after_whitespace() {
+int Reader::skip_whitespace() {
   while (index_ < text_.size()) {
     const char c = text_[index_];
     if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
@@ -328,7 +328,14 @@ ReadResult<void> Reader::parse_ident(std::string_view rest) {
 }
 
 ReadResult<NumberLiteral> Reader::scan_number() {
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
   const std::size_t start = index_;
+  auto skip_digits = [&](std::size_t i) {
+    const char* p = begin + i;
+    while (p < end && static_cast<unsigned char>(*p - '0') < 10) ++p;
+    return static_cast<std::size_t>(p - begin);
+  };
   const bool negative = peek() == '-';
   if (negative) ++index_;
   if (index_ == text_.size()) return error(kEofValue);
@@ -336,7 +343,7 @@ ReadResult<NumberLiteral> Reader::scan_number() {
   if (lead == '0') {
     if (is_digit(peek())) return peek_error(kInvalidNumber);
   } else if (lead >= '1' && lead <= '9') {
-    while (is_digit(peek())) ++index_;
+    index_ = skip_digits(index_);
   } else {
     return error(kInvalidNumber);
   }
@@ -345,7 +352,7 @@ ReadResult<NumberLiteral> Reader::scan_number() {
     is_integer = false;
     ++index_;
     if (!is_digit(peek())) return peek_error(peek() == kEnd ? kEofValue : kInvalidNumber);
-    while (is_digit(peek())) ++index_;
+    index_ = skip_digits(index_);
   }
   if (peek() == 'e' || peek() == 'E') {
     is_integer = false;
@@ -353,7 +360,7 @@ ReadResult<NumberLiteral> Reader::scan_number() {
     if (peek() == '+' || peek() == '-') ++index_;
     if (index_ == text_.size()) return error(kEofValue);
     if (!is_digit(text_[index_++])) return error(kInvalidNumber);
-    while (is_digit(peek())) ++index_;
+    index_ = skip_digits(index_);
   }
   return NumberLiteral{text_.substr(start, index_ - start), negative, is_integer};
 }
@@ -724,7 +731,7 @@ ReadResult<bool> Reader::next_key(bool& first, std::string& key) {
   return true;
 }
 
-ReadResult<void> Reader::parse_colon() {
+ReadResult<void> Reader::parse_colon_after_whitespace() {
   const int c = peek_after_whitespace();
   if (c == ':') {
     ++index_;

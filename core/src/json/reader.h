@@ -65,7 +65,12 @@ class Reader {
   std::size_t index() const { return index_; }
 
   // Skips JSON whitespace and returns the next byte without consuming it, or kEnd.
-  int peek_after_whitespace();
+  int peek_after_whitespace() {
+    if (index_ < text_.size() && static_cast<unsigned char>(text_[index_]) > ' ') {
+      return static_cast<unsigned char>(text_[index_]);
+    }
+    return skip_whitespace();
+  }
   int peek() const { return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : kEnd; }
   void eat() { ++index_; }
 
@@ -114,7 +119,13 @@ class Reader {
   // Object and array framing, as a record reader walks them.
   // After `{` was consumed: the next key, or false at the closing brace (not consumed).
   ReadResult<bool> next_key(bool& first, std::string& key);
-  ReadResult<void> parse_colon();
+  ReadResult<void> parse_colon() {
+    if (index_ < text_.size() && text_[index_] == ':') {
+      ++index_;
+      return {};
+    }
+    return parse_colon_after_whitespace();
+  }
   // After `[` was consumed: true when another element follows (cursor before it).
   ReadResult<bool> next_element(bool& first);
   // Closing bracket of a record; faults here are reported only when the
@@ -127,6 +138,8 @@ class Reader {
 
  private:
   ReadResult<void> skip_string();
+  int skip_whitespace();
+  ReadResult<void> parse_colon_after_whitespace();
   std::unexpected<ReadError> error_at(std::size_t index, std::string description) const;
 
   std::string_view text_;
