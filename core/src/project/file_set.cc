@@ -1,14 +1,8 @@
 #include "project/file_set.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "project/templates.h"
 #include "project/utf8_text.h"
-#include "support/os_error.h"
+#include "support/whole_file.h"
 #include "velkor/compiler.h"
 
 namespace velkor::project {
@@ -32,25 +26,10 @@ std::string build_target_file(std::string_view triple) {
 }
 
 std::expected<std::string, CompileError> read_data_file(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return std::unexpected(reading_error(path, kNulInPathText));
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(reading_error(path, os_error_text(errno)));
-  std::string content;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      return std::unexpected(reading_error(path, os_error_text(err)));
-    }
-    if (n == 0) break;
-    content.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  if (!is_valid_utf8(content)) return std::unexpected(reading_error(path, "stream did not contain valid UTF-8"));
-  return content;
+  auto content = read_whole_file<std::string>(path);
+  if (!content) return std::unexpected(reading_error(path, content.error()));
+  if (!is_valid_utf8(*content)) return std::unexpected(reading_error(path, "stream did not contain valid UTF-8"));
+  return std::move(*content);
 }
 
 std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,

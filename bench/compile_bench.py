@@ -1,0 +1,553 @@
+"""Throughput, per-call cost and peak memory of dry-run compile requests.
+
+Three contenders do the same work on each request:
+
+- product: ``Compiler().command(text)``, the whole dry run (parse, strategy
+  check, canonical texts, file set, digests, manifest);
+- reference: what a user would write in plain Python instead: ``json.loads``
+  of the request, key-sorted compact ``json.dumps`` of the strategy and of the
+  candles, ``hashlib.sha256`` of those texts and of the spec-hash text built
+  from them (a CSV file is read, checked as UTF-8 and hashed);
+- limit: the SHA-256 passes that no implementation can avoid, on bytes already
+  in memory: the request twice for inline candles (once as the candles file,
+  once inside the spec hash), the CSV file once for CSV data.
+
+Times are process CPU time (user + system, every thread), so that the other
+work on a shared machine does not count; the wall median is printed beside it.
+Peak memory is measured in a fresh interpreter per contender and workload
+(``--child``): the resident high-water mark while running the contender once,
+less the resident size just before, with the request text already loaded.
+
+Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick]
+"""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import gc
+import hashlib
+import json
+import os
+import pathlib
+import platform
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from typing import Callable
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+STRATEGY_FILE = ROOT / "examples" / "ma_cross.json"
+MB = 1_000_000  # decimal megabytes: MB/s below is request bytes / 1e6 per second
+
+TABLE_HEADER = (
+    f"{'workload':<22} {'contender':<10} {'runs':>4} {'min s':>9} {'median s':>9} "
+    f"{'wall med s':>10} {'MB/s':>9} {'x limit':>8} {'peak extra MB':>13} {'x request':>9}"
+)
+TARGETS_HEADER = "targets"
+
+
+# --------------------------------------------------------------------------
+# Contenders
+
+
+def canonical_text(value) -> str:
+    return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False, allow_nan=False)
+
+
+def reference(text: str) -> dict:
+    """Plain-Python dry run of the hashing work; returns the digests it made."""
+    request = json.loads(text)
+    spec = request["spec"]
+    strategy_text = canonical_text(spec["strategy"])
+    digests = {"src/spec.json": hashlib.sha256(strategy_text.encode()).hexdigest()}
+    parts = ["{"]
+    if "crate_name" in spec:
+        parts += ['"crate_name":', canonical_text(spec["crate_name"]), ","]
+    data = spec.get("embed_data")
+    if data is not None and data["kind"] == "inline":
+        candles_text = canonical_text(data["candles"])
+        digests["src/candles.json"] = hashlib.sha256(candles_text.encode()).hexdigest()
+        parts += ['"embed_data":{"candles":', candles_text, ',"kind":"inline"},']
+    elif data is not None:
+        with open(data["path"], "rb") as file:
+            csv_bytes = file.read()
+        csv_bytes.decode("utf-8")  # the product refuses a file that is not UTF-8
+        digests["src/candles.csv"] = hashlib.sha256(csv_bytes).hexdigest()
+        parts += ['"embed_data":{"kind":"csv","path":', canonical_text(data["path"]), "},"]
+    parts += [
+        '"opt_level":',
+        canonical_text(spec.get("opt_level", "release")),
+        ',"strategy":',
+        strategy_text,
+        ',"target":',
+        canonical_text(spec["target"]),
+        "}",
+    ]
+    digests["spec_hash"] = hashlib.sha256("".join(parts).encode()).hexdigest()
+    return digests
+
+
+def limit(payload: bytes, passes: int) -> None:
+    for _ in range(passes):
+        hashlib.sha256(payload).digest()
+
+
+def failed_answer(answer: str) -> str | None:
+    """The reason an answer is not a success document, or None."""
+    try:
+        document = json.loads(answer)
+    except ValueError as error:
+        return f"answer is not JSON ({error})"
+    if not isinstance(document, dict) or document.get("ok") is False:
+        return f"answer is an error: {answer[:300]}"
+    return None
+
+
+# --------------------------------------------------------------------------
+# Inputs
+
+
+@dataclasses.dataclass
+class Workload:
+    name: str
+    request: str
+    request_file: pathlib.Path  # the request text, for the memory children
+    payload_file: pathlib.Path  # what the limit hashes
+    limit_passes: int
+    data_bytes: int  # request bytes, plus the CSV file's for CSV data
+    big: bool  # a sized candle workload (fewer reference runs at 100 MB)
+    size_mb: float = 0.0
+    kind: str = "other"  # "inline", "csv" or "other"
+
+
+def strategy() -> dict:
+    return json.loads(STRATEGY_FILE.read_text())
+
+
+def compile_request(spec_extra: dict | None = None, strategy_doc: dict | None = None) -> dict:
+    spec = {"strategy": strategy_doc if strategy_doc is not None else strategy(), "target": {"kind": "binary"}}
+    spec.update(spec_extra or {})
+    return {"cmd": "compile", "dry_run": True, "spec": spec}
+
+
+def request_text(request: dict) -> str:
+    # The separators json.dumps uses by default, as the package's own API sends them.
+    return json.dumps(request, ensure_ascii=False)
+
+
+class CandleRows:
+    """A random walk of one-minute candles rounded to cents, as JSON and CSV rows."""
+
+    def __init__(self) -> None:
+        self.json_rows: list[str] = []
+        self.csv_rows: list[str] = []
+        self.json_bytes: list[int] = [0]  # cumulative row lengths, separators included
+        self._rng = random.Random(7)
+        self._close = 101.23
+
+    def grow_to(self, json_bytes: int) -> None:
+        rng = self._rng
+        close = self._close
+        json_rows, csv_rows, sizes = self.json_rows, self.csv_rows, self.json_bytes
+        t = 1_700_000_000_000 + 60_000 * len(json_rows)
+        while sizes[-1] < json_bytes:
+            open_ = close
+            close = max(1.0, round(open_ + rng.gauss(0.0, 0.4), 2))
+            high = round(max(open_, close) + rng.uniform(0.0, 0.8), 2)
+            low = max(0.01, round(min(open_, close) - rng.uniform(0.0, 0.8), 2))
+            volume = rng.randrange(1_000_000)
+            o, h, l, c = repr(open_), repr(high), repr(low), repr(close)
+            row = f'{{"t": {t}, "o": {o}, "h": {h}, "l": {l}, "c": {c}, "v": {volume}}}'
+            json_rows.append(row)
+            csv_rows.append(f"{t},{o},{h},{l},{c},{volume}\n")
+            sizes.append(sizes[-1] + len(row) + 2)  # ", " between rows
+            t += 60_000
+        self._close = close
+
+    def count_for(self, json_bytes: int) -> int:
+        """How many rows make a candles array of at most json_bytes."""
+        self.grow_to(json_bytes)
+        low, high = 0, len(self.json_rows)
+        while low < high:
+            mid = (low + high + 1) // 2
+            if self.json_bytes[mid] <= json_bytes:
+                low = mid
+            else:
+                high = mid - 1
+        return low
+
+
+def write(path: pathlib.Path, text: str) -> pathlib.Path:
+    path.write_text(text, encoding="utf-8")
+    return path
+
+
+def deepest_accepted_entry(command: Callable[[str], str]) -> tuple[int, str]:
+    """The deepest chain of "not" around {"in_position":true} that the product accepts."""
+
+    def text(depth: int) -> str:
+        entry: dict = {"in_position": True}
+        for _ in range(depth):
+            entry = {"not": entry}
+        doc = strategy()
+        doc["entry"] = entry
+        return request_text(compile_request(strategy_doc=doc))
+
+    low, high = 0, 200
+    if failed_answer(command(text(low))) is not None:
+        raise SystemExit("a strategy with a single in_position entry is refused")
+    while low < high:
+        mid = (low + high + 1) // 2
+        if failed_answer(command(text(mid))) is None:
+            low = mid
+        else:
+            high = mid - 1
+    return low, text(low)
+
+
+def build_workloads(sizes: list[float], workdir: pathlib.Path, command: Callable[[str], str]) -> tuple[list[Workload], str]:
+    workloads: list[Workload] = []
+
+    def add(name: str, text: str, kind: str = "other", size_mb: float = 0.0, csv: pathlib.Path | None = None) -> None:
+        file = write(workdir / f"{name}.json", text)
+        data_bytes = len(text.encode())
+        if csv is not None:
+            data_bytes += csv.stat().st_size
+        workloads.append(
+            Workload(
+                name=name,
+                request=text,
+                request_file=file,
+                payload_file=csv if csv is not None else file,
+                limit_passes=1 if csv is not None else 2,
+                data_bytes=data_bytes,
+                big=size_mb >= 50,
+                size_mb=size_mb,
+                kind=kind,
+            )
+        )
+
+    add("small strategy", request_text(compile_request()))
+
+    doc = strategy()
+    doc["indicators"] = {f"ind{i:05d}": {"type": "sma", "params": [14]} for i in range(10_000)}
+    doc["entry"] = {"cross_above": ["ind00000", "ind00001"]}
+    doc["exit"] = {"cross_below": ["ind00000", "ind00001"]}
+    add("10000 indicators", request_text(compile_request(strategy_doc=doc)))
+
+    depth, deep_text = deepest_accepted_entry(command)
+    add(f"nested {depth + 4} levels", deep_text)
+    nesting = f"deepest accepted: {depth} nested 'not' (request nesting {depth + 4} levels, {depth + 5} refused)"
+
+    rows = CandleRows()
+    placeholder = '"@@candles@@"'
+    template = request_text(compile_request({"embed_data": {"kind": "inline", "candles": "@@candles@@"}}))
+    overhead = len(template) - len(placeholder) + 2  # the brackets
+    for size in sizes:
+        count = rows.count_for(int(size * MB) - overhead)
+        candles = "[" + ", ".join(rows.json_rows[:count]) + "]"
+        label = f"{size:g} MB"
+        add(f"inline {label}", template.replace(placeholder, candles), "inline", size)
+        del candles
+        csv = workdir / f"candles_{size:g}.csv"
+        with open(csv, "w", encoding="utf-8") as file:
+            file.write("t,o,h,l,c,v\n")
+            file.writelines(rows.csv_rows[:count])
+        csv_request = request_text(compile_request({"embed_data": {"kind": "csv", "path": str(csv)}}))
+        add(f"csv {label}", csv_request, "csv", size, csv)
+    return workloads, nesting
+
+
+# --------------------------------------------------------------------------
+# Measurement
+
+
+@dataclasses.dataclass
+class Timing:
+    runs: int
+    min_s: float
+    median_s: float
+    wall_median_s: float
+
+
+def measure(bodies: dict[str, tuple[Callable[[], object], int]]) -> dict[str, Timing]:
+    """Times each body its number of runs, in rounds that run every contender
+    once, so that a change in the machine's load weighs on all of them alike."""
+    cpu: dict[str, list[float]] = {name: [] for name in bodies}
+    wall: dict[str, list[float]] = {name: [] for name in bodies}
+    for round_ in range(max(runs for _, runs in bodies.values())):
+        for name, (body, runs) in bodies.items():
+            if round_ >= runs:
+                continue
+            gc.collect()
+            wall_start, cpu_start = time.perf_counter(), time.process_time()
+            body()
+            cpu[name].append(time.process_time() - cpu_start)
+            wall[name].append(time.perf_counter() - wall_start)
+    return {
+        name: Timing(len(cpu[name]), min(cpu[name]), statistics.median(cpu[name]), statistics.median(wall[name]))
+        for name in bodies
+    }
+
+
+def per_call_us(command: Callable[[str], str], text: str, calls: int) -> tuple[float, float]:
+    """CPU and wall microseconds per call; every answer is checked afterwards."""
+    gc.collect()
+    wall_start, cpu_start = time.perf_counter(), time.process_time()
+    answers = [command(text) for _ in range(calls)]
+    cpu = time.process_time() - cpu_start
+    wall = time.perf_counter() - wall_start
+    for answer in set(answers):
+        if (reason := failed_answer(answer)) is not None:
+            raise SystemExit(f"per-call run of {text[:60]!r}: {reason}")
+    return cpu / calls * 1e6, wall / calls * 1e6
+
+
+def memory_kib() -> dict[str, int]:
+    values = {}
+    with open("/proc/self/status") as status:
+        for line in status:
+            key, _, rest = line.partition(":")
+            if key in ("VmRSS", "VmHWM"):
+                values[key] = int(rest.split()[0])
+    return values
+
+
+def reset_high_water_mark() -> bool:
+    try:
+        with open("/proc/self/clear_refs", "w") as refs:
+            refs.write("5")
+        return True
+    except OSError:
+        return False
+
+
+def child(contender: str, path: str, passes: int) -> None:
+    """Prints the peak extra resident bytes of one run of the contender."""
+    from velkor_compile import Compiler
+
+    compiler = Compiler()
+    compiler.command('{"cmd":"version"}')
+    if contender == "limit":
+        payload = pathlib.Path(path).read_bytes()
+        run: Callable[[], object] = lambda: limit(payload, passes)
+    else:
+        text = pathlib.Path(path).read_text(encoding="utf-8")
+        if contender == "product":
+            run = lambda: compiler.command(text)
+        else:
+            run = lambda: reference(text)
+    gc.collect()
+    before = memory_kib()
+    reset = reset_high_water_mark()
+    if reset:
+        before = memory_kib()
+    result = run()
+    after = memory_kib()
+    if contender == "product" and (reason := failed_answer(result)) is not None:  # type: ignore[arg-type]
+        raise SystemExit(reason)
+    # Without a reset the high-water mark may still hold the loading of the text.
+    baseline = before["VmRSS"] if reset else max(before["VmRSS"], before["VmHWM"])
+    print(json.dumps({"extra_bytes": max(0, after["VmHWM"] - baseline) * 1024, "reset": reset}))
+
+
+def peak_extra(contender: str, workload: Workload) -> int | None:
+    path = workload.payload_file if contender == "limit" else workload.request_file
+    done = subprocess.run(
+        [sys.executable, __file__, "--child", contender, str(path), str(workload.limit_passes)],
+        capture_output=True,
+        text=True,
+        cwd=ROOT,
+    )
+    if done.returncode != 0:
+        print(f"  memory child {contender} / {workload.name} failed: {done.stderr.strip()[-300:]}", file=sys.stderr)
+        return None
+    return json.loads(done.stdout.strip().splitlines()[-1])["extra_bytes"]
+
+
+def openssl_speed() -> str:
+    if shutil.which("openssl") is None:
+        return "openssl binary not found"
+    done = subprocess.run(
+        ["openssl", "speed", "-evp", "sha256", "-bytes", "16384", "-seconds", "1"],
+        capture_output=True,
+        text=True,
+    )
+    for line in done.stdout.splitlines():
+        fields = line.split()
+        if fields and fields[0].lower() == "sha256" and fields[-1].endswith("k"):
+            return f"{float(fields[-1][:-1]) * 1000 / MB:.0f} MB/s (openssl speed -evp sha256, 16 KiB blocks)"
+    return "openssl speed gave no rate"
+
+
+# --------------------------------------------------------------------------
+# Report
+
+
+def cpu_model() -> str:
+    try:
+        for line in pathlib.Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown cpu"
+
+
+def megabytes(n: int | None) -> str:
+    return "-" if n is None else f"{n / MB:.1f}"
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--sizes", default="1,10,100", help="inline/CSV request sizes in MB (default 1,10,100)")
+    parser.add_argument("--repeat", type=int, default=5, help="runs per contender and workload (default 5)")
+    parser.add_argument("--quick", action="store_true", help="sizes 0.1,1, 2 runs, fewer calls (smoke test)")
+    parser.add_argument("--child", nargs=3, metavar=("CONTENDER", "FILE", "PASSES"), help=argparse.SUPPRESS)
+    args = parser.parse_args()
+
+    if args.child:
+        child(args.child[0], args.child[1], int(args.child[2]))
+        return 0
+
+    sizes = [0.1, 1.0] if args.quick else [float(s) for s in args.sizes.split(",") if s.strip()]
+    repeat = 2 if args.quick else max(1, args.repeat)
+    small_calls, version_calls = (1_000, 10_000) if args.quick else (10_000, 100_000)
+
+    from velkor_compile import Compiler
+
+    compiler = Compiler()
+    command = compiler.command
+    version = json.loads(command('{"cmd":"version"}'))["version"]
+
+    print(f"velkor_compile {version}, Python {platform.python_version()}, {hashlib.sha256().name} from {__import__('ssl').OPENSSL_VERSION}")
+    print(f"{cpu_model()}, {os.cpu_count()} cpus, load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"SHA-256 rate: {openssl_speed()}")
+    print(f"times: process CPU seconds (min and median of the runs); MB/s = data bytes / median; sizes in 1e6 bytes")
+
+    with tempfile.TemporaryDirectory(prefix="velkor_bench_") as tmp:
+        workdir = pathlib.Path(tmp)
+        started = time.perf_counter()
+        workloads, nesting = build_workloads(sizes, workdir, command)
+        print(f"inputs made in {time.perf_counter() - started:.1f} s; {nesting}")
+        print()
+        print(TABLE_HEADER)
+        print("-" * len(TABLE_HEADER))
+
+        results: dict[tuple[str, str], Timing] = {}
+        memory: dict[tuple[str, str], int | None] = {}
+        mismatches: list[str] = []
+        for workload in workloads:
+            text = workload.request
+            answers: list[str] = []
+            digests: dict = {}
+            payload = workload.payload_file.read_bytes()
+            # At 100 MB the reference takes seconds a run: three runs, and never fewer.
+            runs = max(3, repeat) if workload.big else repeat
+            ref_runs = 3 if workload.big else repeat
+            timings = measure(
+                {
+                    "product": (lambda: answers.append(command(text)), runs),
+                    "reference": (lambda: digests.update(reference(text)), ref_runs),
+                    "limit": (lambda: limit(payload, workload.limit_passes), runs),
+                }
+            )
+            del payload
+            for answer in set(answers):
+                if (reason := failed_answer(answer)) is not None:
+                    print(f"product failed on {workload.name}: {reason}", file=sys.stderr)
+                    return 1
+            manifest = json.loads(answers[-1])["manifest"]
+            del answers
+            produced = {entry["path"]: entry["sha256"] for entry in manifest["files"]}
+            produced["spec_hash"] = manifest["spec_hash"]
+            for key, digest in digests.items():
+                if produced.get(key) != digest:
+                    mismatches.append(f"{workload.name}: {key}")
+            floor = timings["limit"]
+
+            for contender, timing in timings.items():
+                results[(workload.name, contender)] = timing
+                extra = peak_extra(contender, workload)
+                memory[(workload.name, contender)] = extra
+                rate = workload.data_bytes / MB / timing.median_s if timing.median_s > 0 else float("inf")
+                vs_limit = timing.median_s / floor.median_s if floor.median_s > 0 else float("nan")
+                share = "-" if extra is None else f"{extra / workload.data_bytes:.2f}"
+                name = workload.name if contender == "product" else ""
+                print(
+                    f"{name:<22} {contender:<10} {timing.runs:>4} {timing.min_s:>9.4f} {timing.median_s:>9.4f} "
+                    f"{timing.wall_median_s:>10.4f} {rate:>9.1f} {vs_limit:>8.2f} {megabytes(extra):>13} {share:>9}",
+                    flush=True,
+                )
+        print()
+        print(
+            "data bytes: " + ", ".join(f"{w.name} {w.data_bytes:,}" for w in workloads if w.kind != "other" or w.data_bytes > 10_000)
+        )
+        if mismatches:
+            print("reference digests differing from the product's: " + "; ".join(mismatches))
+        else:
+            print("reference digests (spec hash and data files) equal the product's on every workload")
+
+    small = request_text(compile_request())
+    small_cpu, small_wall = per_call_us(command, small, small_calls)
+    version_cpu, version_wall = per_call_us(command, '{"cmd":"version"}', version_calls)
+    print()
+    print(f"small strategy dry run: {small_cpu:.1f} us/call CPU, {small_wall:.1f} us/call wall ({small_calls:,} calls)")
+    print(f'{{"cmd":"version"}}:       {version_cpu:.2f} us/call CPU, {version_wall:.2f} us/call wall ({version_calls:,} calls)')
+
+    inline = [w for w in workloads if w.kind == "inline"]
+    per_mb = [(w.size_mb, results[(w.name, "product")].median_s / (w.data_bytes / MB)) for w in inline]
+    steps = [(a[0], b[0], b[1] / a[1]) for a, b in zip(per_mb, per_mb[1:])]
+    print(
+        "linearity (product, inline, median s per MB): "
+        + " -> ".join(f"{size:g} MB {seconds * 1e3:.2f} ms/MB" for size, seconds in per_mb)
+    )
+    for low, high, ratio in steps:
+        print(f"  time per MB {high:g} MB / {low:g} MB = {ratio:.3f}")
+
+    print()
+    print(TARGETS_HEADER)
+    largest = max(inline, key=lambda w: w.size_mb) if inline else None
+    targets: list[tuple[str, bool | None, str]] = []
+    if largest is not None:
+        at = f"{largest.size_mb:g} MB inline"
+        product = results[(largest.name, "product")].median_s
+        speedup = results[(largest.name, "reference")].median_s / product
+        over_limit = product / results[(largest.name, "limit")].median_s
+        extra = memory[(largest.name, "product")]
+        targets.append((f"{at}: >= 10x faster than the plain-Python reference", speedup >= 10, f"{speedup:.1f}x"))
+        targets.append((f"{at}: <= 3x the SHA-256 limit", over_limit <= 3, f"{over_limit:.2f}x"))
+        extra_ratio = None if extra is None else extra / largest.data_bytes
+        targets.append(
+            (
+                f"{at}: peak extra memory <= 3x request size",
+                None if extra_ratio is None else extra_ratio <= 3,
+                "not measured" if extra_ratio is None else f"{extra_ratio:.2f}x",
+            )
+        )
+    targets.append(("small dry run < 50 us/call", small_cpu < 50, f"{small_cpu:.1f} us"))
+    targets.append(("version < 2 us/call", version_cpu < 2, f"{version_cpu:.2f} us"))
+    if steps:
+        within = all(abs(ratio - 1) <= 0.15 for _, _, ratio in steps)
+        span = " -> ".join(f"{size:g}" for size, _ in per_mb)
+        targets.append(
+            (f"time per MB within 15% over {span} MB", within, ", ".join(f"{r:.3f}" for _, _, r in steps))
+        )
+    else:
+        targets.append(("time per MB within 15% over sizes", None, "needs two inline sizes"))
+    width = max(len(name) for name, _, _ in targets)
+    for name, passed, value in targets:
+        verdict = "n/a" if passed is None else ("PASS" if passed else "FAIL")
+        print(f"  {name:<{width}}  {value:>14}  {verdict}")
+    if largest is not None and largest.size_mb < 100:
+        print(f"  (the size targets are set for 100 MB; measured at {largest.size_mb:g} MB)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
