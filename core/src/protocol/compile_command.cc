@@ -11,7 +11,11 @@ namespace velkor {
 std::string compile_command(CompilerState& state, std::string_view text) {
   auto request = request::read_compile_request(text);
   if (!request) return error_document("bad compile request: " + request.error().text());
-  CompileSpec& spec = request->spec;
+  return run_compile(state, *request);
+}
+
+std::string run_compile(CompilerState& state, request::CompileRequest& request) {
+  CompileSpec& spec = request.spec;
 
   auto project = project::generate_project(spec);
   if (!project) return error_document(project.error().display());
@@ -19,12 +23,12 @@ std::string compile_command(CompilerState& state, std::string_view text) {
   std::string answer;
   ObjectWriter response(answer);
   response.raw("target", project::target_json(spec.target));
-  if (request->dry_run) {
+  if (request.dry_run) {
     response.raw("manifest", project->manifest_json).boolean("built", false).close();
     return answer;
   }
 
-  const std::string out_dir = request->out_dir.value_or(std::string(request::kDefaultOutDir));
+  const std::string out_dir = request.out_dir.value_or(std::string(request::kDefaultOutDir));
   if (auto written = project::write_project(out_dir, project->crate_name, project->files); !written) {
     return error_document(written.error().display());
   }

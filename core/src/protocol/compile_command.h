@@ -6,11 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "request/compile_request.h"
 #include "velkor/compiler.h"
 
 namespace velkor {
 
+// Answers a compile command text whose envelope has been read.
 std::string compile_command(CompilerState& state, std::string_view text);
+// Runs a compile request already read from its text.
+std::string run_compile(CompilerState& state, request::CompileRequest& request);
 
 }  // namespace velkor
 

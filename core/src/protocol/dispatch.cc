@@ -9,6 +9,16 @@
 namespace velkor {
 
 std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
+  // A compile request normally starts with its "cmd". Reading the request
+  // checks all of the text as strictly as the envelope does (and a repeated
+  // "cmd" through the extra field), so when that reading succeeds the envelope
+  // is known to be sound and a large request is read once instead of twice.
+  // Any fault falls back to the full order below, so that an envelope fault
+  // still wins over a request fault.
+  if (request::leads_with_cmd(cmd_json, "compile")) {
+    auto request = request::read_compile_request(cmd_json, request::CmdMember::kField);
+    if (request) return run_compile(state, *request);
+  }
   const std::optional<std::string> cmd = request::read_envelope(cmd_json);
   if (!cmd) return error_document(R"(invalid command envelope: expected {"cmd":...})");
   if (*cmd == "version") return version_answer();

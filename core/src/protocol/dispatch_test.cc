@@ -68,6 +68,27 @@ INSTANTIATE_TEST_SUITE_P(
                  "{\"ok\":false,\"error\":\"reading a\\u0000b: file name contained an unexpected NUL byte\"}"},
         Exchange{R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"}));
 
+TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) {
+  const std::string valid = R"({"cmd":"compile","dry_run":true,"spec":{"strategy":{"symbol":"A","timeframe":"1h",)"
+                            R"("indicators":{},"entry":{"all":[]},"exit":{"all":[]},"sizing":{"type":"fixed_qty","qty":1}},)"
+                            R"("target":{"kind":"binary"}})";
+  const std::string answer = run(valid + "}");
+  ASSERT_NE(answer.find(R"("built":false)"), std::string::npos) << answer;
+  EXPECT_EQ(run(" \n" + valid + ",\"x\":[1]}"), answer);
+  EXPECT_EQ(run(valid + "} x"), kEnvelopeError);
+  EXPECT_EQ(run(valid + R"(,"cmd":"compile"})"), kEnvelopeError);
+  EXPECT_EQ(run(valid + R"(,"cmd":7})"), kEnvelopeError);
+  EXPECT_EQ(run(valid + R"(,"x":[1,]})"), kEnvelopeError);
+  EXPECT_EQ(run(R"({"cmd":"compile","spec":5,"x":{"a" 1}})"), kEnvelopeError);
+  // A syntax fault deeper than requests may nest is still the envelope's.
+  EXPECT_EQ(run(valid + R"(,"x":)" + std::string(200, '[') + "1,]" + std::string(199, ']') + "}"), kEnvelopeError);
+  EXPECT_EQ(run(valid + R"(,"x":)" + std::string(200, '[') + std::string(200, ']') + "}"),
+            R"({"ok":false,"error":"bad compile request: recursion limit exceeded at line 1 column )" +
+                std::to_string(valid.size() + 5 + 127) + R"("})");
+  // Unpaired surrogates are no envelope fault in skipped members, but are in read ones.
+  EXPECT_EQ(run(valid + R"(,"x":"\ud800"})"), answer);
+}
+
 TEST(DispatchRobustness, HugeNestingAnswersAnError) {
   EXPECT_EQ(run(std::string(1'000'000, '[')), kEnvelopeError);
   EXPECT_EQ(run(std::string(1'000'000, '{')), kEnvelopeError);

@@ -112,7 +112,7 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
 
 }  // namespace
 
-ReadResult<CompileRequest> read_compile_request(std::string_view text) {
+ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd) {
   Reader reader(text);
   CompileRequest request;
   const Field fields[] = {
@@ -132,7 +132,9 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text) {
          return {};
        }},
   };
-  if (auto read = read_record(reader, "CompileReq", fields); !read) return std::unexpected(read.error());
+  const Field with_cmd[] = {fields[0], fields[1], fields[2], {"cmd", false, [](Reader& r) { return r.skip_value(); }}};
+  const std::span<const Field> record = cmd == CmdMember::kField ? std::span<const Field>(with_cmd) : fields;
+  if (auto read = read_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
   return request;
 }

@@ -19,8 +19,13 @@ struct CompileRequest {
   std::optional<std::string> out_dir;  // absent or null: kDefaultOutDir
 };
 
+// How the top-level "cmd" member is treated: skipped like any unknown member,
+// or read as an optional field, so that a repeated "cmd" is a fault. The
+// second serves a reading that must also vouch for the envelope.
+enum class CmdMember { kSkipped, kField };
+
 // Reads the request members beside "cmd" in the whole command text.
-json::ReadResult<CompileRequest> read_compile_request(std::string_view text);
+json::ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd = CmdMember::kSkipped);
 
 }  // namespace velkor::request
 

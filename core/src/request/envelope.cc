@@ -45,4 +45,16 @@ std::optional<std::string> read_envelope(std::string_view text) {
   return cmd;
 }
 
+bool leads_with_cmd(std::string_view text, std::string_view name) {
+  json::Reader reader(text, json::Reader::Depth::kUnlimited);
+  if (reader.peek_after_whitespace() != '{') return false;
+  reader.eat();
+  bool first = true;
+  std::string key;
+  auto more = reader.next_key(first, key);
+  if (!more || !*more || key != "cmd" || !reader.parse_colon()) return false;
+  auto value = reader.read_string();
+  return value && *value == name;
+}
+
 }  // namespace velkor::request

@@ -14,6 +14,10 @@ namespace velkor::request {
 // text after the value gives nullopt; why is never shown to the user.
 std::optional<std::string> read_envelope(std::string_view text);
 
+// Whether the text is an object whose first member is "cmd" with the string
+// value `name`. Says nothing about the rest of the text.
+bool leads_with_cmd(std::string_view text, std::string_view name);
+
 }  // namespace velkor::request
 
 #endif  // VELKOR_REQUEST_ENVELOPE_H_
