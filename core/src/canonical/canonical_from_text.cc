@@ -117,7 +117,8 @@ struct MemberSpan {
   std::size_t key_size;
   std::size_t value_begin;
   std::size_t value_size;
-  bool plain_key;  // the key is written as it is, between quotes
+  bool plain_key;      // the key is written as it is, between quotes
+  bool value_in_text;  // the value's canonical text is its literal in the input
 };
 
 bool needs_escape(std::string_view text) {
@@ -134,18 +135,18 @@ struct Frame {
 
 }  // namespace
 
+bool number_is_canonical(const json::NumberLiteral& number) {
+  if (!number.is_integer) return written_canonically(number.text);
+  return integer_in_range(number.text.substr(number.negative ? 1 : 0), number.negative) && number.text != "-0";
+}
+
 ReadResult<void> append_canonical_number(const Reader& reader, const json::NumberLiteral& number, std::string& out) {
   const std::string_view literal = number.text;
-  if (number.is_integer) {
-    const std::string_view digits = literal.substr(number.negative ? 1 : 0);
-    if (integer_in_range(digits, number.negative) && literal != "-0") {
-      out.append(literal);
-      return {};
-    }
-  } else if (written_canonically(literal)) {
+  if (number_is_canonical(number)) {
     out.append(literal);
     return {};
-  } else {
+  }
+  if (!number.is_integer) {
     char digits[16];
     int n = 0;
     int exponent = 0;
@@ -187,10 +188,24 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
   auto begin_member = [&](Frame& frame, std::string_view key) {
     const std::size_t key_begin = scratch.size();
     // A key viewed in place in the text holds no byte that needs escaping.
-    const bool in_place = key.data() < reader.text().data() + reader.text().size() && key.data() >= reader.text().data();
+    const bool in_place = key.data() >= reader.text().data() && key.data() <= reader.text().data() + reader.text().size();
     const bool plain = in_place || !needs_escape(key);
     scratch.append(key);
-    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, plain});
+    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, plain, false});
+  };
+
+  // A scalar that is its own canonical text, as a member's value, is referred
+  // to where it stands in the input instead of being copied aside.
+  const char* const input = reader.text().data();
+  auto place_literal = [&](std::string_view literal) {
+    if (depth > 0 && frames[depth - 1].is_object) {
+      MemberSpan& member = frames[depth - 1].members.back();
+      member.value_in_text = true;
+      member.value_begin = static_cast<std::size_t>(literal.data() - input);
+      member.value_size = literal.size();
+      return;
+    }
+    dest().append(literal);
   };
 
   // Writes the object whose members are complete, in key order, into `target`;
@@ -218,8 +233,14 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
     } else {
       std::stable_sort(members.begin(), members.end(), before);
     }
+    // After sorting, a repeated key stands right before its later value.
     auto kept = [&](std::size_t i) {
-      return i + 1 == members.size() || key_of(members[i]) != key_of(members[i + 1]);
+      if (i + 1 == members.size()) return true;
+      const MemberSpan& a = members[i];
+      const MemberSpan& b = members[i + 1];
+      if (a.key_size != b.key_size) return true;
+      if (a.key_size > 0 && scratch[a.key_begin] != scratch[b.key_begin]) return true;
+      return key_of(a) != key_of(b);
     };
     std::size_t size = 2;
     bool plain = true;
@@ -241,7 +262,8 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
           p = std::copy_n(scratch.data() + members[i].key_begin, members[i].key_size, p);
           *p++ = '"';
           *p++ = ':';
-          p = std::copy_n(scratch.data() + members[i].value_begin, members[i].value_size, p);
+          const char* value = members[i].value_in_text ? input : scratch.data();
+          p = std::copy_n(value + members[i].value_begin, members[i].value_size, p);
         }
         *p++ = '}';
         return static_cast<std::size_t>(p - text);
@@ -255,7 +277,8 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
         first = false;
         json::append_json_string(target, key_of(members[i]));
         target.push_back(':');
-        target.append(scratch, members[i].value_begin, members[i].value_size);
+        const char* value = members[i].value_in_text ? input : scratch.data();
+        target.append(value + members[i].value_begin, members[i].value_size);
       }
       target.push_back('}');
     }
@@ -272,15 +295,22 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
         case 'n':
         case 't':
         case 'f': {
+          const std::size_t start = reader.index();
           reader.eat();
           const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
           if (auto r = reader.parse_ident(rest); !r) return r;
-          dest().append(c == 'n' ? "null" : c == 't' ? "true" : "false");
+          place_literal(reader.text().substr(start, reader.index() - start));
           break;
         }
         case '"': {
+          const std::size_t start = reader.index();
           auto s = reader.parse_string_view(unescaped);
           if (!s) return std::unexpected(s.error());
+          if (s->data() >= input && s->data() <= input + reader.text().size()) {
+            // Viewed in place: no escape in the literal and nothing to escape.
+            place_literal(reader.text().substr(start, reader.index() - start));
+            break;
+          }
           json::append_json_string(dest(), *s);
           break;
         }
@@ -324,6 +354,10 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
           if (c != '-' && (c < '0' || c > '9')) return reader.peek_error("expected value");
           auto number = reader.scan_number();
           if (!number) return std::unexpected(number.error());
+          if (number_is_canonical(*number)) {
+            place_literal(number->text);
+            break;
+          }
           if (auto r = append_canonical_number(reader, *number, dest()); !r) return r;
           break;
         }
@@ -357,7 +391,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
       return reader.peek_error(c == Reader::kEnd ? "EOF while parsing a list" : "expected `,` or `]`");
     }
     MemberSpan& member = top.members.back();
-    member.value_size = scratch.size() - member.value_begin;
+    if (!member.value_in_text) member.value_size = scratch.size() - member.value_begin;
     if (c == ',') {
       reader.eat();
       const int next = reader.peek_after_whitespace();
