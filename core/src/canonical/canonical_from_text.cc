@@ -89,25 +89,21 @@ bool evident_digits(std::string_view literal, char (&digits)[16], int& n, int& e
 // Whether a literal with a fraction is already its own canonical text: a plain
 // positional decimal (no exponent) without superfluous zeros, of at most 15
 // significant digits and a magnitude in the positional range, such as 101.23.
-bool written_canonically(std::string_view literal) {
-  std::size_t i = literal[0] == '-' ? 1 : 0;
-  const std::size_t int_begin = i;
-  while (i < literal.size() && literal[i] >= '0' && literal[i] <= '9') ++i;
-  const std::size_t int_digits = i - int_begin;
-  if (i == literal.size() || literal[i] != '.') return false;
-  const std::size_t fraction_begin = ++i;
-  while (i < literal.size() && literal[i] >= '0' && literal[i] <= '9') ++i;
-  if (i != literal.size()) return false;  // an exponent follows
-  const std::size_t fraction_digits = i - fraction_begin;
-  if (literal[i - 1] == '0' && fraction_digits > 1) return false;  // a trailing zero, except in `x.0`
-  if (literal[int_begin] != '0') {
+bool written_canonically(const json::NumberLiteral& number) {
+  if (number.is_integer || number.has_exponent) return false;
+  const std::string_view literal = number.text;
+  const std::size_t fraction_digits = number.fraction_digits;
+  const bool ends_in_zero = literal.back() == '0';
+  if (ends_in_zero && fraction_digits > 1) return false;  // a trailing zero, except in `x.0`
+  const char first = literal[number.negative ? 1 : 0];
+  if (first != '0') {
     // d...d.f...f: positional when the exponent (int_digits - 1) is at most 15.
-    const std::size_t significant = int_digits + (literal[i - 1] == '0' ? 0 : fraction_digits);
-    return int_digits <= 16 && significant <= 15;
+    return number.int_digits <= 16 && number.int_digits + (ends_in_zero ? 0 : fraction_digits) <= 15;
   }
   // 0.0...0f...f: the first significant digit at most 5 places after the point.
+  const std::size_t fraction_begin = literal.size() - fraction_digits;
   std::size_t zeros = 0;
-  while (fraction_begin + zeros < i && literal[fraction_begin + zeros] == '0') ++zeros;
+  while (zeros < fraction_digits && literal[fraction_begin + zeros] == '0') ++zeros;
   if (zeros == fraction_digits) return false;  // zero itself: "0.0" or "-0.0", handled elsewhere
   return zeros <= 4 && fraction_digits - zeros <= 15;
 }
@@ -136,7 +132,7 @@ struct Frame {
 }  // namespace
 
 bool number_is_canonical(const json::NumberLiteral& number) {
-  if (!number.is_integer) return written_canonically(number.text);
+  if (!number.is_integer) return written_canonically(number);
   return integer_in_range(number.text.substr(number.negative ? 1 : 0), number.negative) && number.text != "-0";
 }
 

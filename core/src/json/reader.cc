@@ -336,9 +336,10 @@ ReadResult<NumberLiteral> Reader::scan_number() {
     while (p < end && static_cast<unsigned char>(*p - '0') < 10) ++p;
     return static_cast<std::size_t>(p - begin);
   };
-  const bool negative = peek() == '-';
-  if (negative) ++index_;
+  NumberLiteral number{{}, peek() == '-', true};
+  if (number.negative) ++index_;
   if (index_ == text_.size()) return error(kEofValue);
+  const std::size_t int_begin = index_;
   const char lead = text_[index_++];
   if (lead == '0') {
     if (is_digit(peek())) return peek_error(kInvalidNumber);
@@ -347,22 +348,26 @@ ReadResult<NumberLiteral> Reader::scan_number() {
   } else {
     return error(kInvalidNumber);
   }
-  bool is_integer = true;
+  number.int_digits = index_ - int_begin;
   if (peek() == '.') {
-    is_integer = false;
+    number.is_integer = false;
     ++index_;
     if (!is_digit(peek())) return peek_error(peek() == kEnd ? kEofValue : kInvalidNumber);
+    const std::size_t fraction_begin = index_;
     index_ = skip_digits(index_);
+    number.fraction_digits = index_ - fraction_begin;
   }
   if (peek() == 'e' || peek() == 'E') {
-    is_integer = false;
+    number.is_integer = false;
+    number.has_exponent = true;
     ++index_;
     if (peek() == '+' || peek() == '-') ++index_;
     if (index_ == text_.size()) return error(kEofValue);
     if (!is_digit(text_[index_++])) return error(kInvalidNumber);
     index_ = skip_digits(index_);
   }
-  return NumberLiteral{text_.substr(start, index_ - start), negative, is_integer};
+  number.text = text_.substr(start, index_ - start);
+  return number;
 }
 
 ReadResult<Value> Reader::number_value(const NumberLiteral& number) const {

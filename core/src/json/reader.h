@@ -42,6 +42,9 @@ struct NumberLiteral {
   std::string_view text;
   bool negative;
   bool is_integer;  // no fraction and no exponent
+  bool has_exponent = false;
+  std::size_t int_digits = 0;       // digits before the point
+  std::size_t fraction_digits = 0;  // digits after the point
 };
 
 template <typename T>
