@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -135,28 +136,43 @@ class SpawnSetup {
   posix_spawnattr_t attr_;
 };
 
-// Reads both pipes until each reports end of file. Both are watched at once so
-// that a child filling one pipe while we wait on the other cannot deadlock.
-std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, std::size_t stderr_keep) {
+// Reads both pipes until each reports end of file, or until the program has
+// exited and what it wrote is read. Both are watched at once so that a child
+// filling one pipe while we wait on the other cannot deadlock. The exit is
+// watched too (`exited`, a pidfd, or -1 where the kernel has none): a process
+// the program left running in the background inherits the pipes and may hold
+// them open for as long as it lives, and the build must end with the program,
+// not with its descendants. Everything the program itself wrote is in the
+// pipes by the time it has exited, so reading until they are momentarily empty
+// loses none of it.
+std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, int exited, std::size_t stderr_keep) {
   std::string tail;
   char buf[65536];
-  pollfd fds[2] = {{stdout_read.get(), POLLIN, 0}, {stderr_read.get(), POLLIN, 0}};
+  pollfd fds[3] = {{stdout_read.get(), POLLIN, 0}, {stderr_read.get(), POLLIN, 0}, {exited, POLLIN, 0}};
   int open_count = 2;
+  bool program_exited = false;
   while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) {
+    // Once the program has exited, only what is already buffered is read.
+    int ready = ::poll(fds, 3, program_exited ? 0 : -1);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(errno);
     }
-    for (pollfd& p : fds) {
-      if (p.fd < 0 || p.revents == 0) continue;
-      ssize_t n = ::read(p.fd, buf, sizeof buf);
+    if (ready == 0) break;  // exited, and nothing more is waiting in the pipes
+    if (fds[2].fd >= 0 && fds[2].revents != 0) {
+      program_exited = true;
+      fds[2].fd = -1;
+    }
+    for (pollfd* p : {&fds[0], &fds[1]}) {
+      if (p->fd < 0 || p->revents == 0) continue;
+      ssize_t n = ::read(p->fd, buf, sizeof buf);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) {  // end of file, or an error that ends this stream
-        p.fd = -1;
+        p->fd = -1;
         --open_count;
         continue;
       }
-      if (&p == &fds[0]) continue;  // standard output is not used
+      if (p == &fds[0]) continue;  // standard output is not used
       tail.append(buf, static_cast<std::size_t>(n));
       // Keep memory bounded for a chatty tool: only the end is ever reported.
       if (tail.size() > 2 * stderr_keep + sizeof buf) tail.erase(0, tail.size() - stderr_keep);
@@ -202,7 +218,11 @@ std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, co
   out_write.reset();
   err_write.reset();
 
-  auto tail = drain(std::move(out_read), std::move(err_read), stderr_keep);
+  // Readable once the program has terminated; not available on kernels
+  // before 5.3, where the pipes alone decide (see drain). Called through
+  // syscall(): glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
+  Fd exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  auto tail = drain(std::move(out_read), std::move(err_read), exited.get(), stderr_keep);
 
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -49,6 +50,36 @@ TEST(ChildProcess, ExitStatusAndStderr) {
     EXPECT_EQ(run->succeeded, c.succeeded);
     EXPECT_EQ(run->stderr_tail, c.stderr_tail);
   }
+  expect_no_zombie();
+}
+
+// A program may leave a process running in the background that inherited its
+// output pipes (a build server, a daemon it started). The run ends when the
+// program exits, with everything the program itself wrote; waiting for the
+// pipes to close would hang for as long as that process lives.
+TEST(ChildProcess, EndsWithTheProgramNotWithItsBackgroundProcesses) {
+  struct Case {
+    const char* script;
+    bool succeeded;
+    std::size_t stderr_len;
+  } const cases[] = {
+      {"sleep 600 & echo $! > \"$PIDS/1\"; echo done >&2", true, 5},
+      {"sleep 600 >&2 & echo $! > \"$PIDS/2\"; exit 4", false, 0},
+      // More than a pipe holds, written just before exiting: all of it is read.
+      {"sleep 600 & echo $! > \"$PIDS/3\"; head -c 300000 /dev/zero | tr '\\0' e >&2; exit 1", false, 300000},
+  };
+  char dir[] = "/tmp/velkor-child-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  ::setenv("PIDS", dir, 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    auto run = run_child("sh", {"-c", c.script}, "/", 1 << 20);
+    ASSERT_TRUE(run.has_value()) << run.error().cause;
+    EXPECT_EQ(run->succeeded, c.succeeded);
+    EXPECT_EQ(run->stderr_tail.size(), c.stderr_len);
+  }
+  ::unsetenv("PIDS");
+  EXPECT_EQ(std::system((std::string("kill $(cat ") + dir + "/*) 2>/dev/null; rm -rf " + dir).c_str()), 0);
   expect_no_zombie();
 }
 

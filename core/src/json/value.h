@@ -49,13 +49,15 @@ class Object {
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  void reserve(std::size_t n) { members_.reserve(n); }
+  // Defined below Member: clang instantiates std::vector's (constexpr) members
+  // where they are used, which needs Member complete.
+  std::size_t size() const;
+  bool empty() const;
+  void reserve(std::size_t n);
   const std::vector<Member>& members() const { return members_; }
   std::vector<Member>& members() { return members_; }
-  auto begin() const { return members_.begin(); }
-  auto end() const { return members_.end(); }
+  std::vector<Member>::const_iterator begin() const;
+  std::vector<Member>::const_iterator end() const;
   Object clone() const;
 
  private:
@@ -72,7 +74,8 @@ class Value {
   static Value floating(double d);
   static Value string(std::string s);
   static Value array(Array items = {});
-  static Value object(Object members = {});
+  static Value object(Object members);
+  static Value object();  // an empty object
 
   Value(Value&& other) noexcept : kind_(other.kind_), number_kind_(other.number_kind_), u_(other.u_) {
     other.kind_ = Kind::kNull;
@@ -141,6 +144,13 @@ struct Member {
   std::string key;
   Value value;
 };
+
+inline Value Value::object() { return object(Object()); }
+inline std::size_t Object::size() const { return members_.size(); }
+inline bool Object::empty() const { return members_.empty(); }
+inline void Object::reserve(std::size_t n) { members_.reserve(n); }
+inline std::vector<Member>::const_iterator Object::begin() const { return members_.begin(); }
+inline std::vector<Member>::const_iterator Object::end() const { return members_.end(); }
 
 }  // namespace velkor::json
 

@@ -163,7 +163,10 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
           have_tag = true;
           continue;
         }
-        auto buffered = read_buffered(reader, std::move(key), canonical && canonical->member == key);
+        // Decided before the call: the key is moved into an argument, and the
+        // order in which arguments are evaluated is unspecified.
+        const bool as_text = canonical && canonical->member == key;
+        auto buffered = read_buffered(reader, std::move(key), as_text);
         if (!buffered) return std::unexpected(buffered.error());
         choice.members.push_back(std::move(*buffered));
       }

@@ -1,0 +1,168 @@
+"""Faults around a build: cargo killed, cargo reading its standard input,
+cargo leaving a process behind, a full disk, a read-only output directory.
+Each gives its error document and leaves the handle working. (A cargo that
+exits unsuccessfully, an out_dir that is a file and a project directory in
+the way are covered in test_compile.py.)"""
+
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+STRATEGY = json.loads((ROOT / "examples" / "ma_cross.json").read_text())
+VERSION_ANSWER = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
+
+
+def compile_text(out_dir="out", dry_run=False, **spec):
+    spec = {"strategy": STRATEGY, "target": {"kind": "binary"}, "opt_level": "debug", **spec}
+    return json.dumps({"cmd": "compile", "spec": spec, "dry_run": dry_run, "out_dir": out_dir})
+
+
+def assert_still_works(compiler):
+    assert compiler.command('{"cmd":"version"}') == VERSION_ANSWER
+    assert json.loads(compiler.command(compile_text(dry_run=True)))["built"] is False
+
+
+@pytest.fixture
+def cargo_script(tmp_path, monkeypatch):
+    """Puts a stand-in cargo with the given shell body first on PATH."""
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setenv("PATH", f"{bin_dir}:{os.environ['PATH']}")
+
+    def install(body):
+        cargo = bin_dir / "cargo"
+        cargo.write_text("#!/bin/sh\n" + textwrap.dedent(body))
+        cargo.chmod(0o755)
+
+    return install
+
+
+@pytest.mark.parametrize("signal_name", ["KILL", "TERM", "SEGV", "ABRT", "PIPE"])
+def test_cargo_killed_by_a_signal(compiler, cargo_script, signal_name):
+    cargo_script(f"printf 'compiling...\\n' >&2; kill -{signal_name} $$; exit 0\n")
+    answer = compiler.command(compile_text())
+    assert answer == json.dumps({"ok": False, "error": "build: compiling...\n"}, separators=(",", ":"))
+    assert_still_works(compiler)
+
+
+def run_script(tmp_path, source, timeout=60, cwd=None, **environment):
+    """Runs Python source in a fresh interpreter whose standard input is a pipe
+    that stays open (so a child that inherited it would wait forever)."""
+    script = tmp_path / "script.py"
+    script.write_text(textwrap.dedent(source))
+    read_end, write_end = os.pipe()
+    try:
+        return subprocess.run([sys.executable, str(script)], cwd=cwd or tmp_path, stdin=read_end,
+                              capture_output=True, text=True, timeout=timeout, env={**os.environ, **environment})
+    finally:
+        os.close(read_end)
+        os.close(write_end)
+
+
+@pytest.mark.parametrize(
+    "body, error",
+    [
+        # Standard input is the null device, whatever the host's is: cat ends at once.
+        ("cat; echo after-cat >&2; exit 3\n", "build: after-cat\n"),
+        # A process left running with cargo's pipes: the build ends with cargo.
+        ("sleep 3600 & echo $! > leftover.pid; echo left-one-behind >&2; exit 1\n", "build: left-one-behind\n"),
+        ("sleep 3600 >&2 & echo $! > leftover.pid; exit 0\n", None),
+    ],
+    ids=["reads-stdin", "leaves-a-process-failing", "leaves-a-process-succeeding"],
+)
+def test_build_never_waits_on_stdin_or_leftover_processes(tmp_path, cargo_script, body, error):
+    cargo_script('mkdir -p target/debug && echo bin > "target/debug/btc_usd"\n' + body)
+    try:
+        done = run_script(tmp_path, f"""
+            import json
+            from velkor_compile import Compiler
+            compiler = Compiler()
+            print(compiler.command({compile_text()!r}))
+            print(compiler.command('{{"cmd":"version"}}'))
+        """)
+    except subprocess.TimeoutExpired:
+        pytest.fail("the build did not return")
+    finally:
+        pid_file = tmp_path / "out" / "btc_usd" / "leftover.pid"
+        if pid_file.exists():
+            try:
+                os.kill(int(pid_file.read_text()), signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+    assert done.returncode == 0, done.stderr
+    answer, version = done.stdout.splitlines()
+    if error is None:
+        assert json.loads(answer)["built"] is True, answer
+    else:
+        assert json.loads(answer) == {"ok": False, "error": error}
+    assert version == VERSION_ANSWER
+
+
+def test_full_disk(tmp_path):
+    # A file-size limit stands in for a full disk: writes beyond it fail with
+    # EFBIG once SIGXFSZ (which would kill the process) is ignored. The inline
+    # candles make src/candles.json about 2 MB; the limit is 1 MB.
+    candles = [{"t": t, "o": 1.5, "h": 2.5, "l": 0.5, "c": 1.25, "v": 1000} for t in range(40000)]
+    (tmp_path / "request.json").write_text(compile_text(embed_data={"kind": "inline", "candles": candles}))
+    done = run_script(tmp_path, f"""
+        import pathlib, resource, signal
+        from velkor_compile import Compiler
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+        compiler = Compiler()
+        print(compiler.command(pathlib.Path("request.json").read_text()))
+        print(compiler.command({compile_text(dry_run=True)!r}))
+        print(compiler.command({compile_text(out_dir="small")!r}))
+    """, PATH=str(tmp_path / "no-cargo-here"))
+    assert done.returncode == 0, done.stderr
+    too_large, dry_run, small = [json.loads(line) for line in done.stdout.splitlines()]
+    assert too_large == {"ok": False, "error": "io: writing out/btc_usd/src/candles.json: File too large (os error 27)"}
+    assert dry_run["built"] is False
+    # Small files still fit: the project is written and only cargo is missing.
+    assert small == {"ok": False, "error": "build: spawning cargo: No such file or directory (os error 2)"}
+
+
+def test_read_only_output_directory(tmp_path):
+    # Permission bits do not stop root, so as root the interpreter gives up its
+    # privileges once the module is loaded.
+    jail = tmp_path / "jail"
+    (jail / "ro").mkdir(parents=True)
+    (jail / "ro-files" / "btc_usd").mkdir(parents=True)
+    (jail / "ro-files" / "btc_usd" / "Cargo.toml").write_text("read only")
+    (jail / "ro-files" / "btc_usd" / "Cargo.toml").chmod(0o444)
+    for directory in (jail, jail / "ro-files", jail / "ro-files" / "btc_usd"):
+        directory.chmod(0o777)
+    (jail / "ro").chmod(0o555)
+    done = run_script(tmp_path, f"""
+        import os, sys
+        from velkor_compile import Compiler
+        if os.geteuid() == 0:
+            try:
+                os.setgroups([])
+                os.setgid(65534)
+                os.setuid(65534)
+            except PermissionError as error:
+                print("cannot drop root privileges:", error)
+                sys.exit(0)
+        compiler = Compiler()
+        print(compiler.command({compile_text(out_dir="ro")!r}))
+        print(compiler.command({compile_text(out_dir="ro-files")!r}))
+        print(compiler.command({compile_text(out_dir="writable")!r}))
+    """, cwd=jail, PATH=str(tmp_path / "no-cargo-here"))
+    assert done.returncode == 0, done.stderr
+    if done.stdout.startswith("cannot drop root privileges"):
+        pytest.skip(done.stdout.strip())
+    directory, file, writable = [json.loads(line)["error"] for line in done.stdout.splitlines()]
+    assert directory == "io: creating ro/btc_usd: Permission denied (os error 13)"
+    assert file == "io: writing ro-files/btc_usd/Cargo.toml: Permission denied (os error 13)"
+    # The handle works on: the next project is written, and only cargo is missing.
+    assert writable.startswith("build: spawning cargo: ")
+    assert (jail / "writable" / "btc_usd" / "src" / "spec.json").is_file()
