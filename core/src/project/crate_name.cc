@@ -1,22 +1,12 @@
 #include "project/crate_name.h"
 
 #include <algorithm>
-#include <array>
 
 #include "json/messages.h"
+#include "project/mcu_allowlist.h"
 
 namespace velkor::project {
 namespace {
-
-constexpr std::array<std::string_view, 7> kMcuAllowlist = {
-    "thumbv6m-none-eabi",
-    "thumbv7m-none-eabi",
-    "thumbv7em-none-eabi",
-    "thumbv7em-none-eabihf",
-    "thumbv8m.main-none-eabi",
-    "thumbv8m.main-none-eabihf",
-    "riscv32imac-unknown-none-elf",
-};
 
 bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
