@@ -328,45 +328,48 @@ ReadResult<void> Reader::parse_ident(std::string_view rest) {
 }
 
 ReadResult<NumberLiteral> Reader::scan_number() {
+  // One pass over the literal with a plain pointer: this runs for every number
+  // of every request, so it stays free of per-byte bounds bookkeeping.
   const char* const begin = text_.data();
   const char* const end = begin + text_.size();
-  const std::size_t start = index_;
-  auto skip_digits = [&](std::size_t i) {
-    const char* p = begin + i;
-    while (p < end && static_cast<unsigned char>(*p - '0') < 10) ++p;
-    return static_cast<std::size_t>(p - begin);
+  const char* p = begin + index_;
+  auto digit_at = [end](const char* q) { return q < end && static_cast<unsigned char>(*q - '0') < 10; };
+  auto fail_at = [&](const char* q, bool peeked, const char* description) {
+    index_ = static_cast<std::size_t>(q - begin);
+    return peeked ? peek_error(description) : error(description);
   };
-  NumberLiteral number{{}, peek() == '-', true};
-  if (number.negative) ++index_;
-  if (index_ == text_.size()) return error(kEofValue);
-  const std::size_t int_begin = index_;
-  const char lead = text_[index_++];
+  NumberLiteral number{{}, p < end && *p == '-', true};
+  if (number.negative) ++p;
+  if (p == end) return fail_at(p, false, kEofValue);
+  const char* const int_begin = p;
+  const char lead = *p++;
   if (lead == '0') {
-    if (is_digit(peek())) return peek_error(kInvalidNumber);
+    if (digit_at(p)) return fail_at(p, true, kInvalidNumber);
   } else if (lead >= '1' && lead <= '9') {
-    index_ = skip_digits(index_);
+    while (digit_at(p)) ++p;
   } else {
-    return error(kInvalidNumber);
+    return fail_at(p, false, kInvalidNumber);
   }
-  number.int_digits = index_ - int_begin;
-  if (peek() == '.') {
+  number.int_digits = static_cast<std::size_t>(p - int_begin);
+  if (p < end && *p == '.') {
     number.is_integer = false;
-    ++index_;
-    if (!is_digit(peek())) return peek_error(peek() == kEnd ? kEofValue : kInvalidNumber);
-    const std::size_t fraction_begin = index_;
-    index_ = skip_digits(index_);
-    number.fraction_digits = index_ - fraction_begin;
+    ++p;
+    if (!digit_at(p)) return fail_at(p, true, p == end ? kEofValue : kInvalidNumber);
+    const char* const fraction_begin = p;
+    while (digit_at(p)) ++p;
+    number.fraction_digits = static_cast<std::size_t>(p - fraction_begin);
   }
-  if (peek() == 'e' || peek() == 'E') {
+  if (p < end && (*p == 'e' || *p == 'E')) {
     number.is_integer = false;
     number.has_exponent = true;
-    ++index_;
-    if (peek() == '+' || peek() == '-') ++index_;
-    if (index_ == text_.size()) return error(kEofValue);
-    if (!is_digit(text_[index_++])) return error(kInvalidNumber);
-    index_ = skip_digits(index_);
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p == end) return fail_at(p, false, kEofValue);
+    if (!digit_at(p++)) return fail_at(p, false, kInvalidNumber);
+    while (digit_at(p)) ++p;
   }
-  number.text = text_.substr(start, index_ - start);
+  number.text = std::string_view(begin + index_, static_cast<std::size_t>(p - (begin + index_)));
+  index_ = static_cast<std::size_t>(p - begin);
   return number;
 }
 
