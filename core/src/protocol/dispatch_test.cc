@@ -141,6 +141,18 @@ TEST(ArtifactCache, NumbersLoadsAndForgetsOnReset) {
   EXPECT_EQ(dispatch_command(state, bytes_request(abc.path())), R"({"handle":0)" + abc_answer);
 }
 
+TEST(ArtifactCache, PipesAndDevicesAreRefusedNotWaitedFor) {
+  char dir[] = "/tmp/velkor-fifo-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Without a writer, opening this FIFO to read would block forever.
+  EXPECT_EQ(run(bytes_request(fifo)), R"({"ok":false,"error":"reading )" + fifo + R"(: not a regular file"})");
+  EXPECT_EQ(run(bytes_request("/dev/zero")), R"({"ok":false,"error":"reading /dev/zero: not a regular file"})");
+  unlink(fifo.c_str());
+  rmdir(dir);
+}
+
 TEST(ArtifactCache, UnreadableFileReportsTheSystemError) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads files regardless of permissions";
   TempFile locked("secret");

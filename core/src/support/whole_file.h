@@ -16,19 +16,33 @@
 
 namespace velkor {
 
+inline constexpr const char* kNotRegularFileText = "not a regular file";
+
 // Reads the file at `path` (relative paths against the working directory) into
 // a buffer sized from its metadata, reading on to the real end. Failures are
 // the description users read after "reading {path}: ": the system's error
-// text, or kNulInPathText for a path holding a NUL byte. `Buffer` is any
+// text, kNulInPathText for a path holding a NUL byte, or kNotRegularFileText. `Buffer` is any
 // contiguous byte container with resize() (std::string, std::vector<uint8_t>).
 template <typename Buffer>
 std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::unexpected(std::string(kNulInPathText));
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: a FIFO without a writer would otherwise hold the
+  // caller forever. Only regular files are read (a directory fails on read,
+  // as usual); pipes, sockets and devices such as /dev/zero, whose end may never
+  // come, are refused.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::unexpected(os_error_text(errno));
   struct stat info {};
-  const std::size_t expected_size =
-      ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+  if (::fstat(fd, &info) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return std::unexpected(os_error_text(err));
+  }
+  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return std::unexpected(std::string(kNotRegularFileText));
+  }
+  const std::size_t expected_size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
   Buffer bytes;
   // One byte beyond the expected size, so that reaching the end needs no regrowth.
   bytes.resize(expected_size + 1);
