@@ -113,20 +113,42 @@ struct MemberSpan {
   std::size_t key_size;
   std::size_t value_begin;
   std::size_t value_size;
-  bool plain_key;      // the key is written as it is, between quotes
   bool value_in_text;  // the value's canonical text is its literal in the input
 };
 
-bool needs_escape(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-  });
-}
+// How the last object closed at one depth was written: its keys in the order
+// they came, and the members it wrote, in key order, each with the text that
+// stands before its value ({"key": or ,"key":). Series of objects with the
+// same keys, such as market data, then need no sorting and no escaping.
+struct ObjectLayout {
+  bool valid = false;
+  std::string keys;                      // concatenated, in the order received
+  std::vector<std::size_t> key_sizes;
+  std::vector<std::size_t> order;        // member index per written member
+  std::string fragments;                 // concatenated, in written order
+  std::vector<std::size_t> fragment_ends;
+
+  bool matches(const std::vector<MemberSpan>& members, const std::string& scratch) const {
+    if (!valid || members.size() != key_sizes.size()) return false;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      const std::size_t n = members[i].key_size;
+      if (n != key_sizes[i]) return false;
+      const char* key = scratch.data() + members[i].key_begin;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (key[k] != keys[at + k]) return false;
+      }
+      at += n;
+    }
+    return true;
+  }
+};
 
 struct Frame {
   bool is_object = false;
   std::size_t scratch_base = 0;  // objects: where their member texts start
   std::vector<MemberSpan> members;
+  ObjectLayout layout;  // kept while the frame is reused for later objects
 };
 
 }  // namespace
@@ -183,11 +205,8 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
   // After a key and its colon: remembers where the member's value starts.
   auto begin_member = [&](Frame& frame, std::string_view key) {
     const std::size_t key_begin = scratch.size();
-    // A key viewed in place in the text holds no byte that needs escaping.
-    const bool in_place = key.data() >= reader.text().data() && key.data() <= reader.text().data() + reader.text().size();
-    const bool plain = in_place || !needs_escape(key);
     scratch.append(key);
-    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, plain, false});
+    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, false});
   };
 
   // A scalar that is its own canonical text, as a member's value, is referred
@@ -204,80 +223,59 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
     dest().append(literal);
   };
 
-  // Writes the object whose members are complete, in key order, into `target`;
-  // the later of two equal keys wins.
-  auto close_object = [&](Frame& frame, std::string& target) {
-    std::vector<MemberSpan>& members = frame.members;
-    auto key_of = [&](const MemberSpan& m) { return std::string_view(scratch).substr(m.key_begin, m.key_size); };
-    auto before = [&](const MemberSpan& a, const MemberSpan& b) {
-      // Short keys usually differ in their first byte: decide that inline.
-      if (a.key_size > 0 && b.key_size > 0) {
-        const auto x = static_cast<unsigned char>(scratch[a.key_begin]);
-        const auto y = static_cast<unsigned char>(scratch[b.key_begin]);
-        if (x != y) return x < y;
-      }
-      return key_of(a) < key_of(b);
+  // Works out how an object with these keys is written: sorted by key bytes,
+  // the later of two equal keys kept, each key escaped into its fragment.
+  std::vector<std::size_t> by_key;
+  auto plan_layout = [&](const std::vector<MemberSpan>& members, ObjectLayout& layout) {
+    auto key_of = [&](std::size_t i) {
+      return std::string_view(scratch).substr(members[i].key_begin, members[i].key_size);
     };
-    if (members.size() <= 16) {
-      // Insertion sort: stable, and without the buffer stable_sort allocates.
-      for (std::size_t i = 1; i < members.size(); ++i) {
-        const MemberSpan m = members[i];
-        std::size_t j = i;
-        for (; j > 0 && before(m, members[j - 1]); --j) members[j] = members[j - 1];
-        members[j] = m;
-      }
-    } else {
-      std::stable_sort(members.begin(), members.end(), before);
-    }
-    // After sorting, a repeated key stands right before its later value.
-    auto kept = [&](std::size_t i) {
-      if (i + 1 == members.size()) return true;
-      const MemberSpan& a = members[i];
-      const MemberSpan& b = members[i + 1];
-      if (a.key_size != b.key_size) return true;
-      if (a.key_size > 0 && scratch[a.key_begin] != scratch[b.key_begin]) return true;
-      return key_of(a) != key_of(b);
-    };
-    std::size_t size = 2;
-    bool plain = true;
+    by_key.resize(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) by_key[i] = i;
+    std::stable_sort(by_key.begin(), by_key.end(), [&](std::size_t a, std::size_t b) { return key_of(a) < key_of(b); });
+    layout.keys.clear();
+    layout.key_sizes.clear();
     for (std::size_t i = 0; i < members.size(); ++i) {
-      if (!kept(i)) continue;
-      size += members[i].key_size + members[i].value_size + 4;
-      plain = plain && members[i].plain_key;
+      layout.keys.append(key_of(i));
+      layout.key_sizes.push_back(members[i].key_size);
     }
-    if (plain) {
-      // The common case, written in one go: {"key":value,...}
-      const std::size_t old_size = target.size();
-      target.resize_and_overwrite(old_size + size, [&](char* text, std::size_t) {
-        char* p = text + old_size;
-        *p++ = '{';
-        for (std::size_t i = 0; i < members.size(); ++i) {
-          if (!kept(i)) continue;
-          if (p[-1] != '{') *p++ = ',';
-          *p++ = '"';
-          p = std::copy_n(scratch.data() + members[i].key_begin, members[i].key_size, p);
-          *p++ = '"';
-          *p++ = ':';
-          const char* value = members[i].value_in_text ? input : scratch.data();
-          p = std::copy_n(value + members[i].value_begin, members[i].value_size, p);
-        }
-        *p++ = '}';
-        return static_cast<std::size_t>(p - text);
-      });
-    } else {
-      target.push_back('{');
-      bool first = true;
-      for (std::size_t i = 0; i < members.size(); ++i) {
-        if (!kept(i)) continue;
-        if (!first) target.push_back(',');
-        first = false;
-        json::append_json_string(target, key_of(members[i]));
-        target.push_back(':');
-        const char* value = members[i].value_in_text ? input : scratch.data();
-        target.append(value + members[i].value_begin, members[i].value_size);
+    layout.order.clear();
+    layout.fragments.clear();
+    layout.fragment_ends.clear();
+    for (std::size_t j = 0; j < by_key.size(); ++j) {
+      // After sorting, a repeated key stands right before its later value.
+      if (j + 1 < by_key.size() && key_of(by_key[j]) == key_of(by_key[j + 1])) continue;
+      layout.fragments.push_back(layout.order.empty() ? '{' : ',');
+      json::append_json_string(layout.fragments, key_of(by_key[j]));
+      layout.fragments.push_back(':');
+      layout.fragment_ends.push_back(layout.fragments.size());
+      layout.order.push_back(by_key[j]);
+    }
+    layout.valid = true;
+  };
+
+  // Writes the object whose members are complete, in key order, into `target`.
+  auto close_object = [&](Frame& frame, std::string& target) {
+    const std::vector<MemberSpan>& members = frame.members;
+    ObjectLayout& layout = frame.layout;
+    if (!layout.matches(members, scratch)) plan_layout(members, layout);
+    std::size_t size = layout.fragments.size() + 1;
+    for (std::size_t m : layout.order) size += members[m].value_size;
+    const std::size_t old_size = target.size();
+    target.resize_and_overwrite(old_size + size, [&](char* text, std::size_t) {
+      char* p = text + old_size;
+      std::size_t fragment_begin = 0;
+      for (std::size_t j = 0; j < layout.order.size(); ++j) {
+        const std::size_t fragment_end = layout.fragment_ends[j];
+        p = std::copy(layout.fragments.data() + fragment_begin, layout.fragments.data() + fragment_end, p);
+        fragment_begin = fragment_end;
+        const MemberSpan& member = members[layout.order[j]];
+        const char* value = member.value_in_text ? input : scratch.data();
+        p = std::copy_n(value + member.value_begin, member.value_size, p);
       }
-      target.push_back('}');
-    }
+      *p++ = '}';
+      return static_cast<std::size_t>(p - text);
+    });
     scratch.resize(frame.scratch_base);
   };
 
