@@ -4,12 +4,13 @@
 
 namespace velkor::digest {
 
-FilesDigest digest_files(const FileSet& files) {
+FilesDigest digest_files(const FileSet& files, const std::map<std::string, std::string>& known) {
   FilesDigest result;
   result.entries.reserve(files.size());
   Sha256 listing;
   for (const auto& [path, content] : files) {
-    FileEntry entry{path, sha256_hex(content), content.size()};
+    const auto digest = known.find(path);
+    FileEntry entry{path, digest != known.end() ? digest->second : sha256_hex(content), content.size()};
     listing.update(entry.path);
     listing.update("\n");
     listing.update(entry.sha256);

@@ -29,7 +29,9 @@ struct FilesDigest {
 // The entries and the project hash together, hashing each content once. The
 // project hash is the SHA-256 of, for each file in path order, its path, a line
 // feed, its content digest text and a line feed; an empty set hashes nothing.
-FilesDigest digest_files(const FileSet& files);
+// `known` holds digest texts already computed for some paths (see spec_hash);
+// every other file is hashed here.
+FilesDigest digest_files(const FileSet& files, const std::map<std::string, std::string>& known = {});
 
 std::vector<FileEntry> file_entries(const FileSet& files);
 std::string files_digest(const FileSet& files);

@@ -28,6 +28,13 @@ TEST(FilesDigestTest, ListsFilesInPathOrderAndHashesTheListing) {
   EXPECT_EQ(file_entries(files).size(), 2u);
 }
 
+TEST(FilesDigestTest, KnownDigestsAreTakenAsGiven) {
+  FileSet files{{"a.txt", ""}, {"b.txt", "abc"}};
+  const FilesDigest d = digest_files(files, {{"b.txt", kAbcHex}});
+  EXPECT_EQ(d.project_hash, "daf952cfaadc1b5749d748d139805d7752ea00940f81063ac5524ca253639b3f");
+  EXPECT_EQ(d.entries[1].bytes_len, 3u);
+}
+
 TEST(FilesDigestTest, EmptySetHashesNothing) {
   EXPECT_EQ(files_digest({}), kEmptyHex);
   EXPECT_TRUE(file_entries({}).empty());

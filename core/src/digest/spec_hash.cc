@@ -28,7 +28,7 @@ std::string json_string(std::string_view text) {
 }  // namespace
 
 std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                      std::optional<std::string_view> canonical_candles) {
+                      std::optional<std::string_view> canonical_candles, Sha256* candles_digest) {
   Sha256 sha;
   CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   // Members in canonical (byte) order, and so are the keys of every nested object.
@@ -46,10 +46,17 @@ std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strate
       text.write_text("},");
     } else {
       text.write_text("\"embed_data\":{\"candles\":");
-      if (canonical_candles) {
-        text.write_text(*canonical_candles);
+      const std::string_view candles = canonical_candles ? *canonical_candles : std::string_view(data.candles_json);
+      if (candles_digest == nullptr) {
+        text.write_text(candles);
       } else {
-        text.write_text(data.candles_json);
+        text.flush();
+        constexpr std::size_t kPiece = 64 * 1024;
+        for (std::size_t at = 0; at < candles.size(); at += kPiece) {
+          const std::string_view piece = candles.substr(at, kPiece);
+          sha.update(piece);
+          candles_digest->update(piece);
+        }
       }
       text.write_text(",\"kind\":\"inline\"},");
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "digest/sha256.h"
 #include "project/compile_spec.h"
 
 namespace velkor::digest {
@@ -22,8 +23,13 @@ namespace velkor::digest {
 // compile has already produced for spec.json and candles.json; they are hashed
 // as they are, never canonicalised again and never copied into one big text.
 // Without `canonical_candles` the text held by the inline data is used.
+//
+// `candles_digest`, when given, also receives the inline candles text, piece
+// by piece as the spec hash takes it: the candles file's own digest then costs
+// no second pass over memory (hashing the same piece twice while it is in the
+// cache is markedly faster than two passes over a large text).
 std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                      std::optional<std::string_view> canonical_candles);
+                      std::optional<std::string_view> canonical_candles, Sha256* candles_digest = nullptr);
 
 }  // namespace velkor::digest
 

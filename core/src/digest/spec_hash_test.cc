@@ -101,6 +101,10 @@ TEST_P(SpecHashTest, HashesTheCanonicalSpecificationObject) {
   EXPECT_EQ(spec_hash(spec, strategy, candles), expected);
   // Inline candles not yet canonicalised by the caller give the same digest.
   EXPECT_EQ(spec_hash(spec, strategy, std::nullopt), expected);
+  // Hashing the candles file along the way changes nothing and gives its digest.
+  Sha256 candles_digest;
+  EXPECT_EQ(spec_hash(spec, strategy, candles, &candles_digest), expected);
+  EXPECT_EQ(hex(candles_digest.finish()), sha256_hex(candles.value_or("")));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -69,10 +69,16 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json));
   if (!files) return std::unexpected(files.error());
 
+  // The candles text, the largest by far, is hashed for the spec hash and as
+  // a file in one sweep over memory.
   std::optional<std::string_view> candles_text;
   if (inline_data) candles_text = files->at("src/candles.json");
-  const std::string spec_hash = digest::spec_hash(spec, files->at("src/spec.json"), candles_text);
-  const digest::FilesDigest digests = digest::digest_files(*files);
+  digest::Sha256 candles_digest;
+  const std::string spec_hash =
+      digest::spec_hash(spec, files->at("src/spec.json"), candles_text, inline_data ? &candles_digest : nullptr);
+  std::map<std::string, std::string> known_digests;
+  if (inline_data) known_digests.emplace("src/candles.json", digest::hex(candles_digest.finish()));
+  const digest::FilesDigest digests = digest::digest_files(*files, known_digests);
 
   GeneratedProject project;
   ObjectWriter(project.manifest_json)
