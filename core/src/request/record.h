@@ -68,8 +68,9 @@ json::ReadResult<TaggedChoice> read_tagged_choice(json::Reader& reader, std::str
                                                   std::optional<CanonicalArray> canonical = std::nullopt);
 
 // The single field of a variant of a tagged choice, from what `read_tagged_choice`
-// buffered. `variant_title` is e.g. "Target::NoStd"; `check` validates the
-// field's value and returns the expected text ("a string") when it does not fit.
+// buffered. `variant_title` is e.g. "Target::NoStd"; `fits` tells whether the
+// field's value has the right kind, `expected` names it ("a string") in the
+// fault when it has not.
 // Faults are returned without a position (the enclosing record places them).
 using FieldCheck = bool (*)(const BufferedValue&);
 json::ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
