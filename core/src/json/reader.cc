@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "json/messages.h"
+#include "support/utf8_text.h"
 
 namespace velkor::json {
 namespace {
@@ -29,32 +30,6 @@ int hex_value(unsigned char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// Length of the well-formed UTF-8 sequence starting at s[i] (a byte >= 0x80),
-// or 0 when it is not well formed (overlong forms, surrogates and code points
-// above U+10FFFF included).
-std::size_t utf8_sequence_length(std::string_view s, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(i);
-  const std::size_t left = s.size() - i;
-  const auto cont = [&](std::size_t k) { return (byte(k) & 0xc0) == 0x80; };
-  if (c >= 0xc2 && c <= 0xdf) return left >= 2 && cont(i + 1) ? 2 : 0;
-  if (c >= 0xe0 && c <= 0xef) {
-    if (left < 3 || !cont(i + 1) || !cont(i + 2)) return 0;
-    const unsigned char c1 = byte(i + 1);
-    if (c == 0xe0 && c1 < 0xa0) return 0;  // overlong
-    if (c == 0xed && c1 >= 0xa0) return 0;  // surrogate
-    return 3;
-  }
-  if (c >= 0xf0 && c <= 0xf4) {
-    if (left < 4 || !cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
-    const unsigned char c1 = byte(i + 1);
-    if (c == 0xf0 && c1 < 0x90) return 0;  // overlong
-    if (c == 0xf4 && c1 >= 0x90) return 0;  // above U+10FFFF
-    return 4;
-  }
-  return 0;
 }
 
 void append_utf8(std::string& out, std::uint32_t cp) {
@@ -204,13 +179,13 @@ ReadResult<std::string> Reader::parse_string() {
       return out;
     }
     if (c >= 0x80) {
-      const std::size_t n = utf8_sequence_length(text_, index_);
-      if (n == 0) {
+      const int n = utf8_sequence_length(text_, index_);
+      if (n < 0) {
         ++index_;
         return error("invalid unicode code point");
       }
-      out.append(text_.data() + index_, n);
-      index_ += n;
+      out.append(text_.data() + index_, static_cast<std::size_t>(n));
+      index_ += static_cast<std::size_t>(n);
       continue;
     }
     if (c < 0x20) {
@@ -284,12 +259,12 @@ ReadResult<void> Reader::skip_string() {
       return {};
     }
     if (c >= 0x80) {
-      const std::size_t n = utf8_sequence_length(text_, index_);
-      if (n == 0) {
+      const int n = utf8_sequence_length(text_, index_);
+      if (n < 0) {
         ++index_;
         return error("invalid unicode code point");
       }
-      index_ += n;
+      index_ += static_cast<std::size_t>(n);
       continue;
     }
     if (c < 0x20) {

@@ -1,7 +1,7 @@
 #include "project/file_set.h"
 
 #include "project/templates.h"
-#include "project/utf8_text.h"
+#include "support/utf8_text.h"
 #include "support/whole_file.h"
 #include "velkor/compiler.h"
 

@@ -1,16 +1,13 @@
-#include "project/utf8_text.h"
+#include "support/utf8_text.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace velkor::project {
-namespace {
+namespace velkor {
 
-// Length of the well-formed sequence starting at `at`, or, when it is not
-// well-formed, the negated length of its maximal ill-formed subpart (at least 1).
 // Byte ranges follow the table of well-formed UTF-8 byte sequences.
-int sequence_length(std::string_view bytes, std::size_t at) {
+int utf8_sequence_length(std::string_view bytes, std::size_t at) {
   const unsigned char lead = static_cast<unsigned char>(bytes[at]);
   if (lead < 0x80) return 1;
   int need;
@@ -40,8 +37,6 @@ int sequence_length(std::string_view bytes, std::size_t at) {
   return taken;
 }
 
-}  // namespace
-
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t at = 0; at < bytes.size();) {
     // Runs of ASCII, eight bytes at a time.
@@ -50,7 +45,7 @@ bool is_valid_utf8(std::string_view bytes) {
       at += 8;
       continue;
     }
-    int n = sequence_length(bytes, at);
+    int n = utf8_sequence_length(bytes, at);
     if (n < 0) return false;
     at += static_cast<std::size_t>(n);
   }
@@ -61,7 +56,7 @@ std::string decode_utf8_lossy(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
   for (std::size_t at = 0; at < bytes.size();) {
-    int n = sequence_length(bytes, at);
+    int n = utf8_sequence_length(bytes, at);
     if (n > 0) {
       text.append(bytes, at, static_cast<std::size_t>(n));
       at += static_cast<std::size_t>(n);
@@ -73,4 +68,4 @@ std::string decode_utf8_lossy(std::string_view bytes) {
   return text;
 }
 
-}  // namespace velkor::project
+}  // namespace velkor

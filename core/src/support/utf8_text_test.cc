@@ -1,10 +1,10 @@
-#include "project/utf8_text.h"
+#include "support/utf8_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace velkor::project {
+namespace velkor {
 namespace {
 
 #define FFFD "\xEF\xBF\xBD"
@@ -49,4 +49,4 @@ TEST(Utf8Text, MaximalSubpartReplacement) {
 }
 
 }  // namespace
-}  // namespace velkor::project
+}  // namespace velkor
