@@ -7,18 +7,6 @@
 namespace velkor::digest {
 namespace {
 
-std::string_view opt_level_name(OptLevel level) {
-  switch (level) {
-    case OptLevel::kDebug:
-      return "debug";
-    case OptLevel::kRelease:
-      return "release";
-    case OptLevel::kSize:
-      return "size";
-  }
-  return "release";
-}
-
 std::string json_string(std::string_view text) {
   std::string out;
   json::append_json_string(out, text);
@@ -65,19 +53,9 @@ std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strate
   text.write_text(opt_level_name(spec.opt_level));
   text.write_text("\",\"strategy\":");
   text.write_text(canonical_strategy);
-  switch (spec.target.kind) {
-    case TargetKind::kWasm:
-      text.write_text(",\"target\":{\"kind\":\"wasm\"}}");
-      break;
-    case TargetKind::kBinary:
-      text.write_text(",\"target\":{\"kind\":\"binary\"}}");
-      break;
-    case TargetKind::kNoStd:
-      text.write_text(",\"target\":{\"kind\":\"no_std\",\"mcu\":");
-      text.write_text(json_string(spec.target.mcu));
-      text.write_text("}}");
-      break;
-  }
+  text.write_text(",\"target\":");
+  text.write_text(target_json(spec.target));
+  text.write_text("}");
   text.flush();
   return hex(sha.finish());
 }

@@ -2,6 +2,7 @@
 #ifndef VELKOR_PROJECT_COMPILE_SPEC_H_
 #define VELKOR_PROJECT_COMPILE_SPEC_H_
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,15 @@ struct Target {
 };
 
 enum class OptLevel { kDebug, kRelease, kSize };
+
+// The optimisation levels' names in requests and manifests, in enum order.
+inline constexpr std::array<std::string_view, 3> kOptLevelNames = {"debug", "release", "size"};
+inline std::string_view opt_level_name(OptLevel level) { return kOptLevelNames[static_cast<std::size_t>(level)]; }
+
+// The target as requests and manifests write it: {"kind":"wasm"},
+// {"kind":"binary"} or {"kind":"no_std","mcu":"..."}. Its keys are in
+// canonical order, so the text also serves inside canonical texts.
+std::string target_json(const Target& target);
 
 // The triple cargo builds a target for: "wasm32-unknown-unknown" for wasm, the
 // mcu for no_std, and the empty text for a binary, which builds for the host.

@@ -5,38 +5,12 @@
 #include "canonical/canonical.h"
 #include "digest/files_digest.h"
 #include "digest/spec_hash.h"
-#include "json/string_escape.h"
 #include "project/crate_name.h"
 #include "protocol/response.h"
 #include "strategy/validate.h"
 #include "velkor/compiler.h"
 
 namespace velkor::project {
-
-std::string target_json(const Target& target) {
-  switch (target.kind) {
-    case TargetKind::kWasm:
-      return R"({"kind":"wasm"})";
-    case TargetKind::kBinary:
-      return R"({"kind":"binary"})";
-    case TargetKind::kNoStd: {
-      std::string out = R"({"kind":"no_std","mcu":)";
-      json::append_json_string(out, target.mcu);
-      out.push_back('}');
-      return out;
-    }
-  }
-  return {};
-}
-
-std::string_view opt_level_name(OptLevel level) {
-  switch (level) {
-    case OptLevel::kDebug: return "debug";
-    case OptLevel::kRelease: return "release";
-    case OptLevel::kSize: return "size";
-  }
-  return "release";
-}
 
 namespace {
 

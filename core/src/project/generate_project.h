@@ -22,10 +22,6 @@ struct GeneratedProject {
   std::string manifest_json;
 };
 
-// {"kind":"wasm"}, {"kind":"binary"} or {"kind":"no_std","mcu":"..."}
-std::string target_json(const Target& target);
-std::string_view opt_level_name(OptLevel level);
-
 // Checks the options in order (strategy, crate name, MCU allowlist), then
 // renders the files and computes the digests. The strategy is canonicalised
 // once; its text and that of the inline candles serve both as project files and

@@ -22,7 +22,7 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request) 
 
   std::string answer;
   ObjectWriter response(answer);
-  response.raw("target", project::target_json(spec.target));
+  response.raw("target", target_json(spec.target));
   if (request.dry_run) {
     response.raw("manifest", project->manifest_json).boolean("built", false).close();
     return answer;

@@ -12,7 +12,6 @@ using json::ReadResult;
 namespace {
 
 constexpr std::array<std::string_view, 3> kTargetKinds = {"wasm", "binary", "no_std"};
-constexpr std::array<std::string_view, 3> kOptLevels = {"debug", "release", "size"};
 constexpr std::array<std::string_view, 2> kDatasetKinds = {"csv", "inline"};
 
 bool is_string(const BufferedValue& v) { return !v.canonical_array && v.value.is_string(); }
@@ -82,7 +81,7 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
        }},
       {"opt_level", false,
        [&](Reader& r) -> ReadResult<void> {
-         auto level = read_unit_choice(r, kOptLevels);
+         auto level = read_unit_choice(r, kOptLevelNames);
          if (!level) return std::unexpected(level.error());
          spec.opt_level = static_cast<OptLevel>(*level);
          return {};
