@@ -111,7 +111,7 @@ int main() {
     });
     writer.write(candles);
     writer.flush();
-    streamed_hash = velkor::digest::hex(sha.finish());
+    streamed_hash = velkor::digest::hex(sha.finish().value());
   });
 
   // How inline data is actually handled: from the received text (here the
@@ -122,11 +122,11 @@ int main() {
     velkor::json::Reader reader(compact);
     from_text.clear();
     if (!velkor::append_canonical_from_text(reader, from_text)) from_text.clear();
-    from_text_hash = velkor::digest::sha256_hex(from_text);
+    from_text_hash = velkor::digest::sha256_hex(from_text).value();
   });
 
   std::string raw_hash;
-  const Timing raw_sha = measure([&] { raw_hash = velkor::digest::sha256_hex(text); });
+  const Timing raw_sha = measure([&] { raw_hash = velkor::digest::sha256_hex(text).value(); });
   if (from_text != text || from_text_hash != raw_hash) {
     std::fprintf(stderr, "canonical text from the received text differs\n");
     return 1;

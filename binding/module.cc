@@ -114,7 +114,7 @@ PyObject* interpreter_panic_exception() {
 
 struct CompilerObject {
   PyObject_HEAD
-  // Owned. Left allocated when the handle is dropped on a foreign thread.
+  // Owned; freed with the handle, on whichever thread drops it.
   velkor::CompilerState* state;
   // current_thread_serial() of the creating thread.
   std::uint64_t owner_thread;
@@ -160,13 +160,14 @@ void report_foreign_drop(PyTypeObject* type) {
 void compiler_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   CompilerObject* handle = as_compiler(self);
-  if (handle->state != nullptr) {
-    if (handle->owner_thread == current_thread_serial()) {
-      delete handle->state;
-    } else {
-      report_foreign_drop(type);
-    }
+  // A foreign thread is reported, but the state is still freed: it is plain
+  // memory with no thread affinity (no Python objects, no thread-local data),
+  // and keeping it would leak every cached artifact for the rest of the process.
+  if (handle->state != nullptr && handle->owner_thread != current_thread_serial()) {
+    report_foreign_drop(type);
   }
+  delete handle->state;
+  handle->state = nullptr;
   auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free_object(self);
   // Instances of heap types own a reference to their type.

@@ -284,7 +284,7 @@ def test_handles_release_their_reference_to_the_type(unraisable):
     box = [Compiler() for _ in range(1000)]
     box.clear()
     box.append(Compiler())
-    on_thread(box.clear)  # a foreign drop keeps the state, not the type reference
+    on_thread(box.clear)  # a foreign drop is reported and releases the type too
     assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)]
     unraisable.clear()  # the report holds the type too
     assert sys.getrefcount(Compiler) == before

@@ -166,3 +166,32 @@ def test_read_only_output_directory(tmp_path):
     # The handle works on: the next project is written, and only cargo is missing.
     assert writable.startswith("build: spawning cargo: ")
     assert (jail / "writable" / "btc_usd" / "src" / "spec.json").is_file()
+
+
+def test_digest_failure_is_an_error_never_a_made_up_digest(tmp_path):
+    # An OpenSSL configuration that asks for FIPS implementations, with no FIPS
+    # provider installed, leaves no SHA-256 to fetch: every digest fails.
+    config = tmp_path / "openssl.cnf"
+    config.write_text(textwrap.dedent("""\
+        openssl_conf = openssl_init
+        [openssl_init]
+        alg_section = evp_properties
+        [evp_properties]
+        default_properties = fips=yes
+    """))
+    (tmp_path / "artifact.bin").write_bytes(b"abc")
+    done = run_script(tmp_path, f"""
+        from velkor_compile import Compiler
+        compiler = Compiler()
+        print(compiler.command({compile_text(dry_run=True)!r}))
+        print(compiler.command('{{"cmd":"artifact_bytes","path":"artifact.bin"}}'))
+        print(compiler.command('{{"cmd":"artifact_bytes","path":"artifact.bin"}}'))
+        print(compiler.command('{{"cmd":"version"}}'))
+    """, OPENSSL_CONF=str(config))
+    assert done.returncode == 0, done.stderr
+    dry_run, artifact, again, version = done.stdout.splitlines()
+    assert json.loads(dry_run) == {"ok": False, "error": "codegen: computing SHA-256 digests: initialization error"}
+    # The failed load uses up no handle number.
+    assert artifact == again == json.dumps(
+        {"ok": False, "error": "computing SHA-256 of artifact.bin: initialization error"}, separators=(",", ":"))
+    assert version == VERSION_ANSWER

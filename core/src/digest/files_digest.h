@@ -4,9 +4,12 @@
 #define VELKOR_DIGEST_FILES_DIGEST_H_
 
 #include <cstdint>
+#include <expected>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "digest/sha256.h"
 
 namespace velkor::digest {
 
@@ -31,10 +34,8 @@ struct FilesDigest {
 // feed, its content digest text and a line feed; an empty set hashes nothing.
 // `known` holds digest texts already computed for some paths (see spec_hash);
 // every other file is hashed here.
-FilesDigest digest_files(const FileSet& files, const std::map<std::string, std::string>& known = {});
-
-std::vector<FileEntry> file_entries(const FileSet& files);
-std::string files_digest(const FileSet& files);
+std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
+                                                       const std::map<std::string, std::string>& known = {});
 
 }  // namespace velkor::digest
 

@@ -1,28 +1,35 @@
 #include "digest/sha256.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
-
-#include <new>
 
 namespace velkor::digest {
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1) {
-    EVP_MD_CTX_free(ctx_);
-    throw std::bad_alloc();
-  }
+  if (ctx_ == nullptr || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1) fail();
 }
 
 Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }
 
-void Sha256::update(std::string_view bytes) {
-  if (!bytes.empty()) EVP_DigestUpdate(ctx_, bytes.data(), bytes.size());
+void Sha256::fail() {
+  // The thread's OpenSSL error queue says why; it is emptied so that a later,
+  // unrelated failure is not described by this one.
+  const unsigned long code = ERR_peek_last_error();
+  const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
+  failure_ = reason != nullptr ? reason : "the digest could not be computed";
+  ERR_clear_error();
 }
 
-Digest Sha256::finish() {
+void Sha256::update(std::string_view bytes) {
+  if (!failure_.empty() || bytes.empty()) return;
+  if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) fail();
+}
+
+std::expected<Digest, DigestFailure> Sha256::finish() {
   Digest digest{};
   unsigned int len = 0;
-  EVP_DigestFinal_ex(ctx_, digest.data(), &len);
+  if (failure_.empty() && (EVP_DigestFinal_ex(ctx_, digest.data(), &len) != 1 || len != digest.size())) fail();
+  if (!failure_.empty()) return std::unexpected(failure_);
   return digest;
 }
 
@@ -36,10 +43,12 @@ std::string hex(const Digest& digest) {
   return text;
 }
 
-std::string sha256_hex(std::string_view bytes) {
+std::expected<std::string, DigestFailure> sha256_hex(std::string_view bytes) {
   Sha256 sha;
   sha.update(bytes);
-  return hex(sha.finish());
+  auto digest = sha.finish();
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  return hex(*digest);
 }
 
 }  // namespace velkor::digest

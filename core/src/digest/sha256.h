@@ -1,10 +1,16 @@
 // SHA-256 on OpenSSL's EVP interface (which uses the processor's SHA
 // instructions where present), and the digest's 64-character hex text.
+//
+// Every OpenSSL call is checked. OpenSSL can fail to digest: no SHA-256
+// implementation under the process's OpenSSL configuration (a provider setup
+// that allows none), or memory exhaustion. Such a failure is kept and reported
+// when the digest is asked for; a digest is never made up.
 #ifndef VELKOR_DIGEST_SHA256_H_
 #define VELKOR_DIGEST_SHA256_H_
 
 #include <array>
 #include <cstdint>
+#include <expected>
 #include <string>
 #include <string_view>
 
@@ -14,7 +20,11 @@ namespace velkor::digest {
 
 using Digest = std::array<std::uint8_t, 32>;
 
-// An incremental SHA-256: feed any number of chunks, then finish once.
+// OpenSSL's description of why digesting failed, e.g. "initialization error".
+using DigestFailure = std::string;
+
+// An incremental SHA-256: feed any number of chunks, then finish once. After
+// the first failure further chunks are ignored and finish() reports it.
 class Sha256 {
  public:
   Sha256();
@@ -23,17 +33,20 @@ class Sha256 {
   Sha256& operator=(const Sha256&) = delete;
 
   void update(std::string_view bytes);
-  Digest finish();
+  std::expected<Digest, DigestFailure> finish();
 
  private:
+  void fail();
+
   evp_md_ctx_st* ctx_;
+  DigestFailure failure_;  // empty while every call succeeded
 };
 
 // 64 lowercase hex digits: for each byte, its high then its low four bits.
 std::string hex(const Digest& digest);
 
 // SHA-256 of `bytes` as digest text.
-std::string sha256_hex(std::string_view bytes);
+std::expected<std::string, DigestFailure> sha256_hex(std::string_view bytes);
 
 }  // namespace velkor::digest
 

@@ -15,8 +15,9 @@ std::string json_string(std::string_view text) {
 
 }  // namespace
 
-std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                      std::optional<std::string_view> canonical_candles, Sha256* candles_digest) {
+std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                                                    std::optional<std::string_view> canonical_candles,
+                                                    Sha256* candles_digest) {
   Sha256 sha;
   CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   // Members in canonical (byte) order, and so are the keys of every nested object.
@@ -57,7 +58,9 @@ std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strate
   text.write_text(target_json(spec.target));
   text.write_text("}");
   text.flush();
-  return hex(sha.finish());
+  auto digest = sha.finish();
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  return hex(*digest);
 }
 
 }  // namespace velkor::digest

@@ -3,6 +3,7 @@
 #ifndef VELKOR_DIGEST_SPEC_HASH_H_
 #define VELKOR_DIGEST_SPEC_HASH_H_
 
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,8 +29,9 @@ namespace velkor::digest {
 // by piece as the spec hash takes it: the candles file's own digest then costs
 // no second pass over memory (hashing the same piece twice while it is in the
 // cache is markedly faster than two passes over a large text).
-std::string spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                      std::optional<std::string_view> canonical_candles, Sha256* candles_digest = nullptr);
+std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                                                    std::optional<std::string_view> canonical_candles,
+                                                    Sha256* candles_digest = nullptr);
 
 }  // namespace velkor::digest
 

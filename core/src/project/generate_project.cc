@@ -28,6 +28,12 @@ std::string files_json(const std::vector<digest::FileEntry>& entries) {
   return out;
 }
 
+// Digesting fails only inside OpenSSL (see digest/sha256.h); the compile then
+// reports it instead of a manifest with made-up digests.
+CompileError digest_error(const digest::DigestFailure& failure) {
+  return {CompileErrorKind::kCodegen, "computing SHA-256 digests: " + failure};
+}
+
 }  // namespace
 
 std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec) {
@@ -48,11 +54,17 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   std::optional<std::string_view> candles_text;
   if (inline_data) candles_text = files->at("src/candles.json");
   digest::Sha256 candles_digest;
-  const std::string spec_hash =
+  const auto spec_hash =
       digest::spec_hash(spec, files->at("src/spec.json"), candles_text, inline_data ? &candles_digest : nullptr);
+  if (!spec_hash) return std::unexpected(digest_error(spec_hash.error()));
   std::map<std::string, std::string> known_digests;
-  if (inline_data) known_digests.emplace("src/candles.json", digest::hex(candles_digest.finish()));
-  const digest::FilesDigest digests = digest::digest_files(*files, known_digests);
+  if (inline_data) {
+    const auto candles_file_digest = candles_digest.finish();
+    if (!candles_file_digest) return std::unexpected(digest_error(candles_file_digest.error()));
+    known_digests.emplace("src/candles.json", digest::hex(*candles_file_digest));
+  }
+  const auto digests = digest::digest_files(*files, known_digests);
+  if (!digests) return std::unexpected(digest_error(digests.error()));
 
   GeneratedProject project;
   ObjectWriter(project.manifest_json)
@@ -60,10 +72,10 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
       .raw("target", target_json(spec.target))
       .string("opt_level", opt_level_name(spec.opt_level))
       .string("crate_name", *crate_name)
-      .string("spec_hash", spec_hash)
+      .string("spec_hash", *spec_hash)
       .string("backtest_dep", kBacktestDep)
-      .raw("files", files_json(digests.entries))
-      .string("project_hash", digests.project_hash)
+      .raw("files", files_json(digests->entries))
+      .string("project_hash", digests->project_hash)
       .close();
   project.crate_name = std::move(*crate_name);
   project.files = std::move(*files);

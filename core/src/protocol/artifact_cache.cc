@@ -16,10 +16,11 @@ std::string load_artifact_command(CompilerState& state, std::string_view text) {
 
   const std::uint64_t handle = state.next_handle;
   const std::size_t len = bytes->size();
-  const std::string digest = digest::sha256_hex(
+  const auto digest = digest::sha256_hex(
       std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!digest) return error_document("computing SHA-256 of " + *path + ": " + digest.error());
   std::string answer;
-  ObjectWriter(answer).unsigned_integer("handle", handle).unsigned_integer("len", len).string("sha256", digest).close();
+  ObjectWriter(answer).unsigned_integer("handle", handle).unsigned_integer("len", len).string("sha256", *digest).close();
   // Everything that can fail is done; only now does the state change.
   state.artifact_cache.insert_or_assign(handle, std::move(*bytes));
   state.next_handle = handle + 1;
