@@ -8,6 +8,12 @@
 namespace velkor::project {
 namespace {
 
+constexpr std::string_view kManifestPath = "Cargo.toml";
+constexpr std::string_view kBuildTargetPath = ".cargo/config.toml";
+constexpr std::string_view kSpecPath = "src/spec.json";
+constexpr std::string_view kCandlesCsvPath = "src/candles.csv";
+constexpr std::string_view kCandlesJsonPath = "src/candles.json";
+
 CompileError reading_error(const std::string& path, std::string_view cause) {
   std::string message = "reading ";
   message += path;
@@ -17,6 +23,22 @@ CompileError reading_error(const std::string& path, std::string_view cause) {
 }
 
 }  // namespace
+
+std::span<const std::string_view> generated_paths() {
+  // The source paths come from the templates, one per target kind; kinds that
+  // share a source path give it twice, which removal tolerates.
+  static const std::string_view paths[] = {
+      kManifestPath,
+      kBuildTargetPath,
+      kSpecPath,
+      kCandlesCsvPath,
+      kCandlesJsonPath,
+      source_path(TargetKind::kWasm),
+      source_path(TargetKind::kBinary),
+      source_path(TargetKind::kNoStd),
+  };
+  return paths;
+}
 
 std::string build_target_file(std::string_view triple) {
   std::string text = "[build]\ntarget = \"";
@@ -40,9 +62,9 @@ std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std
     if (spec.embed_data->kind == DatasetRef::Kind::kCsv) {
       auto csv = read_data_file(spec.embed_data->path);
       if (!csv) return std::unexpected(std::move(csv.error()));
-      files.emplace("src/candles.csv", std::move(*csv));
+      files.emplace(kCandlesCsvPath, std::move(*csv));
     } else {
-      files.emplace("src/candles.json", std::move(candles_json));
+      files.emplace(kCandlesJsonPath, std::move(candles_json));
     }
   }
 
@@ -51,12 +73,12 @@ std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std
       {"backtest_dep", kBacktestDep},
       {"profile", profile_snippet(spec.opt_level)},
   };
-  files.emplace("Cargo.toml", render(cargo_template(spec.target.kind), values));
+  files.emplace(kManifestPath, render(cargo_template(spec.target.kind), values));
   files.emplace(std::string(source_path(spec.target.kind)), std::string(source_text(spec.target.kind)));
   if (spec.target.kind != TargetKind::kBinary) {
-    files.emplace(".cargo/config.toml", build_target_file(build_triple(spec.target)));
+    files.emplace(kBuildTargetPath, build_target_file(build_triple(spec.target)));
   }
-  files.emplace("src/spec.json", std::move(spec_json));
+  files.emplace(kSpecPath, std::move(spec_json));
   return files;
 }
 

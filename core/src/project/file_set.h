@@ -6,6 +6,7 @@
 
 #include <expected>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@
 namespace velkor::project {
 
 using FileSet = std::map<std::string, std::string>;
+
+// Every path a file set can hold, over all target and data kinds (unordered).
+// Writing a project removes those of them that the new set lacks, so that
+// files an earlier compile generated for another target or data kind cannot
+// change the next build.
+std::span<const std::string_view> generated_paths();
 
 // ".cargo/config.toml" for a cross-compiled target: "[build]\ntarget = \"{triple}\"\n".
 std::string build_target_file(std::string_view triple);

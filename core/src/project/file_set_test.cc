@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,27 @@ TEST_F(FileSetTest, EmbeddedData) {
   ASSERT_TRUE(files.has_value());
   EXPECT_EQ(paths_of(*files), (std::vector<std::string>{"Cargo.toml", "src/candles.json", "src/main.rs", "src/spec.json"}));
   EXPECT_EQ(files->at("src/candles.json"), "[]");
+}
+
+TEST_F(FileSetTest, GeneratedPathsAreExactlyThoseOfSomeSet) {
+  // Stale-file removal trusts this list: a path missing from it would survive
+  // a change of target, a path no set holds would delete a user's file.
+  const std::string csv_path = write_file("c.csv", "t\n");
+  const std::optional<DatasetRef> data_kinds[] = {
+      std::nullopt, DatasetRef{DatasetRef::Kind::kCsv, csv_path, {}}, DatasetRef{DatasetRef::Kind::kInline, {}, {}}};
+  std::set<std::string> produced;
+  for (TargetKind kind : {TargetKind::kWasm, TargetKind::kBinary, TargetKind::kNoStd}) {
+    for (const auto& data : data_kinds) {
+      CompileSpec spec = spec_for(kind, OptLevel::kRelease, "thumbv6m-none-eabi");
+      spec.embed_data = data;
+      auto files = build_file_set(spec, "bot", "{}", "[]");
+      ASSERT_TRUE(files.has_value());
+      for (const auto& [path, content] : *files) produced.insert(path);
+    }
+  }
+  std::set<std::string> listed;
+  for (std::string_view path : generated_paths()) listed.emplace(path);
+  EXPECT_EQ(listed, produced);
 }
 
 TEST_F(FileSetTest, UnreadableDataFile) {

@@ -1,14 +1,15 @@
 #include "project/write_project.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 #include "project/path_join.h"
 #include "support/os_error.h"
+#include "support/replace_file.h"
 
 namespace velkor::project {
 namespace {
@@ -22,49 +23,37 @@ struct Fault {
   std::string describe() const { return text.empty() ? os_error_text(errnum) : std::string(text); }
 };
 
-bool is_directory(const std::string& path) {
+// Directories at or above the project directory are looked up through links:
+// the out dir or the crate folder may be a link the user made, as build tools
+// allow. Below it, a link is not a directory: `src` or `.cargo` leading
+// elsewhere would have generated files written, or removed, outside the
+// project.
+bool is_directory(const std::string& path, bool follow_links) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const int found = follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+  return found == 0 && S_ISDIR(st.st_mode);
 }
 
 // Creates `dir` and its missing ancestors. A mkdir that fails because the
 // directory is already there (or appeared meanwhile) counts as success; any
-// other failure is reported with the errno of the step that failed.
-std::expected<void, Fault> create_dir_all(const std::string& dir) {
+// other failure, or something other than a directory in the way (below the
+// project directory: also a link), is reported with the errno of the step
+// that failed. `project_dir_size` is the length of the project directory's
+// path, of which `dir` is an extension.
+std::expected<void, Fault> create_dir_all(const std::string& dir, std::size_t project_dir_size) {
   if (dir.empty()) return {};
+  const bool follow_links = dir.size() <= project_dir_size;
   if (::mkdir(dir.c_str(), 0777) == 0) return {};
   int err = errno;
   if (err != ENOENT) {
-    if (is_directory(dir)) return {};
+    if (is_directory(dir, follow_links)) return {};
     return std::unexpected(Fault{err, {}});
   }
   std::string_view parent = parent_path(dir);
   if (parent.empty() || parent == dir) return std::unexpected(Fault{err, {}});
-  if (auto made = create_dir_all(std::string(parent)); !made) return made;
-  if (::mkdir(dir.c_str(), 0777) == 0 || is_directory(dir)) return {};
+  if (auto made = create_dir_all(std::string(parent), project_dir_size); !made) return made;
+  if (::mkdir(dir.c_str(), 0777) == 0 || is_directory(dir, follow_links)) return {};
   return std::unexpected(Fault{errno, {}});
-}
-
-std::expected<void, Fault> write_file(const std::string& path, std::string_view content) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::unexpected(Fault{errno, {}});
-  while (!content.empty()) {
-    ssize_t n = ::write(fd, content.data(), content.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Fault fault = n < 0 ? Fault{errno, {}} : Fault{0, "failed to write whole buffer"};
-      ::close(fd);
-      return std::unexpected(fault);
-    }
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
-  // Data is in the page cache once write returns; a close failure on Linux
-  // cannot be retried meaningfully and does not undo the write.
-  ::close(fd);
-  return {};
 }
 
 CompileError step_error(std::string_view step, std::string_view path, const Fault& fault) {
@@ -74,6 +63,47 @@ CompileError step_error(std::string_view step, std::string_view path, const Faul
   message += ": ";
   message += fault.describe();
   return io_error(std::move(message));
+}
+
+// True when every directory between `dir` and `relative` is a real directory
+// or cannot be examined (the unlink then reports why). A link or a file in
+// between holds nothing this compiler generated there.
+bool inside_real_directories(const std::string& dir, std::string_view relative) {
+  for (std::size_t slash = relative.find('/'); slash != std::string_view::npos; slash = relative.find('/', slash + 1)) {
+    struct stat st;
+    if (::lstat(join_path(dir, relative.substr(0, slash)).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return false;
+  }
+  return true;
+}
+
+// Removes the generated paths that `files` lacks: what a compile for another
+// target or data kind left behind would otherwise take part in the next build
+// (a .cargo/config.toml switching the target, a src/lib.rs beside
+// src/main.rs). unlink removes a link itself, never its target; a directory
+// at such a place is an error, as it is for a path being written. Directories
+// emptied this way and not needed by `files` are removed when empty; cargo's
+// target/ and every other file are left alone.
+std::expected<void, CompileError> remove_stale_files(const std::string& dir, const FileSet& files) {
+  std::vector<std::string_view> emptied;
+  for (std::string_view relative : generated_paths()) {
+    if (files.contains(std::string(relative)) || !inside_real_directories(dir, relative)) continue;
+    const std::string path = join_path(dir, relative);
+    if (::unlink(path.c_str()) == 0) {
+      emptied.push_back(parent_path(relative));
+      continue;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) continue;
+    return std::unexpected(step_error("removing", path, Fault{errno, {}}));
+  }
+  for (std::string_view folder : emptied) {
+    if (folder.empty()) continue;
+    const std::string prefix = std::string(folder) + '/';
+    bool needed = false;
+    for (const auto& [relative, content] : files) needed = needed || relative.starts_with(prefix);
+    // Fails, as it should, when anything else is in the folder.
+    if (!needed) ::rmdir(join_path(dir, folder).c_str());
+  }
+  return {};
 }
 
 }  // namespace
@@ -86,6 +116,9 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
                                                 const FileSet& files) {
   const std::string dir = project_dir(out_dir, crate_name);
   const bool nul_in_dir = dir.find('\0') != std::string::npos;
+  if (!nul_in_dir) {
+    if (auto removed = remove_stale_files(dir, files); !removed) return removed;
+  }
   for (const auto& [relative, content] : files) {
     const std::string path = join_path(dir, relative);
     const std::string parent(parent_path(path));
@@ -95,9 +128,11 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
       if (parent.find('\0') != std::string::npos) return std::unexpected(step_error("creating", parent, nul));
       return std::unexpected(step_error("writing", path, nul));
     }
-    if (auto made = create_dir_all(parent); !made) return std::unexpected(step_error("creating", parent, made.error()));
-    if (auto written = write_file(path, content); !written) {
-      return std::unexpected(step_error("writing", path, written.error()));
+    if (auto made = create_dir_all(parent, dir.size()); !made) {
+      return std::unexpected(step_error("creating", parent, made.error()));
+    }
+    if (auto written = replace_file(path, content); !written) {
+      return std::unexpected(step_error("writing", path, Fault{0, written.error()}));
     }
   }
   return {};

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace velkor::project {
 namespace {
@@ -89,12 +90,21 @@ TEST_F(WriteProjectTest, Failures) {
       {"Cargo.toml is a directory",
        [](const std::string& p) { fs::create_directories(p + "/Cargo.toml"); },
        "writing {P}/Cargo.toml: Is a directory (os error 21)", ".cargo/config.toml", "src/lib.rs"},
-      {"device refuses the bytes",
+      {"a directory with files at src/lib.rs",
        [](const std::string& p) {
-         fs::create_directories(p + "/src");
-         fs::create_symlink("/dev/full", p + "/src/lib.rs");
+         fs::create_directories(p + "/src/lib.rs");
+         std::ofstream(p + "/src/lib.rs/keep") << "x";
        },
-       "writing {P}/src/lib.rs: No space left on device (os error 28)", "Cargo.toml", "src/spec.json"},
+       "writing {P}/src/lib.rs: Is a directory (os error 21)", "src/lib.rs/keep", "src/spec.json"},
+      // Links below the project directory are not followed: nothing lands in
+      // the folder src leads to.
+      {"src is a link to another folder",
+       [](const std::string& p) {
+         fs::create_directories(p + "/../elsewhere");
+         fs::create_directories(p);
+         fs::create_directory_symlink("../elsewhere", p + "/src");
+       },
+       "creating {P}/src: File exists (os error 17)", "Cargo.toml", "src/lib.rs"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,6 +120,89 @@ TEST_F(WriteProjectTest, Failures) {
     EXPECT_EQ(written.error().message, expected);
     if (c.written) EXPECT_TRUE(fs::exists(project + "/" + c.written));
     EXPECT_FALSE(fs::exists(project + "/" + c.absent));
+  }
+}
+
+FileSet binary_files() {
+  return {{"Cargo.toml", "[package]\nname = \"demo\"\n"}, {"src/main.rs", "fn main() {}\n"}, {"src/spec.json", "{}"}};
+}
+
+// A project written over one generated for another target keeps none of the
+// old target's files (a leftover .cargo/config.toml or src/lib.rs changes
+// what cargo builds), and nothing that is not a generated file is touched.
+TEST_F(WriteProjectTest, StaleGeneratedFiles) {
+  struct Case {
+    const char* name;
+    void (*arrange)(const std::string& project);  // after the wasm-like set is written
+    std::string error;                            // with {P} for the project directory; empty: success
+    std::vector<std::string> present;             // relative to the project, afterwards
+    std::vector<std::string> absent;
+  } const cases[] = {
+      {"only generated files go",
+       [](const std::string& p) {
+         fs::create_directories(p + "/target/debug");
+         std::ofstream(p + "/target/debug/demo") << "cargo's";
+         std::ofstream(p + "/notes.txt") << "user's";
+         std::ofstream(p + "/src/helper.rs") << "user's";
+       },
+       "",
+       {"src/main.rs", "target/debug/demo", "notes.txt", "src/helper.rs"},
+       {"src/lib.rs", ".cargo"}},
+      {".cargo keeps other files",
+       [](const std::string& p) { std::ofstream(p + "/.cargo/extra.toml") << "user's"; },
+       "",
+       {".cargo/extra.toml"},
+       {".cargo/config.toml", "src/lib.rs"}},
+      {"a link at a stale place is removed, its target kept",
+       [](const std::string& p) {
+         std::ofstream(p + "/../kept.rs") << "outside";
+         fs::remove(p + "/src/lib.rs");
+         fs::create_symlink("../../kept.rs", p + "/src/lib.rs");
+       },
+       "",
+       {"../kept.rs"},
+       {"src/lib.rs"}},
+      {"a linked .cargo is not looked into",
+       [](const std::string& p) {
+         fs::create_directories(p + "/../shared");
+         std::ofstream(p + "/../shared/config.toml") << "outside";
+         fs::remove_all(p + "/.cargo");
+         fs::create_directory_symlink("../shared", p + "/.cargo");
+       },
+       "",
+       {"../shared/config.toml", ".cargo"},
+       {"src/lib.rs"}},
+      {"a directory at a stale place",
+       [](const std::string& p) {
+         fs::remove(p + "/src/lib.rs");
+         fs::create_directories(p + "/src/lib.rs");
+       },
+       "removing {P}/src/lib.rs: Is a directory (os error 21)",
+       {"src/lib.rs"},
+       {"src/main.rs"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(out_);
+    const std::string project = out_ + "/demo";
+    ASSERT_TRUE(write_project(out_, "demo", sample_files()).has_value());
+    c.arrange(project);
+    auto written = write_project(out_, "demo", binary_files());
+    if (c.error.empty()) {
+      ASSERT_TRUE(written.has_value()) << written.error().message;
+      EXPECT_EQ(read(project + "/Cargo.toml"), binary_files().at("Cargo.toml"));
+    } else {
+      EXPECT_EQ(read(project + "/Cargo.toml"), sample_files().at("Cargo.toml"));  // nothing written yet
+      ASSERT_FALSE(written.has_value());
+      EXPECT_EQ(written.error().kind, CompileErrorKind::kIo);
+      std::string expected = c.error;
+      expected.replace(expected.find("{P}"), 3, project);
+      EXPECT_EQ(written.error().message, expected);
+    }
+    for (const std::string& path : c.present) EXPECT_TRUE(fs::exists(fs::symlink_status(project + "/" + path))) << path;
+    for (const std::string& path : c.absent) EXPECT_FALSE(fs::exists(fs::symlink_status(project + "/" + path))) << path;
+    if (fs::exists(project + "/../kept.rs")) EXPECT_EQ(read(project + "/../kept.rs"), "outside");
+    if (fs::exists(project + "/../shared/config.toml")) EXPECT_EQ(read(project + "/../shared/config.toml"), "outside");
   }
 }
 

@@ -1,0 +1,101 @@
+#include "support/replace_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velkor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> names_in(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever is at a file's place is replaced, never opened: the faults this
+// catches are writes through a planted link (to another file, to a missing
+// one, to a device), a FIFO that blocks the writer, and a hard link whose
+// other name changes too.
+TEST(ReplaceFile, WhatLiesAtThePlaceIsReplaced) {
+  struct Case {
+    const char* name;
+    void (*plant)(const std::string& dir);  // puts something at dir/f
+    std::string error;                      // empty: the file is replaced
+    std::vector<std::string> names;         // the directory afterwards
+  } const cases[] = {
+      {"nothing", [](const std::string&) {}, "", {"f"}},
+      {"a longer file",
+       [](const std::string& d) { std::ofstream(d + "/f") << "an older and much longer text"; }, "", {"f"}},
+      {"link to another file",
+       [](const std::string& d) {
+         std::ofstream(d + "/other") << "other";
+         fs::create_symlink("other", d + "/f");
+       },
+       "", {"f", "other"}},
+      {"dangling link", [](const std::string& d) { fs::create_symlink("missing", d + "/f"); }, "", {"f"}},
+      {"link to a full device", [](const std::string& d) { fs::create_symlink("/dev/full", d + "/f"); }, "", {"f"}},
+      {"FIFO without a reader", [](const std::string& d) { ASSERT_EQ(::mkfifo((d + "/f").c_str(), 0666), 0); }, "",
+       {"f"}},
+      {"hard link",
+       [](const std::string& d) {
+         std::ofstream(d + "/other") << "other";
+         fs::create_hard_link(d + "/other", d + "/f");
+       },
+       "", {"f", "other"}},
+      {"empty directory", [](const std::string& d) { fs::create_directory(d + "/f"); },
+       "Is a directory (os error 21)", {"f"}},
+      {"directory with a file",
+       [](const std::string& d) {
+         fs::create_directory(d + "/f");
+         std::ofstream(d + "/f/other") << "other";
+       },
+       "Is a directory (os error 21)", {"f"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char tmpl[] = "/tmp/velkor_replace_file_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    c.plant(dir);
+    auto replaced = replace_file(dir + "/f", "new content");
+    if (c.error.empty()) {
+      ASSERT_TRUE(replaced.has_value()) << replaced.error();
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/f")));
+      EXPECT_EQ(read(dir + "/f"), "new content");
+    } else {
+      ASSERT_FALSE(replaced.has_value());
+      EXPECT_EQ(replaced.error(), c.error);
+    }
+    // No temporary file is left, and no other file changed.
+    EXPECT_EQ(names_in(dir), c.names);
+    if (fs::exists(dir + "/other")) EXPECT_EQ(read(dir + "/other"), "other");
+    if (fs::exists(dir + "/f/other")) EXPECT_EQ(read(dir + "/f/other"), "other");
+    fs::remove_all(dir);
+  }
+}
+
+TEST(ReplaceFile, UnwritableDirectoryAndNulByte) {
+  EXPECT_EQ(replace_file("/nonexistent-dir/f", "x").error(), "No such file or directory (os error 2)");
+  EXPECT_EQ(replace_file(std::string("/tmp/a\0b", 8), "x").error(), "file name contained an unexpected NUL byte");
+}
+
+}  // namespace
+}  // namespace velkor
