@@ -118,16 +118,21 @@ def test_full_disk(tmp_path):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
         compiler = Compiler()
+        print(compiler.command({compile_text(embed_data={"kind": "inline", "candles": [{"t": 1}]})!r}))
         print(compiler.command(pathlib.Path("request.json").read_text()))
         print(compiler.command({compile_text(dry_run=True)!r}))
-        print(compiler.command({compile_text(out_dir="small")!r}))
     """, PATH=str(tmp_path / "no-cargo-here"))
     assert done.returncode == 0, done.stderr
-    too_large, dry_run, small = [json.loads(line) for line in done.stdout.splitlines()]
+    small, too_large, dry_run = [json.loads(line) for line in done.stdout.splitlines()]
+    # Small files fit: the project is written and only cargo is missing.
+    assert small == {"ok": False, "error": "build: spawning cargo: No such file or directory (os error 2)"}
     assert too_large == {"ok": False, "error": "io: writing out/btc_usd/src/candles.json: File too large (os error 27)"}
     assert dry_run["built"] is False
-    # Small files still fit: the project is written and only cargo is missing.
-    assert small == {"ok": False, "error": "build: spawning cargo: No such file or directory (os error 2)"}
+    # The failed write left the previous file whole, not a truncated one, and
+    # no temporary file.
+    src = tmp_path / "out" / "btc_usd" / "src"
+    assert (src / "candles.json").read_text() == '[{"t":1}]'
+    assert sorted(os.listdir(src)) == ["candles.json", "main.rs", "spec.json"]
 
 
 def test_read_only_output_directory(tmp_path):
@@ -138,9 +143,12 @@ def test_read_only_output_directory(tmp_path):
     (jail / "ro-files" / "btc_usd").mkdir(parents=True)
     (jail / "ro-files" / "btc_usd" / "Cargo.toml").write_text("read only")
     (jail / "ro-files" / "btc_usd" / "Cargo.toml").chmod(0o444)
-    for directory in (jail, jail / "ro-files", jail / "ro-files" / "btc_usd"):
+    for directory in (jail, jail / "ro-files"):
         directory.chmod(0o777)
-    (jail / "ro").chmod(0o555)
+    # Files are replaced through a new file beside them, so what refuses the
+    # write is the read-only project directory, not the read-only file.
+    for directory in (jail / "ro", jail / "ro-files" / "btc_usd"):
+        directory.chmod(0o555)
     done = run_script(tmp_path, f"""
         import os, sys
         from velkor_compile import Compiler
@@ -163,6 +171,7 @@ def test_read_only_output_directory(tmp_path):
     directory, file, writable = [json.loads(line)["error"] for line in done.stdout.splitlines()]
     assert directory == "io: creating ro/btc_usd: Permission denied (os error 13)"
     assert file == "io: writing ro-files/btc_usd/Cargo.toml: Permission denied (os error 13)"
+    assert sorted(os.listdir(jail / "ro-files" / "btc_usd")) == ["Cargo.toml"]
     # The handle works on: the next project is written, and only cargo is missing.
     assert writable.startswith("build: spawning cargo: ")
     assert (jail / "writable" / "btc_usd" / "src" / "spec.json").is_file()

@@ -10,24 +10,26 @@
 #include "build/stderr_tail.h"
 #include "project/path_join.h"
 #include "support/os_error.h"
+#include "support/replace_file.h"
+#include "support/whole_file.h"
 
 namespace velkor::build {
 namespace {
 
-// 0 when `path` exists, else the errno of the look-up.
-int stat_errno(const std::string& path) {
+// What cargo reports as built must be a regular file (links followed): a
+// directory or a FIFO at the artifact's place is not an artifact, and a
+// later artifact_bytes of it would fail or block.
+std::expected<void, CompileError> require_built_file(std::string_view what, const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 ? 0 : errno;
-}
-
-std::expected<void, CompileError> missing_after_success(std::string_view what, const std::string& path) {
-  int err = stat_errno(path);
-  if (err == 0) return {};
+  const int err = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+  if (err == 0 && S_ISREG(st.st_mode)) return {};
   std::string message = "cargo reported success but the ";
   message += what;
   message += ' ';
   message += path;
-  if (err == ENOENT || err == ENOTDIR) {
+  if (err == 0) {
+    message += " is not a regular file";
+  } else if (err == ENOENT || err == ENOTDIR) {
     message += " does not exist";
   } else {
     message += " cannot be examined: ";
@@ -37,16 +39,23 @@ std::expected<void, CompileError> missing_after_success(std::string_view what, c
 }
 
 // cargo builds the wasm module under target/; the answer names pkg/, where
-// packaging tools put it. Copying it there keeps the reported path true.
+// packaging tools put it. Copying it there keeps the reported path true. The
+// copy replaces what is at pkg/ the way project files are replaced, so a
+// link there is not written through.
 std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::string& crate_name,
                                                     const std::string& project_dir, const std::string& artifact) {
   std::string module = project::join_path(
       project_dir, "target/wasm32-unknown-unknown/" + std::string(profile_dir(level)) + "/" + crate_name + ".wasm");
-  if (auto present = missing_after_success("module", module); !present) return present;
+  if (auto present = require_built_file("module", module); !present) return present;
+  auto copy_error = [&](std::string_view cause) {
+    return std::unexpected(io_error("copying " + module + " to " + artifact + ": " + std::string(cause)));
+  };
   std::error_code ec;
   std::filesystem::create_directories(project::join_path(project_dir, "pkg"), ec);
-  if (!ec) std::filesystem::copy_file(module, artifact, std::filesystem::copy_options::overwrite_existing, ec);
-  if (ec) return std::unexpected(io_error("copying " + module + " to " + artifact + ": " + os_error_text(ec.value())));
+  if (ec) return copy_error(os_error_text(ec.value()));
+  auto bytes = read_whole_file<std::string>(module);
+  if (!bytes) return copy_error(bytes.error());
+  if (auto placed = replace_file(artifact, *bytes); !placed) return copy_error(placed.error());
   return {};
 }
 
@@ -106,7 +115,7 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
       return std::unexpected(std::move(placed.error()));
     }
   }
-  if (auto present = missing_after_success("artifact", artifact); !present) {
+  if (auto present = require_built_file("artifact", artifact); !present) {
     return std::unexpected(std::move(present.error()));
   }
   return artifact;

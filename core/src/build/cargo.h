@@ -31,14 +31,19 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 // For wasm, cargo leaves the module at
 // target/wasm32-unknown-unknown/{profile}/{crate}.wasm; it is copied to
 // pkg/{crate}_bg.wasm (creating pkg/) so the returned path names a real file.
-// After any successful build the artifact must exist, or the build fails.
+// The copy replaces what was there as one step (support/replace_file.h): a
+// link at pkg/{crate}_bg.wasm is replaced, not written through.
+// After any successful build the artifact (and for wasm the module) must be a
+// regular file, links followed, or the build fails.
 //
 // Errors, all kind Build except a failed copy (Io):
 //   "spawning cargo: {cause}"             cargo could not be started
 //   the tail of cargo's standard error    cargo did not exit with code 0
 //   "waiting for cargo: {cause}"          its exit status could not be collected
 //   "cargo reported success but the artifact {path} does not exist"
-//   "cargo reported success but the module {path} does not exist" (wasm)
+//   "cargo reported success but the artifact {path} is not a regular file"
+//   "cargo reported success but the artifact {path} cannot be examined: {cause}"
+//   the same three with "the module {path}" (wasm)
 //   "copying {from} to {to}: {cause}"     (Io)
 std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
                                                        const std::string& crate_name, const std::string& project_dir);

@@ -183,9 +183,20 @@ TEST_F(FakeCargoTest, SuccessWithoutArtifactIsAnError) {
        "cargo reported success but the artifact {P}/target/thumbv6m-none-eabi/release/libbtc_usd.a does not exist"},
       {"wasm module missing", {TargetKind::kWasm, ""}, "exit 0",
        "cargo reported success but the module {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm does not exist"},
+      {"binary is a directory", {TargetKind::kBinary, ""}, "mkdir -p target/release/btc_usd",
+       "cargo reported success but the artifact {P}/target/release/btc_usd is not a regular file"},
+      {"no_std library is a FIFO", {TargetKind::kNoStd, "thumbv6m-none-eabi"},
+       "mkdir -p target/thumbv6m-none-eabi/release && mkfifo target/thumbv6m-none-eabi/release/libbtc_usd.a",
+       "cargo reported success but the artifact {P}/target/thumbv6m-none-eabi/release/libbtc_usd.a is not a regular "
+       "file"},
+      {"wasm module is a directory", {TargetKind::kWasm, ""},
+       "mkdir -p target/wasm32-unknown-unknown/release/btc_usd.wasm",
+       "cargo reported success but the module {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm is not a "
+       "regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    fs::remove_all(project_ + "/target");
     install_cargo(c.behaviour);
     auto built = build_project(c.target, OptLevel::kRelease, "btc_usd", project_);
     ASSERT_FALSE(built.has_value());
@@ -196,14 +207,42 @@ TEST_F(FakeCargoTest, SuccessWithoutArtifactIsAnError) {
   }
 }
 
-TEST_F(FakeCargoTest, WasmModuleReplacesStaleCopy) {
-  fs::create_directories(project_ + "/pkg");
-  std::ofstream(project_ + "/pkg/btc_usd_bg.wasm") << "stale module from an earlier build, longer";
+// What lies at pkg/{crate}_bg.wasm is replaced, never written through.
+TEST_F(FakeCargoTest, WasmModuleReplacesWhatIsInPkg) {
+  struct Case {
+    const char* name;
+    void (*plant)(const std::string& at);
+    std::string error;  // with {P} for the project directory; empty: placed
+  } const cases[] = {
+      {"stale copy", [](const std::string& at) { std::ofstream(at) << "stale module from an earlier build, longer"; },
+       ""},
+      {"link to another file", [](const std::string& at) { fs::create_symlink("../other", at); }, ""},
+      {"directory", [](const std::string& at) { fs::create_directories(at + "/inside"); },
+       "copying {P}/target/wasm32-unknown-unknown/debug/btc_usd.wasm to {P}/pkg/btc_usd_bg.wasm: Is a directory (os "
+       "error 21)"},
+  };
   install_cargo("mkdir -p target/wasm32-unknown-unknown/debug && printf 'fresh' > "
                 "target/wasm32-unknown-unknown/debug/btc_usd.wasm");
-  auto built = build_project({TargetKind::kWasm, ""}, OptLevel::kDebug, "btc_usd", project_);
-  ASSERT_TRUE(built.has_value()) << built.error().message;
-  EXPECT_EQ(read_file(project_ + "/pkg/btc_usd_bg.wasm"), "fresh");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(project_ + "/pkg");
+    fs::create_directories(project_ + "/pkg");
+    std::ofstream(project_ + "/other") << "other";
+    c.plant(project_ + "/pkg/btc_usd_bg.wasm");
+    auto built = build_project({TargetKind::kWasm, ""}, OptLevel::kDebug, "btc_usd", project_);
+    EXPECT_EQ(read_file(project_ + "/other"), "other");
+    if (!c.error.empty()) {
+      ASSERT_FALSE(built.has_value());
+      EXPECT_EQ(built.error().kind, CompileErrorKind::kIo);
+      std::string expected = c.error;
+      for (std::size_t at; (at = expected.find("{P}")) != std::string::npos;) expected.replace(at, 3, project_);
+      EXPECT_EQ(built.error().message, expected);
+      continue;
+    }
+    ASSERT_TRUE(built.has_value()) << built.error().message;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built)));
+    EXPECT_EQ(read_file(*built), "fresh");
+  }
 }
 
 TEST_F(FakeCargoTest, SpawnFailures) {
