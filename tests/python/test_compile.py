@@ -310,6 +310,33 @@ def test_write_errors(compiler, workdir, fake_cargo):
     assert run(compiler, spec, out_dir="fine")["built"] is True
 
 
+def files_on_disk(project):
+    return sorted(str(p.relative_to(project)) for p in project.rglob("*") if p.is_file() and "target" not in p.parts)
+
+
+def test_a_new_target_leaves_no_files_of_the_old_one(compiler, workdir, fake_cargo, tmp_path):
+    # binary -> no_std -> binary in one folder: without the removal of stale
+    # files, the no_std compile's .cargo/config.toml and src/lib.rs (and the
+    # first compile's data file) would take part in the third build.
+    (workdir / "candles.csv").write_text("t,o\n1,2\n")
+    project = workdir / "out" / "btc_usd"
+    steps = [
+        ({"kind": "binary"}, {"kind": "inline", "candles": [[1, 2]]}),
+        ({"kind": "no_std", "mcu": "thumbv7em-none-eabihf"}, {"kind": "csv", "path": "candles.csv"}),
+        ({"kind": "binary"}, None),
+    ]
+    for target, data in steps:
+        spec = {"strategy": STRATEGY, "target": target, **({"embed_data": data} if data else {})}
+        answer = run(compiler, spec, out_dir="out")
+        assert answer["built"] is True, answer
+        user_files = ["notes.txt"] if (project / "notes.txt").exists() else []
+        assert files_on_disk(project) == sorted([entry["path"] for entry in answer["manifest"]["files"]] + user_files)
+        # A file of the user's is never touched.
+        (project / "notes.txt").write_text("mine")
+    assert not (project / ".cargo").exists()
+    assert (project / "target" / "thumbv7em-none-eabihf" / "release" / "libbtc_usd.a").is_file()
+
+
 def test_real_offline_cargo_build(tmp_path):
     if shutil.which("cargo") is None:
         pytest.skip("cargo is not installed on this machine")
@@ -321,6 +348,13 @@ def test_real_offline_cargo_build(tmp_path):
     strategy = json.loads((EXAMPLES / "ma_cross.json").read_text())
     compiler = velkor_compile.Compiler()
     out_dir = tmp_path / "out"
+    # A no_std project written into the same folder first (no cargo on PATH,
+    # so it is only written): its .cargo/config.toml and src/lib.rs would make
+    # this host build a build for a target this machine has no library for.
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setenv("PATH", str(tmp_path / "no-cargo-here"))
+        no_std = {"strategy": strategy, "target": {"kind": "no_std", "mcu": "thumbv7em-none-eabihf"}}
+        assert error_of(compiler, no_std, out_dir=str(out_dir)).startswith("build: spawning cargo: ")
     answer = run(compiler, {"strategy": strategy, "target": {"kind": "binary"}, "opt_level": "debug"}, out_dir=str(out_dir))
     assert answer.get("built") is True, answer
     program = pathlib.Path(answer["path"])
