@@ -185,10 +185,6 @@ TEST_F(FakeCargoTest, SuccessWithoutArtifactIsAnError) {
        "cargo reported success but the module {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm does not exist"},
       {"binary is a directory", {TargetKind::kBinary, ""}, "mkdir -p target/release/btc_usd",
        "cargo reported success but the artifact {P}/target/release/btc_usd is not a regular file"},
-      {"no_std library is a FIFO", {TargetKind::kNoStd, "thumbv6m-none-eabi"},
-       "mkdir -p target/thumbv6m-none-eabi/release && mkfifo target/thumbv6m-none-eabi/release/libbtc_usd.a",
-       "cargo reported success but the artifact {P}/target/thumbv6m-none-eabi/release/libbtc_usd.a is not a regular "
-       "file"},
       {"wasm module is a directory", {TargetKind::kWasm, ""},
        "mkdir -p target/wasm32-unknown-unknown/release/btc_usd.wasm",
        "cargo reported success but the module {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm is not a "
