@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <unordered_map>
 #include <vector>
 
 #include "json/messages.h"
@@ -381,35 +380,61 @@ ReadResult<Value> Reader::parse_number() {
 
 namespace {
 
-// An object under construction while a value is read. Repeated keys replace
-// the earlier value in place; large objects get a key index so that reading
-// stays linear.
+// An object under construction while a value is read. A repeated key keeps
+// the later value at the first key's position. Small objects look for the key
+// among their members as it comes; past that, members are appended as they
+// come and repeats are resolved once, when the object closes, by sorting the
+// member positions by key. No hashing: a hash the sender can predict lets one
+// request fill a single bucket with every key, and reading turns quadratic.
 struct ObjectBuilder {
   Object object;
-  std::unordered_map<std::string, std::size_t> index;
-  static constexpr std::size_t kIndexFrom = 16;
+  static constexpr std::size_t kScanUpTo = 16;
 
   void insert(std::string key, Value value) {
     auto& members = object.members();
-    if (members.size() < kIndexFrom) {
+    if (members.size() < kScanUpTo) {
       for (Member& m : members) {
         if (m.key == key) {
           m.value = std::move(value);
           return;
         }
       }
-      object.append_unique(std::move(key), std::move(value));
-      if (members.size() == kIndexFrom) {
-        for (std::size_t i = 0; i < members.size(); ++i) index.emplace(members[i].key, i);
-      }
-      return;
-    }
-    auto [it, inserted] = index.try_emplace(key, members.size());
-    if (!inserted) {
-      members[it->second].value = std::move(value);
-      return;
     }
     object.append_unique(std::move(key), std::move(value));
+  }
+
+  Object finish() {
+    auto& members = object.members();
+    if (members.size() > kScanUpTo) merge_repeated_keys(members);
+    return std::move(object);
+  }
+
+ private:
+  static void merge_repeated_keys(std::vector<Member>& members) {
+    std::vector<std::size_t> by_key(members.size());
+    for (std::size_t i = 0; i < by_key.size(); ++i) by_key[i] = i;
+    // Stable: equal keys stay in document order, first position first.
+    std::stable_sort(by_key.begin(), by_key.end(),
+                     [&](std::size_t a, std::size_t b) { return members[a].key < members[b].key; });
+    std::vector<bool> dropped;
+    for (std::size_t run = 0; run < by_key.size();) {
+      std::size_t last = run;
+      while (last + 1 < by_key.size() && members[by_key[last + 1]].key == members[by_key[run]].key) ++last;
+      if (last != run) {
+        if (dropped.empty()) dropped.assign(members.size(), false);
+        members[by_key[run]].value = std::move(members[by_key[last]].value);
+        for (std::size_t k = run + 1; k <= last; ++k) dropped[by_key[k]] = true;
+      }
+      run = last + 1;
+    }
+    if (dropped.empty()) return;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (dropped[i]) continue;
+      if (kept != i) members[kept] = std::move(members[i]);
+      ++kept;
+    }
+    members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
   }
 };
 
@@ -538,7 +563,7 @@ ReadResult<Value> Reader::read_value() {
     if (c == '}') {
       ++index_;
       leave_level();
-      current = Value::object(std::move(top.object.object));
+      current = Value::object(top.object.finish());
       stack.pop_back();
       continue;
     }
