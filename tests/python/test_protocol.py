@@ -97,6 +97,10 @@ def test_random_text_never_raises(compiler):
             '{"ok":false,"error":"bad compile request: unknown variant `fast`, expected one of '
             '`debug`, `release`, `size` at line 1 column 81"}',
         ),
+        (
+            '{"cmd":"compile","spec":{"strategy":{"x":1e99999999999999},"target":{"kind":"binary"}}}',
+            '{"ok":false,"error":"bad compile request: number out of range at line 1 column 53"}',
+        ),
     ],
 )
 def test_answers(compiler, text, answer):

@@ -95,6 +95,31 @@ bool literal_is_huge(std::string_view literal) {
   return magnitude + exponent > 0;
 }
 
+// A literal with a non-zero significand and a positive exponent above
+// 2147483647 is out of range, however its digits go on: reading stops just
+// after the exponent digit that takes the exponent past that bound, and the
+// fault stands there. Returns that offset into the literal, or npos when the
+// exponent stays within the bound, is negative, or scales a zero (which reads
+// as zero whatever the exponent).
+std::size_t exponent_overflow_end(std::string_view literal) {
+  constexpr std::int64_t kMaxExponent = 2147483647;
+  std::size_t i = 0;
+  bool zero_significand = true;
+  for (; i < literal.size() && literal[i] != 'e' && literal[i] != 'E'; ++i) {
+    if (literal[i] >= '1' && literal[i] <= '9') zero_significand = false;
+  }
+  if (i == literal.size() || zero_significand) return std::string_view::npos;
+  ++i;
+  if (literal[i] == '-') return std::string_view::npos;
+  if (literal[i] == '+') ++i;
+  std::int64_t exponent = 0;
+  for (; i < literal.size(); ++i) {
+    exponent = exponent * 10 + (literal[i] - '0');
+    if (exponent > kMaxExponent) return i + 1;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string ReadError::text() const {
@@ -359,6 +384,11 @@ ReadResult<Value> Reader::number_value(const NumberLiteral& number) const {
         return Value::signed_integer(static_cast<std::int64_t>(0 - magnitude));
       }
       // -0 and integers below the signed range fall through to a double.
+    }
+  }
+  if (number.has_exponent) {
+    if (const std::size_t end = exponent_overflow_end(literal); end != std::string_view::npos) {
+      return error_at(static_cast<std::size_t>(literal.data() - text_.data()) + end, "number out of range");
     }
   }
   double d = 0;

@@ -100,9 +100,11 @@ class Reader {
   ReadResult<Value> parse_number();
   // Reads a number literal without converting it.
   ReadResult<NumberLiteral> scan_number();
-  // The value of a literal just scanned: an unsigned or negative integer when
-  // it is one in range, otherwise the nearest double ("number out of range"
-  // beyond the double range, zero below it).
+  // The value of a literal scanned from this reader's text: an unsigned or
+  // negative integer when it is one in range, otherwise the nearest double
+  // ("number out of range" beyond the double range, zero below it). The fault
+  // stands after the literal, or, for a non-zero significand with an exponent
+  // above 2147483647, just after the exponent digit that passes that bound.
   ReadResult<Value> number_value(const NumberLiteral& number) const;
 
   // Any value, read whole into a Value.

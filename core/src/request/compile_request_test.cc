@@ -71,7 +71,16 @@ INSTANTIATE_TEST_SUITE_P(
                   "invalid type: integer `5`, expected a string at line 1 column 75"},
         FaultCase{"{\"cmd\":\"compile\",\n \"spec\": {\n  \"strategy\": [\"\\ud800\"]}}",
                   "unexpected end of hex escape at line 3 column 23"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1e400}})", "number out of range at line 1 column 41"}));
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1e400}})", "number out of range at line 1 column 41"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1e2147483647}})", "number out of range at line 1 column 48"},
+        // An exponent past 2147483647 is out of range where it passes that bound.
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":{"x":1e99999999999999},"target":{"kind":"binary"}}})",
+                  "number out of range at line 1 column 53"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":[-1.5E+000214748364899]}})",
+                  "number out of range at line 1 column 56"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
+                  R"("embed_data":{"kind":"inline","candles":[{"t":1,"c":2e99999999990}]}}})",
+                  "number out of range at line 1 column 127"}));
 
 TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
   auto request_with_depth = [](int strategy_levels) {
