@@ -97,6 +97,11 @@ def test_random_text_never_raises(compiler):
             '{"ok":false,"error":"bad compile request: unknown variant `fast`, expected one of '
             '`debug`, `release`, `size` at line 1 column 81"}',
         ),
+        # Members a request does not read are skipped at any depth.
+        (
+            '{"cmd":"artifact_bytes","path":"nofile","x":' + "[" * 200 + "]" * 200 + "}",
+            '{"ok":false,"error":"reading nofile: No such file or directory (os error 2)"}',
+        ),
         (
             '{"cmd":"compile","spec":{"strategy":{"x":1e99999999999999},"target":{"kind":"binary"}}}',
             '{"ok":false,"error":"bad compile request: number out of range at line 1 column 53"}',

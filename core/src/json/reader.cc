@@ -601,7 +601,8 @@ ReadResult<Value> Reader::read_value() {
   }
 }
 
-ReadResult<void> Reader::skip_value() {
+ReadResult<void> Reader::skip_value(Depth depth) {
+  const bool counted = depth == Depth::kLimited;
   // Each entry is an open container: true for an object.
   std::vector<bool> open;
   for (;;) {
@@ -628,13 +629,15 @@ ReadResult<void> Reader::skip_value() {
         break;
       case '[':
       case '{': {
-        if (auto r = enter_level(); !r) return r;
+        if (counted) {
+          if (auto r = enter_level(); !r) return r;
+        }
         ++index_;
         const bool is_object = c == '{';
         const int next = peek_after_whitespace();
         if (next == (is_object ? '}' : ']')) {
           ++index_;
-          leave_level();
+          if (counted) leave_level();
           break;
         }
         if (next == kEnd) return peek_error(is_object ? kEofObject : kEofList);
@@ -675,7 +678,7 @@ ReadResult<void> Reader::skip_value() {
       }
       if (next == (is_object ? '}' : ']')) {
         ++index_;
-        leave_level();
+        if (counted) leave_level();
         open.pop_back();
         continue;
       }

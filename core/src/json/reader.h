@@ -109,9 +109,11 @@ class Reader {
 
   // Any value, read whole into a Value.
   ReadResult<Value> read_value();
-  // Any value, checked and dropped; string contents are only loosely checked,
-  // as befits members nobody reads.
-  ReadResult<void> skip_value();
+  // Any value, checked and dropped; string contents are only loosely checked
+  // and numbers not converted, as befits members nobody reads. With
+  // Depth::kUnlimited the levels inside the value are not counted against the
+  // limit (a record skips its unknown members so, as the envelope does).
+  ReadResult<void> skip_value(Depth depth = Depth::kLimited);
 
   // The readings of typed record fields; a wrong kind is reported as
   // "invalid type: {unexpected}, expected {expected}" just after the value

@@ -13,12 +13,15 @@ namespace {
 
 constexpr std::array<std::string_view, 3> kTargetKinds = {"wasm", "binary", "no_std"};
 constexpr std::array<std::string_view, 2> kDatasetKinds = {"csv", "inline"};
+// The members any variant reads besides "kind"; the others are skipped unread.
+constexpr std::array<std::string_view, 1> kTargetFields = {"mcu"};
+constexpr std::array<std::string_view, 2> kDatasetFields = {"path", "candles"};
 
 bool is_string(const BufferedValue& v) { return !v.canonical_array && v.value.is_string(); }
 bool is_array(const BufferedValue& v) { return v.canonical_array || v.value.is_array(); }
 
 ReadResult<Target> read_target(Reader& reader) {
-  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum Target", kTargetKinds);
+  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum Target", kTargetKinds, kTargetFields);
   if (!choice) return std::unexpected(choice.error());
   Target target;
   target.kind = static_cast<TargetKind>(choice->variant);
@@ -35,7 +38,8 @@ ReadResult<Target> read_target(Reader& reader) {
 ReadResult<DatasetRef> read_dataset(Reader& reader) {
   // Inline candles are needed only as canonical text: read them straight into it.
   const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline)};
-  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, candles_as_text);
+  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, kDatasetFields,
+                                   candles_as_text);
   if (!choice) return std::unexpected(choice.error());
   DatasetRef data;
   data.kind = static_cast<DatasetRef::Kind>(choice->variant);
@@ -131,7 +135,7 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
          return {};
        }},
   };
-  const Field with_cmd[] = {fields[0], fields[1], fields[2], {"cmd", false, [](Reader& r) { return r.skip_value(); }}};
+  const Field with_cmd[] = {fields[0], fields[1], fields[2], {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
   const std::span<const Field> record = cmd == CmdMember::kField ? std::span<const Field>(with_cmd) : fields;
   if (auto read = read_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());

@@ -1,5 +1,7 @@
 #include "request/record.h"
 
+#include <algorithm>
+
 #include "canonical/canonical_from_text.h"
 #include "json/messages.h"
 
@@ -28,7 +30,8 @@ ReadResult<void> visit_object(Reader& reader, std::span<const Field> fields) {
     if (i < fields.size() && seen[i]) return unpositioned(json::duplicate_field(fields[i].name));
     if (auto colon = reader.parse_colon(); !colon) return colon;
     if (i == fields.size()) {
-      if (auto skipped = reader.skip_value(); !skipped) return skipped;
+      // Nobody reads it, so its nesting is not the request's (as in the envelope).
+      if (auto skipped = reader.skip_value(Reader::Depth::kUnlimited); !skipped) return skipped;
       continue;
     }
     seen[i] = true;
@@ -142,6 +145,7 @@ ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as
 
 ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag, std::string_view expected,
                                             std::span<const std::string_view> names,
+                                            std::span<const std::string_view> fields,
                                             std::optional<CanonicalArray> canonical) {
   const int c = reader.peek_after_whitespace();
   if (c == '{') {
@@ -161,6 +165,13 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
           if (!variant) return std::unexpected(variant.error());
           choice.variant = *variant;
           have_tag = true;
+          continue;
+        }
+        if (std::ranges::find(fields, key) == fields.end()) {
+          // A field of no variant: skipped unread, as a record skips its unknown members.
+          if (auto skipped = reader.skip_value(Reader::Depth::kUnlimited); !skipped) {
+            return std::unexpected(skipped.error());
+          }
           continue;
         }
         // Decided before the call: the key is moved into an argument, and the

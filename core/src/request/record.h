@@ -45,12 +45,14 @@ struct BufferedValue {
 };
 
 // A choice tagged by a member (`tag`), read whole before its fields are looked
-// at: the tag's position among `names`, and the rest of the value (the other
-// members, or the array elements after the tag).
+// at: the tag's position among `names`, and the rest of the value (the members
+// named in `fields`, the fields of all variants together, or every array
+// element after the tag). Other members are skipped unread, their nesting not
+// counted.
 struct TaggedChoice {
   std::size_t variant = 0;
   bool from_array = false;
-  std::vector<BufferedValue> members;  // repeated keys kept
+  std::vector<BufferedValue> members;  // known fields only, repeated keys kept
   std::vector<BufferedValue> elements;
 };
 
@@ -65,6 +67,7 @@ struct CanonicalArray {
 json::ReadResult<TaggedChoice> read_tagged_choice(json::Reader& reader, std::string_view tag,
                                                   std::string_view expected,
                                                   std::span<const std::string_view> names,
+                                                  std::span<const std::string_view> fields,
                                                   std::optional<CanonicalArray> canonical = std::nullopt);
 
 // The single field of a variant of a tagged choice, from what `read_tagged_choice`
