@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "json/compact_writer.h"
+#include "json/key_order.h"
 #include "json/string_escape.h"
 
 namespace velkor {
@@ -11,6 +12,7 @@ namespace {
 
 using json::Member;
 using json::Value;
+using KeyedMember = CanonicalScratch::KeyedMember;
 
 // std::string compares through char_traits<char>, which orders bytes as
 // unsigned char, shorter prefix first: exactly the canonical key order. Keys
@@ -24,11 +26,18 @@ bool key_less(const Member* a, const Member* b) {
   return x < y;
 }
 
-void sort_members(const Member** first, const Member** last) {
+void sort_members(const Member** first, const Member** last, std::vector<KeyedMember>& keyed) {
   // Objects are mostly small; insertion sort avoids std::sort's set-up there.
-  // Keys are unique, so any correct sort gives the same order.
+  // Keys are unique, so any correct sort gives the same order. Large objects
+  // sort (prefix, member) pairs, which keeps the sort in cache.
   if (last - first > 20) {
-    std::sort(first, last, key_less);
+    keyed.clear();
+    for (const Member** i = first; i < last; ++i) keyed.push_back({json::key_prefix((*i)->key), *i});
+    std::sort(keyed.begin(), keyed.end(), [](const KeyedMember& a, const KeyedMember& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      return a.member->key < b.member->key;
+    });
+    for (const KeyedMember& k : keyed) *first++ = k.member;
     return;
   }
   for (const Member** i = first + 1; i < last; ++i) {
@@ -67,7 +76,7 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s, A
           out.push_back('{');
           const std::size_t begin = s.order.size();
           for (const Member& m : members) s.order.push_back(&m);
-          sort_members(s.order.data() + begin, s.order.data() + s.order.size());
+          sort_members(s.order.data() + begin, s.order.data() + s.order.size(), s.keyed);
           s.open.push_back(Frame{&v, 0, members.size(), begin});
         }
       } else {

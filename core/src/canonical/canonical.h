@@ -13,6 +13,7 @@
 #define VELKOR_CANONICAL_CANONICAL_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -26,7 +27,8 @@ std::string canonical_json(const json::Value& value);
 void append_canonical(std::string& out, const json::Value& value);
 
 // Working memory of the writer, kept by CanonicalWriter so that repeated
-// writes reuse it: the open containers and the sorted members of open objects.
+// writes reuse it: the open containers, the sorted members of open objects,
+// and room to sort a large object's members.
 struct CanonicalScratch {
   struct Frame {
     const json::Value* container;
@@ -34,8 +36,14 @@ struct CanonicalScratch {
     std::size_t size;
     std::size_t order_begin;  // objects: first of their sorted members in `order`
   };
+  // A large object's members with their key prefixes, while they are sorted.
+  struct KeyedMember {
+    std::uint64_t prefix;
+    const json::Member* member;
+  };
   std::vector<Frame> open;
   std::vector<const json::Member*> order;
+  std::vector<KeyedMember> keyed;
 };
 
 // Writes canonical text into a sink in chunks of about `chunk_size` bytes, so

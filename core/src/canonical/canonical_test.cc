@@ -79,7 +79,13 @@ INSTANTIATE_TEST_SUITE_P(
                       "c", "b", "a"},
                      "{\"a\":21,\"b\":20,\"c\":19,\"d\":18,\"e\":17,\"f\":16,\"g\":15,\"h\":14,\"i\":13,\"j\":12,"
                      "\"k\":11,\"l\":10,\"m\":9,\"n\":8,\"o\":7,\"p\":6,\"q\":5,\"r\":4,\"s\":3,\"t\":2,\"u\":1,"
-                     "\"v\":0}"}));
+                     "\"v\":0}"},
+        // a large object: keys beyond 8 bytes that share their first 8, and a non-ASCII key
+        KeyOrderCase{{"abcdefghb", "abcdefgh", "\xc3\xa4", "abcdefgha", "abcdefg", "z", "y", "x", "w", "v", "u", "t",
+                      "s", "r", "q", "p", "o", "n", "m", "l", "k", "j", "i"},
+                     "{\"abcdefg\":4,\"abcdefgh\":1,\"abcdefgha\":3,\"abcdefghb\":0,\"i\":22,\"j\":21,\"k\":20,"
+                     "\"l\":19,\"m\":18,\"n\":17,\"o\":16,\"p\":15,\"q\":14,\"r\":13,\"s\":12,\"t\":11,\"u\":10,"
+                     "\"v\":9,\"w\":8,\"x\":7,\"y\":6,\"z\":5,\"\xc3\xa4\":2}"}));
 
 struct TextCase {
   const char* name;

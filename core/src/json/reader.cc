@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "json/key_order.h"
 #include "json/messages.h"
 #include "support/utf8_text.h"
 
@@ -414,8 +415,9 @@ namespace {
 // the later value at the first key's position. Small objects look for the key
 // among their members as it comes; past that, members are appended as they
 // come and repeats are resolved once, when the object closes, by sorting the
-// member positions by key. No hashing: a hash the sender can predict lets one
-// request fill a single bucket with every key, and reading turns quadratic.
+// member positions by key: O(n log n) whatever the keys. No hashing: with a
+// hash the sender can predict, one request can put every key in one bucket
+// and make reading quadratic.
 struct ObjectBuilder {
   Object object;
   static constexpr std::size_t kScanUpTo = 16;
@@ -440,20 +442,33 @@ struct ObjectBuilder {
   }
 
  private:
+  // A member's place in key order; see json/key_order.h.
+  struct KeyOrder {
+    std::uint64_t prefix;
+    std::size_t index;
+  };
+
   static void merge_repeated_keys(std::vector<Member>& members) {
-    std::vector<std::size_t> by_key(members.size());
-    for (std::size_t i = 0; i < by_key.size(); ++i) by_key[i] = i;
-    // Stable: equal keys stay in document order, first position first.
-    std::stable_sort(by_key.begin(), by_key.end(),
-                     [&](std::size_t a, std::size_t b) { return members[a].key < members[b].key; });
+    std::vector<KeyOrder> order(members.size());
+    for (std::size_t i = 0; i < members.size(); ++i) order[i] = {key_prefix(members[i].key), i};
+    // By key, then by position: equal keys end up side by side, first one first.
+    std::sort(order.begin(), order.end(), [&](const KeyOrder& a, const KeyOrder& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      if (const int c = members[a.index].key.compare(members[b.index].key); c != 0) return c < 0;
+      return a.index < b.index;
+    });
     std::vector<bool> dropped;
-    for (std::size_t run = 0; run < by_key.size();) {
+    for (std::size_t run = 0; run < order.size();) {
+      const std::string& key = members[order[run].index].key;
       std::size_t last = run;
-      while (last + 1 < by_key.size() && members[by_key[last + 1]].key == members[by_key[run]].key) ++last;
+      while (last + 1 < order.size() && order[last + 1].prefix == order[run].prefix &&
+             members[order[last + 1].index].key == key) {
+        ++last;
+      }
       if (last != run) {
         if (dropped.empty()) dropped.assign(members.size(), false);
-        members[by_key[run]].value = std::move(members[by_key[last]].value);
-        for (std::size_t k = run + 1; k <= last; ++k) dropped[by_key[k]] = true;
+        members[order[run].index].value = std::move(members[order[last].index].value);
+        for (std::size_t k = run + 1; k <= last; ++k) dropped[order[k].index] = true;
       }
       run = last + 1;
     }
