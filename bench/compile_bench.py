@@ -18,6 +18,13 @@ Peak memory is measured in a fresh interpreter per contender and workload
 (``--child``): the resident high-water mark while running the contender once,
 less the resident size just before, with the request text already loaded.
 
+The "keys" workloads hold N unknown members in the strategy object, once with
+ordinary keys (random printable 16-byte keys in no particular order) and once
+with 16-byte keys that all share one std::hash<std::string> value (made and
+checked by bench/colliding_keys.cc, compiled here with the system's C++
+compiler): reading must cost about the same whatever the keys hash to, and
+grow linearly with N.
+
 Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick]
 """
 
@@ -122,7 +129,9 @@ class Workload:
     data_bytes: int  # request bytes, plus the CSV file's for CSV data
     big: bool  # a sized candle workload (fewer reference runs at 100 MB)
     size_mb: float = 0.0
-    kind: str = "other"  # "inline", "csv" or "other"
+    kind: str = "other"  # "inline", "csv", "keys" or "other"
+    keys: int = 0  # for "keys" workloads: the number of members
+    colliding: bool = False
 
 
 def strategy() -> dict:
@@ -210,10 +219,51 @@ def deepest_accepted_entry(command: Callable[[str], str]) -> tuple[int, str]:
     return low, text(low)
 
 
-def build_workloads(sizes: list[float], workdir: pathlib.Path, command: Callable[[str], str]) -> tuple[list[Workload], str]:
+def colliding_keys(count: int, workdir: pathlib.Path) -> list[str]:
+    """count distinct 16-byte keys sharing one std::hash<std::string> value;
+    the generator checks them with std::hash itself before printing them."""
+    source = ROOT / "bench" / "colliding_keys.cc"
+    program = workdir / "colliding_keys"
+    compiler = os.environ.get("CXX") or shutil.which("c++") or shutil.which("g++") or "c++"
+    subprocess.run([compiler, "-std=c++20", "-O2", str(source), "-o", str(program)], check=True)
+    done = subprocess.run([str(program), str(count)], capture_output=True, text=True)
+    if done.returncode != 0:
+        raise SystemExit(f"colliding_keys failed: {done.stderr.strip()}")
+    keys = done.stdout.splitlines()
+    if len(keys) != count or len(set(keys)) != count or any(len(key) != 16 for key in keys):
+        raise SystemExit("colliding_keys printed something other than distinct 16-byte keys")
+    return keys
+
+
+def ordinary_keys(count: int) -> list[str]:
+    rng = random.Random(11)
+    alphabet = [chr(c) for c in range(0x21, 0x7F) if chr(c) not in '"\\']
+    keys: dict[str, None] = {}
+    while len(keys) < count:
+        keys["".join(rng.choices(alphabet, k=16))] = None
+    return list(keys)
+
+
+def keys_request(keys: list[str]) -> str:
+    doc = strategy()
+    doc.update(dict.fromkeys(keys, 1))
+    return request_text(compile_request(strategy_doc=doc))
+
+
+def build_workloads(
+    sizes: list[float], key_counts: list[int], workdir: pathlib.Path, command: Callable[[str], str]
+) -> tuple[list[Workload], str]:
     workloads: list[Workload] = []
 
-    def add(name: str, text: str, kind: str = "other", size_mb: float = 0.0, csv: pathlib.Path | None = None) -> None:
+    def add(
+        name: str,
+        text: str,
+        kind: str = "other",
+        size_mb: float = 0.0,
+        csv: pathlib.Path | None = None,
+        keys: int = 0,
+        colliding: bool = False,
+    ) -> None:
         file = write(workdir / f"{name}.json", text)
         data_bytes = len(text.encode())
         if csv is not None:
@@ -229,6 +279,8 @@ def build_workloads(sizes: list[float], workdir: pathlib.Path, command: Callable
                 big=size_mb >= 50,
                 size_mb=size_mb,
                 kind=kind,
+                keys=keys,
+                colliding=colliding,
             )
         )
 
@@ -239,6 +291,13 @@ def build_workloads(sizes: list[float], workdir: pathlib.Path, command: Callable
     doc["entry"] = {"cross_above": ["ind00000", "ind00001"]}
     doc["exit"] = {"cross_below": ["ind00000", "ind00001"]}
     add("10000 indicators", request_text(compile_request(strategy_doc=doc)))
+
+    if key_counts:
+        hashed_alike = colliding_keys(max(key_counts), workdir)
+        hashed_apart = ordinary_keys(max(key_counts))
+        for count in key_counts:
+            add(f"{count} keys", keys_request(hashed_apart[:count]), "keys", keys=count)
+            add(f"{count} colliding keys", keys_request(hashed_alike[:count]), "keys", keys=count, colliding=True)
 
     depth, deep_text = deepest_accepted_entry(command)
     add(f"nested {depth + 4} levels", deep_text)
@@ -416,6 +475,7 @@ def main() -> int:
         return 0
 
     sizes = [0.1, 1.0] if args.quick else [float(s) for s in args.sizes.split(",") if s.strip()]
+    key_counts = [5_000, 10_000, 20_000] if args.quick else [20_000, 40_000, 80_000]
     repeat = 2 if args.quick else max(1, args.repeat)
     small_calls, version_calls = (1_000, 10_000) if args.quick else (10_000, 100_000)
 
@@ -433,7 +493,7 @@ def main() -> int:
     with tempfile.TemporaryDirectory(prefix="velkor_bench_") as tmp:
         workdir = pathlib.Path(tmp)
         started = time.perf_counter()
-        workloads, nesting = build_workloads(sizes, workdir, command)
+        workloads, nesting = build_workloads(sizes, key_counts, workdir, command)
         print(f"inputs made in {time.perf_counter() - started:.1f} s; {nesting}")
         print()
         print(TABLE_HEADER)
@@ -510,6 +570,26 @@ def main() -> int:
     for low, high, ratio in steps:
         print(f"  time per MB {high:g} MB / {low:g} MB = {ratio:.3f}")
 
+    keyed = [w for w in workloads if w.kind == "keys" and w.colliding]
+    collision_ratios: list[float] = []
+    colliding_per_key: list[tuple[int, float]] = []
+    ordinary_per_key: list[float] = []
+    for w in keyed:
+        ordinary = results[(f"{w.keys} keys", "product")].median_s
+        colliding = results[(w.name, "product")].median_s
+        collision_ratios.append(colliding / ordinary if ordinary > 0 else float("inf"))
+        colliding_per_key.append((w.keys, colliding / w.keys))
+        ordinary_per_key.append(ordinary / w.keys)
+    if keyed:
+        print("keys sharing one std::hash value against ordinary keys (product, median s):")
+        for w, ratio, (_, per_key), ordinary_key in zip(keyed, collision_ratios, colliding_per_key, ordinary_per_key):
+            ordinary = results[(f"{w.keys} keys", "product")].median_s
+            colliding = results[(w.name, "product")].median_s
+            print(
+                f"  {w.keys:>6} keys: ordinary {ordinary:.4f}, colliding {colliding:.4f} ({ratio:.2f}x); "
+                f"per key: ordinary {ordinary_key * 1e6:.2f} us, colliding {per_key * 1e6:.2f} us"
+            )
+
     print()
     print(TARGETS_HEADER)
     largest = max(inline, key=lambda w: w.size_mb) if inline else None
@@ -540,6 +620,15 @@ def main() -> int:
         )
     else:
         targets.append(("time per MB within 15% over sizes", None, "needs two inline sizes"))
+    if keyed:
+        worst = max(collision_ratios)
+        targets.append(("colliding keys <= 2x ordinary keys at every count", worst <= 2, f"{worst:.2f}x"))
+        growth = colliding_per_key[-1][1] / colliding_per_key[0][1]
+        span = " -> ".join(f"{count}" for count, _ in colliding_per_key)
+        # Reading that is quadratic in the member count would multiply the time
+        # per key by the count ratio (4x over 20k -> 80k); n log n sorting, and
+        # the cache misses of writing many members in key order, add a little.
+        targets.append((f"colliding keys: time per key <= 2x over {span}", growth <= 2, f"{growth:.2f}x"))
     width = max(len(name) for name, _, _ in targets)
     for name, passed, value in targets:
         verdict = "n/a" if passed is None else ("PASS" if passed else "FAIL")

@@ -37,12 +37,15 @@ def test_quick_run_exits_cleanly(quick_run):
         "nested 127 levels",
         "inline 1 MB",
         "csv 1 MB",
+        "20000 keys",
+        "20000 colliding keys",
         # The reference no longer doing the product's work.
         "reference digests (spec hash and data files) equal the product's on every workload",
         # The per-call and linearity lines, and the targets with a verdict each.
         "small strategy dry run:",
         '{"cmd":"version"}:',
         "time per MB 1 MB / 0.1 MB",
+        "keys sharing one std::hash value against ordinary keys",
         "\ntargets\n",
     ],
 )
@@ -53,5 +56,5 @@ def test_quick_run_prints(quick_run, expected):
 def test_every_target_has_a_verdict(quick_run):
     targets = quick_run.stdout.split("\ntargets\n", 1)[-1].splitlines()
     verdicts = [line.split()[-1] for line in targets if line.startswith("  ") and not line.startswith("  (")]
-    assert len(verdicts) == 6
+    assert len(verdicts) == 8
     assert set(verdicts) <= {"PASS", "FAIL", "n/a"}
