@@ -14,7 +14,7 @@ namespace {
 TEST(KeyOrder, PrefixOrderAgreesWithByteOrder) {
   const std::vector<std::string> keys = {
       "", std::string(1, '\0'), "a", std::string("a\0", 2), "a\x01", "ab", "abcdefg", "abcdefgh",
-      std::string("abcdefgh\0", 9), "abcdefghi", "abcdefgi", "\x7f", "\x80", "\xc3\xa4", "\xff\xff\xff\xff\xff\xff\xff\xff\xff",
+      std::string("abcdefgh\0", 9), "abcdefghi", "abcdefgi", "\x7f", "\x80", "\xc3\xa4", std::string(9, '\xff'),
   };
   for (const std::string& a : keys) {
     for (const std::string& b : keys) {

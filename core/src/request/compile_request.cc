@@ -135,7 +135,8 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
          return {};
        }},
   };
-  const Field with_cmd[] = {fields[0], fields[1], fields[2], {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
+  const Field with_cmd[] = {fields[0], fields[1], fields[2],
+                            {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
   const std::span<const Field> record = cmd == CmdMember::kField ? std::span<const Field>(with_cmd) : fields;
   if (auto read = read_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());

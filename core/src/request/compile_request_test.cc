@@ -98,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "recursion limit exceeded at line 1 column 180"},
         FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm","mcu":)" + kDeep + "}}}",
                   "recursion limit exceeded at line 1 column 193"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"embed_data":{"kind":"csv","candles":)" +
-                      kDeep + "}}}",
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
+                  R"("embed_data":{"kind":"csv","candles":)" + kDeep + "}}}",
                   "recursion limit exceeded at line 1 column 225"}));
 
 TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
