@@ -10,8 +10,10 @@ handle (used when no `compiler` is given) is one per thread.
 
 from __future__ import annotations
 
+import errno
 import json
 import os
+import stat
 import threading
 from importlib import resources
 from typing import Any, Literal, Mapping, Sequence, Union
@@ -24,6 +26,7 @@ __all__ = [
     "compile",
     "default_compiler",
     "load_json_text",
+    "read_input_file",
     "request_text",
     "schema",
     "targets",
@@ -107,6 +110,37 @@ def _os_error_text(error: OSError) -> str:
     return str(error)
 
 
+def read_input_file(name: str) -> bytes:
+    """Reads a whole input file, which must be a regular file.
+
+    The file is opened without blocking, so that a FIFO without a writer cannot
+    hold the caller, and the opened file itself is examined, so that nothing can
+    be swapped in between a check and the open. Pipes, sockets and devices (whose
+    end may never come, as /dev/zero's) are refused as the compiler refuses them
+    for a CSV file; a directory fails on reading, as there. Raises `CompileError`
+    of kind "io" with the message "reading NAME: REASON".
+    """
+    try:
+        fd = os.open(name, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError as error:
+        raise CompileError("io", f"reading {name}: {_os_error_text(error)}") from None
+    except ValueError:  # a NUL byte in the path
+        raise CompileError("io", f"reading {name}: file name contained an unexpected NUL byte") from None
+    try:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode) and not stat.S_ISDIR(mode):
+            raise CompileError("io", f"reading {name}: not a regular file")
+        with open(fd, "rb", closefd=False) as stream:
+            return stream.read()
+    except OSError as error:
+        raise CompileError("io", f"reading {name}: {_os_error_text(error)}") from None
+    except MemoryError:
+        # A regular file larger than the memory the process may use.
+        raise CompileError("io", f"reading {name}: {os.strerror(errno.ENOMEM)} (os error {errno.ENOMEM})") from None
+    finally:
+        os.close(fd)
+
+
 def load_json_text(path: str | os.PathLike[str]) -> str:
     """Reads a JSON file and returns its text, checked to be one JSON value.
 
@@ -116,13 +150,7 @@ def load_json_text(path: str | os.PathLike[str]) -> str:
     of kind "parse" when it is not JSON; both messages name the file.
     """
     name = os.fspath(path)
-    try:
-        with open(name, "rb") as stream:
-            raw = stream.read()
-    except OSError as error:
-        raise CompileError("io", f"reading {name}: {_os_error_text(error)}") from None
-    except ValueError as error:  # a NUL byte in the path
-        raise CompileError("io", f"reading {name}: file name contained an unexpected NUL byte") from None
+    raw = read_input_file(name)
     try:
         text = raw.decode("utf-8-sig")
     except UnicodeDecodeError as error:

@@ -4,6 +4,7 @@ per thread."""
 
 import json
 import math
+import os
 import pathlib
 import pickle
 import threading
@@ -128,6 +129,22 @@ def test_error_documents_raise(tmp_path, monkeypatch, call, kind, message):
         call()
     assert (raised.value.kind, raised.value.message.split(" at line")[0]) == (kind, message)
     assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda fifo: velkor_compile.validate(fifo),
+        lambda fifo: velkor_compile.compile(STRATEGY, candles=str(fifo), dry_run=True),
+        lambda fifo: velkor_compile.compile("/dev/zero", dry_run=True),
+    ],
+    ids=["strategy FIFO", "candles FIFO", "strategy device"],
+)
+def test_input_files_must_be_regular_files(tmp_path, call):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    with pytest.raises(CompileError, match=r"^io: reading \S+: not a regular file$"):
+        call(fifo)
 
 
 @pytest.mark.parametrize(

@@ -60,6 +60,7 @@ def files(tmp_path):
     (tmp_path / "candles_object.json").write_text('{"t": 1}')
     (tmp_path / "candles.json").write_text('[{"t": 1, "c": 101.5}]')
     (tmp_path / "bom.json").write_bytes(b"\xef\xbb\xbf" + MA_CROSS.read_bytes())
+    os.mkfifo(tmp_path / "fifo")  # no writer: opening it to read would wait forever
     return tmp_path
 
 
@@ -78,6 +79,9 @@ def files(tmp_path):
         (["compile", MA_CROSS, "--candles", "candles_object.json"], 1, ["candles_object.json: the candles must be"]),
         (["compile", MA_CROSS, "--candles", "nowhere.json"], 1, ["io: reading nowhere.json: "]),
         (["compile", MA_CROSS, "--csv", "nowhere.csv"], 1, ["io: reading nowhere.csv: No such file"]),
+        # Only regular files are read: a FIFO would block, /dev/zero never ends.
+        (["compile", MA_CROSS, "--candles", "fifo"], 1, ["io: reading fifo: not a regular file"]),
+        (["validate", "/dev/zero"], 1, ["io: reading /dev/zero: not a regular file"]),
         # The compiler's own refusals.
         (["compile", "invalid.json", "--dry-run"], 1, ["bad spec: strategy is not a valid StrategySpec: missing field `timeframe`"]),
         (["validate", "invalid.json"], 1, ["invalid.json: not a valid strategy: missing field `timeframe`"]),
