@@ -42,6 +42,11 @@ Target = Literal["wasm", "binary", "no_std"]
 OptLevel = Literal["debug", "release", "size"]
 SchemaName = Literal["strategy", "compile-request"]
 
+# The start of every compile request text: the strategy follows at once, so a
+# position on the request's first line is this many bytes past the same place
+# in the strategy's text; every later line is the strategy's own.
+REQUEST_LEAD = '{"spec":{"strategy":'
+
 # The crate name used when only the strategy is to be checked: valid, so that the
 # strategy check is the only step of a dry run that can fail.
 VALIDATE_CRATE_NAME = "validate"
@@ -222,7 +227,7 @@ def request_text(
         target_doc["mcu"] = mcu
     # The strategy goes first, on the request's first line, so that positions the
     # compiler reports inside a strategy file keep that file's line numbers.
-    parts = ['{"spec":{"strategy":', _strategy_text(strategy), '\n,"target":', _value_text(target_doc)]
+    parts = [REQUEST_LEAD, _strategy_text(strategy), '\n,"target":', _value_text(target_doc)]
     if opt_level is not None:
         parts += [',"opt_level":', _value_text(opt_level)]
     if csv is not None:

@@ -11,16 +11,18 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import re
 import sys
 import time
 from typing import IO, Any, Callable, Sequence
 
 from ._velkor_compile import Compiler, PanicException
-from .api import VALIDATE_CRATE_NAME, CompileError, request_text, schema
+from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
 
 PROG = "velkor-compile"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
 DEFAULT_OUT_DIR = "_out"
+POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
 
 
 class Failure(Exception):
@@ -117,9 +119,26 @@ def _print_answer(answer_text: str, answer: dict[str, Any], as_json: bool, out: 
 
 
 def _validation_message(path: str, error: CompileError) -> str:
+    """The message for one file's fault, naming the file."""
     if error.kind == "bad spec" and error.message.startswith(STRATEGY_PREFIX):
         return f"{path}: not a valid strategy: {error.message[len(STRATEGY_PREFIX):]}"
-    return error.text
+    if error.kind == "bad compile request":
+        # Every member but the strategy is fixed and valid, so a fault in reading
+        # the request lies in the file's text: nesting beyond the limit, a number
+        # out of range, an escaped lone surrogate.
+        return f"{path}: not a valid strategy: {_position_in_strategy(error.message)}"
+    if error.kind in ("io", "parse"):  # written by the file reader, with the file's name
+        return error.text
+    return f"{path}: {error.text}"
+
+
+def _position_in_strategy(message: str) -> str:
+    """A request reading fault with its column on the first line counted in the strategy's text."""
+    found = POSITION.search(message)
+    if found is None or found["line"] != "1":
+        return message
+    column = int(found["column"]) - len(REQUEST_LEAD)
+    return f"{message[:found.start()]} at line 1 column {max(column, 1)}"
 
 
 def run_validate(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
@@ -133,6 +152,10 @@ def run_validate(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
                 raise CompileError.from_message(str(answer.get("error")))
         except CompileError as error:
             err.write(f"{PROG}: {_validation_message(path, error)}\n")
+            status = 1
+            continue
+        except Failure as failure:  # an internal fault on this file; the others are still checked
+            err.write(f"{PROG}: {path}: {failure}\n")
             status = 1
             continue
         out.write(f"{path}: valid\n")

@@ -272,12 +272,20 @@ def test_targets(tmp_path):
 
 
 def test_validate_checks_each_file(files):
-    run = cli("validate", *sorted(EXAMPLES.glob("*.json")), "invalid.json", "missing.json", "bom.json", cwd=files)
+    # Faults the compiler finds while reading the file's text; positions count in the file.
+    (files / "huge.json").write_text('{"symbol":"X","timeframe":"1h","n":1e400}')
+    (files / "surrogate.json").write_text('{"symbol": "X",\n "n": "\\ud800"}')
+    (files / "deep.json").write_text('{"symbol":"X",\n"timeframe":"1h",\n"n":' + "[" * 200 + "]" * 200 + "}")
+    faulty = ["invalid.json", "missing.json", "huge.json", "surrogate.json", "deep.json"]
+    run = cli("validate", *sorted(EXAMPLES.glob("*.json")), *faulty, "bom.json", cwd=files)
     assert_clean_failure(run, 1)
     assert text(run.stdout).splitlines() == [f"{p}: valid" for p in sorted(EXAMPLES.glob("*.json"))] + ["bom.json: valid"]
     assert text(run.stderr).splitlines() == [
         "velkor-compile: invalid.json: not a valid strategy: missing field `timeframe`",
         "velkor-compile: io: reading missing.json: No such file or directory (os error 2)",
+        "velkor-compile: huge.json: not a valid strategy: number out of range at line 1 column 40",
+        "velkor-compile: surrogate.json: not a valid strategy: unexpected end of hex escape at line 2 column 14",
+        "velkor-compile: deep.json: not a valid strategy: recursion limit exceeded at line 3 column 129",
     ]
 
 
