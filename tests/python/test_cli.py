@@ -2,15 +2,18 @@
 (``python -m velkor_compile`` and the installed ``velkor-compile`` script), with
 good and bad input files, a stand-in cargo, and ``serve`` fed a mixed stream."""
 
+import io
 import json
 import os
 import pathlib
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
 import velkor_compile
+import velkor_compile.cli as cli_module
 from test_compile import FAKE_CARGO
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -245,6 +248,67 @@ def test_serve_answers_every_line_in_order(tmp_path, monkeypatch):
     assert [a.decode() for a in answers[:-1]] == expected
     handles = [json.loads(a)["handle"] for a in answers[:-1] if b'"handle"' in a]
     assert handles == [0, 1, 0]  # one handle for the whole stream; reset restarted the numbering
+
+
+VERSION_ANSWER = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
+OUT_OF_MEMORY = '{"ok":false,"error":"internal fault: out of memory"}'
+
+
+class FailingHandle:
+    """A handle that fails on the lines named in FAILURES and answers the others as a real one."""
+
+    FAILURES = {
+        "oom": MemoryError(),
+        "odd": ValueError("odd"),
+        "panic": velkor_compile.PanicException("std::bad_alloc"),
+        "stop": KeyboardInterrupt(),
+    }
+
+    def __init__(self):
+        self.real = velkor_compile.Compiler()
+
+    def command(self, text):
+        if text in self.FAILURES:
+            raise self.FAILURES[text]
+        return self.real.command(text)
+
+
+def test_serve_answers_a_line_whose_handling_fails(monkeypatch):
+    monkeypatch.setattr(cli_module, "Compiler", FailingHandle)
+    lines = ["oom", '{"cmd":"version"}', "odd", "panic", '{"cmd":"version"}', "stop", '{"cmd":"version"}']
+    out = io.BytesIO()
+    # An interrupt still ends serving, after the answers so far.
+    with pytest.raises(KeyboardInterrupt):
+        cli_module.serve(io.BytesIO("\n".join(lines).encode()), out)
+    assert out.getvalue().decode().splitlines() == [
+        OUT_OF_MEMORY,
+        VERSION_ANSWER,
+        '{"ok":false,"error":"internal fault: ValueError: odd"}',
+        '{"ok":false,"error":"internal fault: std::bad_alloc"}',
+        VERSION_ANSWER,
+    ]
+
+
+SERVE_UNDER_LIMIT = """
+    import resource, sys
+    from velkor_compile.cli import main
+
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    # Room for small allocations, not for the long line.
+    resource.setrlimit(resource.RLIMIT_AS, (size + (48 << 20), size + (48 << 20)))
+    sys.exit(main(["serve"]))
+"""
+
+
+def test_serve_answers_a_line_too_long_for_memory(tmp_path):
+    """The line is skipped to its end and answered; the next line is read as usual."""
+    script = tmp_path / "serve.py"
+    script.write_text(textwrap.dedent(SERVE_UNDER_LIMIT))
+    stdin = b"x" * (160 << 20) + b'\n{"cmd":"version"}\n'
+    run = subprocess.run([sys.executable, script], input=stdin, capture_output=True, timeout=120)
+    assert run.returncode == 0, text(run.stderr)
+    assert text(run.stdout).splitlines() == [OUT_OF_MEMORY, VERSION_ANSWER]
 
 
 def test_serve_with_no_input_answers_nothing(tmp_path):
