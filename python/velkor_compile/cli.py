@@ -3,7 +3,8 @@
 Exit status: 0 on success, 1 on a domain error (the message on stderr, one
 line), 2 on a usage error. No traceback reaches the user: every failure the
 compiler or an input file can cause is reported as one line that names what
-failed and where.
+failed and where. With --json, every error also prints one error document on
+stdout.
 """
 
 from __future__ import annotations
@@ -14,7 +15,7 @@ import os
 import re
 import sys
 import time
-from typing import IO, Any, Callable, Sequence
+from typing import IO, Any, Callable, NoReturn, Sequence
 
 from ._velkor_compile import Compiler, PanicException
 from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
@@ -23,16 +24,44 @@ PROG = "velkor-compile"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
 DEFAULT_OUT_DIR = "_out"
 OUT_OF_MEMORY = "out of memory"
+LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
 
 
 class Failure(Exception):
-    """A domain error to report on stderr and exit with status 1."""
+    """A domain error to report on stderr and exit with status 1.
+
+    `document` is the error document the compiler answered, when it did: with
+    --json it is printed as it came.
+    """
+
+    def __init__(self, message: str, document: str | None = None) -> None:
+        super().__init__(message)
+        self.document = document
+
+
+class UsageError(Exception):
+    """A command line argparse could not accept (exit status 2)."""
+
+
+class Parser(argparse.ArgumentParser):
+    """argparse's parser, with usage errors raised to `main` instead of exiting,
+    so that --json can report them too."""
+
+    def error(self, message: str) -> NoReturn:
+        self.print_usage(sys.stderr)
+        sys.stderr.write(f"{self.prog}: error: {message}\n")
+        raise UsageError(message)
 
 
 def error_document(message: str) -> str:
-    """An error document in the compiler's own text form."""
-    return json.dumps({"ok": False, "error": message}, ensure_ascii=False, separators=(",", ":"))
+    """An error document in the compiler's own text form.
+
+    A lone surrogate (from a file name that is not UTF-8) is written as its
+    escape, so that the text can be written as UTF-8 and read back.
+    """
+    text = json.dumps({"ok": False, "error": message}, ensure_ascii=False, separators=(",", ":"))
+    return LONE_SURROGATE.sub(lambda found: f"\\u{ord(found.group()):04x}", text)
 
 
 def _command(compiler: Compiler, text: str) -> tuple[str, dict[str, Any]]:
@@ -66,11 +95,9 @@ def _print_summary(answer: dict[str, Any], out: IO[str]) -> None:
     out.write(f"  artifact      {answer['path'] if 'path' in answer else '(none: dry run)'}\n")
 
 
-def _fail_with(answer_text: str, answer: dict[str, Any], as_json: bool, out: IO[str]) -> None:
+def _fail_with(answer_text: str, answer: dict[str, Any]) -> NoReturn:
     """Reports an error document: printed as it is with --json, and always as the message."""
-    if as_json:
-        out.write(answer_text + "\n")
-    raise Failure(str(answer.get("error")))
+    raise Failure(str(answer.get("error")), document=answer_text)
 
 
 def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
@@ -89,7 +116,7 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=True, **options))
     if answer.get("ok") is False or args.dry_run:
         if answer.get("ok") is False:
-            _fail_with(answer_text, answer, args.json, out)
+            _fail_with(answer_text, answer)
         _print_answer(answer_text, answer, args.json, out)
         return 0
 
@@ -107,7 +134,7 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
     err.flush()
     if failed:
-        _fail_with(answer_text, answer, args.json, out)
+        _fail_with(answer_text, answer)
     _print_answer(answer_text, answer, args.json, out)
     return 0
 
@@ -264,10 +291,11 @@ Handler = Callable[[argparse.Namespace, IO[str], IO[str]], int]
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog=PROG,
         description="Check, canonicalise, hash and build trading-strategy documents.",
-        epilog="Exit status: 0 success, 1 error (message on stderr), 2 usage error.",
+        epilog="Exit status: 0 success, 1 error (message on stderr), 2 usage error. With --json every error "
+        "also prints one error document on stdout.",
     )
     parser.add_argument("--version", action="version", version=f"{PROG} {_library_version()}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
@@ -291,7 +319,7 @@ def build_parser() -> argparse.ArgumentParser:
     compile_parser.add_argument("--out-dir", metavar="DIR",
                                 help=f"directory beneath which the project is written (default: {DEFAULT_OUT_DIR})")
     compile_parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
-    compile_parser.add_argument("--json", action="store_true", help="print the response document instead of a summary")
+    compile_parser.add_argument("--json", action="store_true", help="print the response document instead of a summary (an error document on every error)")
     compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
 
     validate_parser = commands.add_parser(
@@ -336,21 +364,32 @@ def _library_version() -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    argv = sys.argv[1:] if argv is None else list(argv)
+    as_json = _json_requested(argv)
     parser = build_parser()
-    args = parser.parse_args(argv)
-    if args.command == "compile":
-        if args.target == "no_std" and not args.mcu:
-            args.parser.error("--mcu TRIPLE is required with --target no_std")
-        if args.mcu and args.target != "no_std":
-            args.parser.error(f"--mcu applies only to --target no_std, not to {args.target}")
+    try:
+        args = parser.parse_args(argv)
+        if args.command == "compile":
+            if args.target == "no_std" and not args.mcu:
+                args.parser.error("--mcu TRIPLE is required with --target no_std")
+            if args.mcu and args.target != "no_std":
+                args.parser.error(f"--mcu applies only to --target no_std, not to {args.target}")
+    except UsageError as usage:
+        # The usage text is on stderr already.
+        if as_json:
+            _print_document(error_document(f"usage: {usage}"))
+        return 2
     handler: Handler = args.handler
     try:
         return handler(args, sys.stdout, sys.stderr)
     except (Failure, CompileError) as failure:
-        _report(str(failure))
+        _report(str(failure), as_json, getattr(failure, "document", None))
+        return 1
+    except MemoryError:
+        _report(f"internal fault: {OUT_OF_MEMORY}", as_json)
         return 1
     except KeyboardInterrupt:
-        _report("interrupted")
+        _report("interrupted", as_json)
         return 130
     except BrokenPipeError:
         # The reader went away: nothing more can be said on stdout.
@@ -358,13 +397,43 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 1
 
 
-def _report(message: str) -> None:
+# The subcommands that have --json.
+JSON_COMMANDS = ("compile", "targets", "version")
+
+
+def _json_requested(argv: Sequence[str]) -> bool:
+    """Whether the command line asks for --json, read before argparse so that a
+    usage error can be answered as a document too: the subcommand is the first
+    word that is not an option, and --json may be abbreviated as argparse allows."""
+    words = list(argv)
+    if "--" in words:
+        words = words[: words.index("--")]
+    command = next((word for word in words if not word.startswith("-")), None)
+    if command not in JSON_COMMANDS:
+        return False
+    after = words[words.index(command) + 1 :]
+    return any(len(word) >= 3 and "--json".startswith(word) for word in after)
+
+
+def _report(message: str, as_json: bool = False, document: str | None = None) -> None:
+    """Reports an error: one line on stderr, and with --json one error document on
+    stdout (the compiler's own when it answered one)."""
+    if as_json:
+        _print_document(document if document is not None else error_document(message))
     try:
         sys.stdout.flush()
     except BrokenPipeError:
         _silence_stdout()
     sys.stderr.write(f"{PROG}: {message.rstrip()}\n")
     sys.stderr.flush()
+
+
+def _print_document(text: str) -> None:
+    try:
+        sys.stdout.write(text + "\n")
+        sys.stdout.flush()
+    except BrokenPipeError:
+        _silence_stdout()
 
 
 def _silence_stdout() -> None:

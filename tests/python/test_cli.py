@@ -113,6 +113,38 @@ def test_failures_are_one_clear_message(files, entry, args, status, fragments):
     assert not (files / "_out").exists()
 
 
+@pytest.mark.parametrize(
+    "args, status, error",
+    [
+        (["compile", "malformed.json", "--dry-run"], 1, "parse: malformed.json: Expecting value at line 2 column 16"),
+        (["compile", "missing.json"], 1, "io: reading missing.json: No such file or directory (os error 2)"),
+        (["compile", MA_CROSS, "--candles", "fifo"], 1, "io: reading fifo: not a regular file"),
+        (["compile", "invalid.json", "--dry-run"], 1, "bad spec: strategy is not a valid StrategySpec: missing field"),
+        # Usage errors: the usage text on stderr, and the document too, since --json was asked for.
+        (["compile", MA_CROSS, "--target", "no_std"], 2, "usage: --mcu TRIPLE is required with --target no_std"),
+        (["compile"], 2, "usage: the following arguments are required: STRATEGY.json"),
+        (["compile", MA_CROSS, "--opt-level", "fast"], 2, "usage: argument --opt-level: invalid choice: "),
+        (["version", "extra"], 2, "usage: unrecognized arguments: extra"),
+    ],
+)
+def test_json_prints_an_error_document_for_every_error(files, args, status, error):
+    for json_option in ["--json", "--js"]:  # an abbreviation is the same option
+        run = cli(*args, json_option, cwd=files)
+        assert_clean_failure(run, status)
+        document = json.loads(run.stdout)
+        assert list(document) == ["ok", "error"] and document["ok"] is False
+        assert document["error"].startswith(error)
+        # The same message as on stderr.
+        last = text(run.stderr).splitlines()[-1]
+        assert last.endswith(document["error"].removeprefix("usage: "))
+
+
+def test_json_error_document_for_an_internal_fault(monkeypatch, capsys):
+    monkeypatch.setattr(cli_module, "Compiler", FailingHandle)
+    assert cli_module.main(["targets", "--json"]) == 1
+    assert capsys.readouterr().out == '{"ok":false,"error":"internal fault: broken"}\n'
+
+
 @pytest.mark.parametrize("command", ["compile", "validate", "targets", "version", "serve", "schema"])
 def test_every_subcommand_has_help(tmp_path, command):
     run = cli(command, "--help", cwd=tmp_path)
@@ -262,6 +294,7 @@ class FailingHandle:
         "odd": ValueError("odd"),
         "panic": velkor_compile.PanicException("std::bad_alloc"),
         "stop": KeyboardInterrupt(),
+        '{"cmd":"targets"}': velkor_compile.PanicException("broken"),
     }
 
     def __init__(self):
