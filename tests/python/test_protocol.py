@@ -6,10 +6,13 @@ import json
 import os
 import pathlib
 import random
+import socket
 
 import pytest
 
 import velkor_compile
+from velkor_compile import CompileError
+from velkor_compile.api import read_input_file
 
 ENVELOPE_ERROR = '{"ok":false,"error":"invalid command envelope: expected {\\"cmd\\":...}"}'
 VERSION = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
@@ -165,3 +168,56 @@ def test_artifact_bytes_edge_paths(compiler, tmp_path):
     assert json.loads(compiler.command('["artifact_bytes"]'))["error"].startswith("reading artifact_bytes: ")
     # The failed loads used no number.
     assert json.loads(load(compiler, empty))["handle"] == 1
+
+
+@pytest.fixture
+def special_file(tmp_path):
+    """Makes a file of the given kind and returns its path; undone after the test."""
+    undo = []
+
+    def make(kind):
+        path = tmp_path / kind.replace(" ", "_").replace("/", "_")
+        if kind == "directory":
+            path.mkdir()
+        elif kind.startswith("fifo"):
+            os.mkfifo(path)
+            if kind == "fifo with a writer":
+                writer = os.open(path, os.O_RDWR)  # does not wait for a reader
+                undo.append(lambda: os.close(writer))
+        elif kind == "socket":
+            listener = socket.socket(socket.AF_UNIX)
+            listener.bind(str(path))
+            listener.listen()
+            undo.append(listener.close)
+        elif kind == "link to /dev/zero":
+            path.symlink_to("/dev/zero")
+        else:
+            return pathlib.Path(kind)
+        return path
+
+    yield make
+    for step in undo:
+        step()
+
+
+# The README's table of what artifact_bytes answers for each kind of file; the
+# command line reads its input files with the same answers.
+@pytest.mark.parametrize(
+    "kind, reason",
+    [
+        ("directory", "Is a directory (os error 21)"),
+        ("fifo", "not a regular file"),
+        ("fifo with a writer", "not a regular file"),
+        ("/dev/null", "not a regular file"),
+        ("/dev/zero", "not a regular file"),
+        ("link to /dev/zero", "not a regular file"),
+        ("socket", "No such device or address (os error 6)"),
+    ],
+)
+def test_special_files_are_refused(compiler, special_file, kind, reason):
+    path = special_file(kind)
+    expected = f"reading {path}: {reason}"
+    assert json.loads(load(compiler, path)) == {"ok": False, "error": expected}
+    with pytest.raises(CompileError) as raised:
+        read_input_file(str(path))
+    assert str(raised.value) == f"io: {expected}"
