@@ -319,7 +319,8 @@ def build_parser() -> argparse.ArgumentParser:
     compile_parser.add_argument("--out-dir", metavar="DIR",
                                 help=f"directory beneath which the project is written (default: {DEFAULT_OUT_DIR})")
     compile_parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
-    compile_parser.add_argument("--json", action="store_true", help="print the response document instead of a summary (an error document on every error)")
+    compile_parser.add_argument("--json", action="store_true",
+                                help="print the response document instead of a summary (an error document on every error)")
     compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
 
     validate_parser = commands.add_parser(
