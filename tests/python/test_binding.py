@@ -52,10 +52,6 @@ def test_version_and_dunder_version_agree():
 @pytest.mark.parametrize(
     "request_text, response",
     [
-        (VERSION_REQUEST, VERSION_RESPONSE),
-        ('["version"]', VERSION_RESPONSE),
-        ("not json", ENVELOPE_ERROR),
-        ('{"cmd":7}', ENVELOPE_ERROR),
         # The whole text reaches the core, not just up to a NUL character.
         (VERSION_REQUEST + "\x00", ENVELOPE_ERROR),
         ('{"cmd":"a\\u0000b"}', '{"ok":false,"error":"unknown cmd: a\\u0000b"}'),
@@ -66,11 +62,6 @@ def test_version_and_dunder_version_agree():
 )
 def test_fresh_handle_answers_in_band(compiler, request_text, response):
     assert compiler.command(request_text) == response
-
-
-def test_domain_failure_is_answered_not_raised(compiler):
-    answer = json.loads(compiler.command("not json"))
-    assert answer["ok"] is False
 
 
 def test_public_members():
@@ -133,13 +124,9 @@ def test_compiler_cannot_be_subclassed():
         ((), {}, TypeError, "command() missing 1 required positional argument: 'cmd_json'"),
         (("{}", "{}"), {}, TypeError, "command() takes 1 positional argument but 2 were given"),
         (("{}",), {"spec": 1}, TypeError, "command() got an unexpected keyword argument 'spec'"),
-        ((), {"cmd": "{}"}, TypeError, "command() got an unexpected keyword argument 'cmd'"),
         (("{}",), {"cmd_json": "{}"}, TypeError, "command() got multiple values for argument 'cmd_json'"),
         ((b"{}",), {}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
-        ((), {"cmd_json": b"{}"}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
-        ((7,), {}, TypeError, "argument 'cmd_json': 'int' object is not an instance of 'str'"),
         ((None,), {}, TypeError, "argument 'cmd_json': 'NoneType' object is not an instance of 'str'"),
-        ((bytearray(b"{}"),), {}, TypeError, "argument 'cmd_json': 'bytearray' object is not an instance of 'str'"),
         (("\ud800",), {}, UnicodeEncodeError, "surrogates not allowed"),
         (('{"cmd":"version","x":"\udfff"}',), {}, UnicodeEncodeError, "surrogates not allowed"),
     ],
@@ -168,7 +155,7 @@ def test_accepted_ways_to_pass_the_command(compiler, args, kwargs):
 
 @pytest.mark.parametrize(
     "args, kwargs",
-    [((1,), {}), (("{}",), {}), ((), {"cmd_json": "{}"}), ((), {"x": 1})],
+    [((1,), {}), ((), {"x": 1})],
 )
 def test_constructor_takes_no_arguments(args, kwargs):
     with pytest.raises(TypeError, match=r"^Compiler\(\) takes no arguments$"):
@@ -381,3 +368,37 @@ def test_handle_alive_at_interpreter_exit(run_python, body, dropped_on_other_thr
     assert done.returncode == 0, done.stderr
     assert done.stdout == "end\n"
     assert (DROPPED_ON_OTHER_THREAD in done.stderr) == dropped_on_other_thread, done.stderr
+
+
+@pytest.mark.parametrize("release", ["reset", "drop", "drop on another thread"])
+def test_loaded_artifacts_are_freed(run_python, release):
+    # Resident pages in a fresh interpreter: 500 MB loaded, then given back.
+    done = run_python(f"""
+        import json, os, threading
+        from velkor_compile import Compiler
+        def rss():
+            with open("/proc/self/statm") as statm:
+                return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+        with open("big.bin", "wb") as big:
+            big.truncate(50 << 20)
+        handle = Compiler()
+        handle.command('{{"cmd":"version"}}')
+        before = rss()
+        for number in range(10):
+            assert json.loads(handle.command('{{"cmd":"artifact_bytes","path":"big.bin"}}'))["len"] == 50 << 20
+        loaded = rss()
+        if {release!r} == "reset":
+            assert handle.command('{{"cmd":"reset"}}') == '{{"ok":true}}'
+        elif {release!r} == "drop":
+            del handle
+        else:  # reported through the unraisable hook, and still freed
+            box = [handle]
+            del handle
+            worker = threading.Thread(target=box.clear)
+            worker.start()
+            worker.join()
+        print(json.dumps([before, loaded, rss()]))
+    """, timeout=300)
+    assert done.returncode == 0, done.stderr
+    before, loaded, released = json.loads(done.stdout.splitlines()[-1])
+    assert loaded - before > 450 << 20 and released - before < 8 << 20, (before, loaded, released)

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,9 +10,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "project/file_set.h"
-#include "project/write_project.h"
 
 namespace velkor::build {
 namespace {
@@ -126,48 +121,27 @@ TEST_F(FakeCargoTest, ArgumentsAndArtifactPaths) {
   }
 }
 
-TEST_F(FakeCargoTest, FailedBuildCarriesStderrTail) {
-  const std::string euro = "\xE2\x82\xAC";
-  // 5000 bytes ending in 1000 euro signs: 2000 is not a multiple of 3, so the
-  // plain cut falls inside a character and moves forward to the next one.
-  std::string long_text = std::string(2000, 'a') + std::string(3000, 'b');
-  std::string euro_text = std::string(2000, 'a');
-  for (int i = 0; i < 1000; ++i) euro_text += euro;
-  std::string euro_tail;
-  for (int i = 0; i < 666; ++i) euro_tail += euro;
+// The message is cargo's stderr as decoded by stderr_tail (tested there);
+// here: what of the run reaches it, whatever way cargo ends.
+TEST_F(FakeCargoTest, FailedBuildCarriesStderrOnly) {
   struct Case {
     const char* name;
-    std::string stderr_bytes;
     std::string behaviour;
     std::string message;
   } const cases[] = {
-      {"100 bytes passed whole", std::string(99, 'e') + "\n", "exit 101", std::string(99, 'e') + "\n"},
-      {"5000 bytes keep the last 2000", long_text, "exit 101", std::string(2000, 'b')},
-      {"cut moved to a character boundary", euro_text, "exit 101", euro_tail},
-      {"invalid UTF-8 replaced", "bad \xFF\xC3 byte", "exit 1", "bad \xEF\xBF\xBD\xEF\xBF\xBD byte"},
-      {"empty stderr", "", "exit 1", ""},
-      {"killed by a signal", "dying\n", "kill -9 $$", "dying\n"},
-      {"stdout never reported", "only this", "echo 'stdout text'; exit 2", "only this"},
+      {"exit code, stdout never reported", "echo 'stdout text'; printf 'error[E0425]\\n' >&2; exit 101",
+       "error[E0425]\n"},
+      {"killed by a signal", "printf 'dying' >&2; kill -9 $$", "dying"},
+      {"empty stderr", "exit 1", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::ofstream(root_ + "/stderr.bin", std::ios::binary) << c.stderr_bytes;
-    install_cargo("cat " + root_ + "/stderr.bin >&2; " + c.behaviour);
+    install_cargo(c.behaviour);
     auto built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_);
     ASSERT_FALSE(built.has_value());
     EXPECT_EQ(built.error().kind, CompileErrorKind::kBuild);
     EXPECT_EQ(built.error().message, c.message);
   }
-  EXPECT_EQ(euro_tail.size(), 1998u);
-}
-
-TEST_F(FakeCargoTest, LargeOutputDoesNotStall) {
-  install_cargo(
-      "head -c 5000000 /dev/zero | tr '\\0' x & head -c 5000000 /dev/zero | tr '\\0' y >&2; wait; "
-      "printf ' last words' >&2; exit 1");
-  auto built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_);
-  ASSERT_FALSE(built.has_value());
-  EXPECT_EQ(built.error().message, std::string(2000 - 11, 'y') + " last words");
 }
 
 TEST_F(FakeCargoTest, SuccessWithoutArtifactIsAnError) {
@@ -239,100 +213,6 @@ TEST_F(FakeCargoTest, WasmModuleReplacesWhatIsInPkg) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built)));
     EXPECT_EQ(read_file(*built), "fresh");
   }
-}
-
-TEST_F(FakeCargoTest, SpawnFailures) {
-  // PATH names only an empty directory: there is no cargo to start.
-  ::setenv("PATH", (root_ + "/empty").c_str(), 1);
-  fs::create_directories(root_ + "/empty");
-  auto built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_);
-  ASSERT_FALSE(built.has_value());
-  EXPECT_EQ(built.error().kind, CompileErrorKind::kBuild);
-  EXPECT_EQ(built.error().message, "spawning cargo: No such file or directory (os error 2)");
-
-  ::setenv("PATH", bin_.c_str(), 1);
-  install_cargo("exit 0");
-  built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", root_ + "/no/such/project");
-  ASSERT_FALSE(built.has_value());
-  EXPECT_EQ(built.error().message, "spawning cargo: No such file or directory (os error 2)");
-
-  // A cargo that is not executable.
-  ::chmod((bin_ + "/cargo").c_str(), 0644);
-  built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_);
-  ASSERT_FALSE(built.has_value());
-  EXPECT_EQ(built.error().message, "spawning cargo: Permission denied (os error 13)");
-}
-
-TEST_F(FakeCargoTest, OnlyStandardDescriptorsReachCargo) {
-  // `exec` redirects without the shell keeping a saved copy of the old
-  // descriptor, so the listing shows what cargo was started with: 0, 1, 2 and,
-  // possibly, the shell's own handle on the script it is reading.
-  install_cargo("exec 1>" + root_ + "/log.fds; ls -l /proc/$$/fd");
-  ASSERT_FALSE(build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_).has_value());
-  std::istringstream lines(read_file(root_ + "/log.fds"));
-  int listed = 0;
-  for (std::string line; std::getline(lines, line);) {
-    auto arrow = line.find(" -> ");
-    if (arrow == std::string::npos) continue;
-    ++listed;
-    std::size_t name_at = line.rfind(' ', arrow - 1) + 1;
-    int fd = std::stoi(line.substr(name_at, arrow - name_at));
-    if (fd <= 2 || line.substr(arrow + 4) == bin_ + "/cargo") continue;
-    ADD_FAILURE() << "descriptor leaked into cargo: " << line;
-  }
-  EXPECT_GE(listed, 3);
-}
-
-}  // namespace
-}  // namespace velkor::build
-
-namespace velkor::build {
-namespace {
-
-bool cargo_on_path() {
-  const char* path = std::getenv("PATH");
-  if (path == nullptr) return false;
-  std::istringstream dirs(path);
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && ::access((dir + "/cargo").c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
-
-// A real cargo build of a generated binary project, against the offline
-// crate source the setup script prepares. Needs cargo and the Debian crates.
-TEST(CargoRealBuild, BinaryPrintsSymbolAndSpec) {
-  if (!cargo_on_path()) GTEST_SKIP() << "cargo is not on PATH";
-  char tmpl[] = "/tmp/velkor_real_build_XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string root = tmpl;
-  const std::string setup = std::string(VELKOR_SOURCE_DIR) + "/scripts/offline_cargo_setup.sh '" + root + "' >/dev/null 2>&1";
-  if (std::system(setup.c_str()) != 0) {
-    fs::remove_all(root);
-    GTEST_SKIP() << "scripts/offline_cargo_setup.sh could not prepare an offline crate source";
-  }
-
-  CompileSpec spec;
-  spec.target = Target{TargetKind::kBinary, ""};
-  spec.opt_level = OptLevel::kDebug;
-  const std::string canonical = "{\"symbol\":\"BTC-USD\",\"timeframe\":\"1h\"}";
-  auto files = project::build_file_set(spec, "btc_usd", canonical);
-  ASSERT_TRUE(files.has_value());
-  const std::string out = root + "/out";
-  ASSERT_TRUE(project::write_project(out, "btc_usd", *files).has_value());
-
-  auto built = build_project(spec.target, spec.opt_level, "btc_usd", project::project_dir(out, "btc_usd"));
-  ASSERT_TRUE(built.has_value()) << built.error().message;
-  EXPECT_EQ(*built, out + "/btc_usd/target/debug/btc_usd");
-
-  std::string printed;
-  if (FILE* pipe = ::popen(("'" + *built + "'").c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) printed.append(buf, n);
-    EXPECT_EQ(::pclose(pipe), 0);
-  }
-  EXPECT_EQ(printed, "velkor strategy for BTC-USD\n" + canonical + "\n");
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/test_names.h"
+
 namespace velkor::digest {
 namespace {
 
@@ -32,7 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
                     DigestCase{"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
                                "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
                     DigestCase{std::string(1'000'000, 'a'),
-                               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}));
+                               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}),
+    [](const auto& info) { return test_row_name(info.index, info.param.input); });
 
 TEST(HexTest, TwoLowercaseDigitsPerByteHighNibbleFirst) {
   Digest d{};

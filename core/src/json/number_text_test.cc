@@ -10,6 +10,8 @@
 #include <random>
 #include <string>
 
+#include "support/test_names.h"
+
 namespace velkor::json {
 namespace {
 
@@ -56,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         // no JSON form: never a broken text
         FloatCase{std::numeric_limits<double>::quiet_NaN(), "null"},
         FloatCase{std::numeric_limits<double>::infinity(), "null"},
-        FloatCase{-std::numeric_limits<double>::infinity(), "null"}));
+        FloatCase{-std::numeric_limits<double>::infinity(), "null"}),
+    [](const auto& info) { return test_row_name(info.index, info.param.text); });
 
 TEST(FloatFormTest, MessagesOmitThePlusOfPositiveExponents) {
   EXPECT_EQ(double_text(1e16, ExponentSign::kOmitPlus), "1e16");

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/test_names.h"
+
 namespace velkor::json {
 namespace {
 
@@ -36,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                     EscapeCase{std::string("\0", 1), "\\u0000"}, EscapeCase{"\x1f\x0b", "\\u001f\\u000b"},
                     // not escaped: solidus, DEL, UTF-8 sequences (even malformed ones)
                     EscapeCase{"/\x7f", "/\x7f"}, EscapeCase{"\xc3\xa4\xf0\x9f\x98\x80\xff", "\xc3\xa4\xf0\x9f\x98\x80\xff"},
-                    EscapeCase{"a\"b\\c\nd", "a\\\"b\\\\c\\nd"}));
+                    EscapeCase{"a\"b\\c\nd", "a\\\"b\\\\c\\nd"}),
+    [](const auto& info) { return test_row_name(info.index, info.param.literal); });
 
 }  // namespace
 }  // namespace velkor::json

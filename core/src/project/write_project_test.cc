@@ -64,12 +64,6 @@ TEST_F(WriteProjectTest, WritesEveryFileAndLeavesOthersAlone) {
   EXPECT_TRUE(write_project(out_, "demo", sample_files()).has_value());
 }
 
-TEST_F(WriteProjectTest, ProjectDirectory) {
-  EXPECT_EQ(project_dir("_out", "demo"), "_out/demo");
-  EXPECT_EQ(project_dir("_out/", "demo"), "_out/demo");
-  EXPECT_EQ(project_dir("", "demo"), "demo");
-}
-
 TEST_F(WriteProjectTest, Failures) {
   struct Case {
     const char* name;

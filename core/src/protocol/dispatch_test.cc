@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/test_names.h"
+
 #include "velkor/compiler.h"
 
 namespace velkor {
@@ -66,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
         Exchange{R"({"cmd":"artifact_bytes","path":"/"})", R"J({"ok":false,"error":"reading /: Is a directory (os error 21)"})J"},
         Exchange{R"({"cmd":"artifact_bytes","path":"a\u0000b"})",
                  "{\"ok\":false,\"error\":\"reading a\\u0000b: file name contained an unexpected NUL byte\"}"},
-        Exchange{R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"}));
+        Exchange{R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"}),
+    [](const auto& info) { return test_row_name(info.index, info.param.request); });
 
 TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) {
   const std::string valid = R"({"cmd":"compile","dry_run":true,"spec":{"strategy":{"symbol":"A","timeframe":"1h",)"

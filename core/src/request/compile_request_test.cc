@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/test_names.h"
+
 namespace velkor::request {
 namespace {
 
@@ -100,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "recursion limit exceeded at line 1 column 193"},
         FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
                   R"("embed_data":{"kind":"csv","candles":)" + kDeep + "}}}",
-                  "recursion limit exceeded at line 1 column 225"}));
+                  "recursion limit exceeded at line 1 column 225"}),
+    [](const auto& info) { return test_row_name(info.index, info.param.message); });
 
 TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
   auto request_with_depth = [](int strategy_levels) {

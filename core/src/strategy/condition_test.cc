@@ -30,8 +30,6 @@ TEST(StrategyCondition, AcceptsEveryForm) {
       R"({"gt": ["rsi", 70]})",  // names need not be declared
       R"({"cross_above": [{"price": "close"}, "sma_slow"]})",
       R"({"cross_below": ["close", 1.5e3]})",  // "close" as a string is an indicator name
-      R"({"lt": ["", -1]})",
-      R"({"ge": [0, 0.0]})",
       R"({"le": [{"price": "ohlc4"}, {"prev": ["x", 0]}]})",
       R"({"eq": [{"div": [{"add": [{"price": "high"}, {"price": "low"}]}, 2]},
                  {"prev": [{"price": {"hlc3": null}}, 1]}]})",
@@ -43,7 +41,6 @@ TEST(StrategyCondition, AcceptsEveryForm) {
       R"({"any": [{"gt": [1, 2]}, {"in_position": true}]})",
       R"({"not": {"any": [{"in_position": false}]}})",
       R"({"bars_since_entry": {"ge": 10}})",
-      R"({"bars_since_entry": {"eq": 0}})",
   };
   for (std::string_view json : accepted) {
     SCOPED_TRACE(json);
@@ -55,7 +52,6 @@ TEST(StrategyCondition, RefusesWithTheFirstFailure) {
   const Case cases[] = {
       // Choice selection: the name is checked before the payload.
       {R"("in_position")", kUnitVariant},
-      {R"("gt")", kUnitVariant},
       {R"("xor")",
        "unknown variant `xor`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
        "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
@@ -66,51 +62,34 @@ TEST(StrategyCondition, RefusesWithTheFirstFailure) {
        "unknown variant `GT`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
        "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
       {R"({"gt": [1, 2], "lt": [3, 4]})", kSingleKey},
-      {R"({})", kSingleKey},
       {R"(5)", "invalid type: integer `5`, expected string or map"},
-      {R"([])", "invalid type: sequence, expected string or map"},
-      {R"(null)", "invalid type: null, expected string or map"},
       // Pairs and triples.
       {R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
-      {R"({"gt": []})", "invalid length 0, expected a tuple of size 2"},
       {R"({"gt": [1, 2, 3]})", "invalid length 3, expected fewer elements in array"},
       {R"({"gt": [true, 1, 3]})", kNoOperand},  // elements are read before the surplus is refused
       {R"({"gt": 5})", "invalid type: integer `5`, expected a tuple of size 2"},
-      {R"({"gt": {"a": 1}})", "invalid type: map, expected a tuple of size 2"},
-      {R"({"gt": null})", "invalid type: null, expected a tuple of size 2"},
       {R"({"between": ["rsi", 30]})", "invalid length 2, expected a tuple of size 3"},
       {R"({"between": ["rsi", 30, 70, 90]})", "invalid length 4, expected fewer elements in array"},
-      {R"({"between": 1})", "invalid type: integer `1`, expected a tuple of size 3"},
       // Operand and count.
       {R"({"rising": ["ema", 2.0]})", "invalid type: floating point `2.0`, expected u32"},
-      {R"({"rising": ["ema", 1e2]})", "invalid type: floating point `100.0`, expected u32"},
       {R"({"rising": ["ema", -1]})", "invalid value: integer `-1`, expected u32"},
       {R"({"falling": ["ema", 4294967296]})", "invalid value: integer `4294967296`, expected u32"},
-      {R"({"rising": ["ema", "3"]})", "invalid type: string \"3\", expected u32"},
-      {R"({"rising": ["ema"]})", "invalid length 1, expected a tuple of size 2"},
       {R"({"rising": [true, 2.0]})", kNoOperand},
       {R"({"rising": ["ema", 3, 4]})", "invalid length 3, expected fewer elements in array"},
       {R"({"rising": "ema"})", "invalid type: string \"ema\", expected a tuple of size 2"},
       // Lists and negation: the first failing element wins, nested messages surface unchanged.
       {R"({"all": {}})", "invalid type: map, expected a sequence"},
-      {R"({"any": null})", "invalid type: null, expected a sequence"},
       {R"({"all": [{"in_position": true}, {"gt": [1]}]})", "invalid length 1, expected a tuple of size 2"},
       {R"({"any": [{"in_position": 0}, {"gt": [1]}]})", "invalid type: integer `0`, expected a boolean"},
       {R"({"not": "in_position"})", kUnitVariant},
-      {R"({"not": null})", "invalid type: null, expected string or map"},
       {R"({"not": {"not": {"all": [{"gt": ["a", "b", "c"]}]}}})", "invalid length 3, expected fewer elements in array"},
       // Position tests.
       {R"({"in_position": 1})", "invalid type: integer `1`, expected a boolean"},
-      {R"({"in_position": null})", "invalid type: null, expected a boolean"},
-      {R"({"in_position": "true"})", "invalid type: string \"true\", expected a boolean"},
       {R"({"bars_since_entry": "ge"})", kUnitVariant},
       {R"({"bars_since_entry": {"gte": 10}})", "unknown variant `gte`, expected one of `gt`, `lt`, `ge`, `le`, `eq`"},
       {R"({"bars_since_entry": {"ge": -1}})", "invalid value: integer `-1`, expected u32"},
-      {R"({"bars_since_entry": {"ge": 1.5}})", "invalid type: floating point `1.5`, expected u32"},
-      {R"({"bars_since_entry": {"ge": null}})", "invalid type: null, expected u32"},
       {R"({"bars_since_entry": {"ge": 1, "le": 5}})", kSingleKey},
       {R"({"bars_since_entry": 5})", "invalid type: integer `5`, expected string or map"},
-      {R"({"bars_since_entry": {"ge": {"eq": 1}}})", "invalid type: map, expected u32"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
