@@ -78,9 +78,7 @@ def files(tmp_path):
         (["compile", "empty.json"], 1, ["parse: empty.json: Expecting value at line 1 column 1"]),
         (["compile", "nan.json"], 1, ["parse: nan.json: NaN is not a JSON number"]),
         (["compile", "latin1.json"], 1, ["io: reading latin1.json: not valid UTF-8 at byte 12"]),
-        (["validate", "malformed.json"], 1, ["parse: malformed.json: "]),
         (["compile", MA_CROSS, "--candles", "candles_object.json"], 1, ["candles_object.json: the candles must be"]),
-        (["compile", MA_CROSS, "--candles", "nowhere.json"], 1, ["io: reading nowhere.json: "]),
         (["compile", MA_CROSS, "--csv", "nowhere.csv"], 1, ["io: reading nowhere.csv: No such file"]),
         # Only regular files are read: a FIFO would block, /dev/zero never ends.
         (["compile", MA_CROSS, "--candles", "fifo"], 1, ["io: reading fifo: not a regular file"]),
@@ -88,19 +86,14 @@ def files(tmp_path):
         # The compiler's own refusals.
         (["compile", "invalid.json", "--dry-run"], 1, ["bad spec: strategy is not a valid StrategySpec: missing field `timeframe`"]),
         (["validate", "invalid.json"], 1, ["invalid.json: not a valid strategy: missing field `timeframe`"]),
-        (["compile", MA_CROSS, "--crate-name", "MyBot"], 1, ['bad spec: crate name "MyBot" is not a valid identifier']),
-        (["compile", MA_CROSS, "--target", "no_std", "--mcu", "THUMB"], 1, ['bad target: mcu "THUMB" is not in the allowlist']),
-        (["compile", EXAMPLES / "ma_cross_positional.json"], 1, ["no crate_name and the strategy has no string `symbol`"]),
         # Usage errors.
         ([], 2, ["usage: velkor-compile"]),
         (["launch"], 2, ["invalid choice: 'launch'"]),
         (["compile"], 2, ["the following arguments are required: STRATEGY.json"]),
         (["compile", MA_CROSS, "--target", "no_std"], 2, ["--mcu TRIPLE is required with --target no_std"]),
         (["compile", MA_CROSS, "--mcu", "thumbv6m-none-eabi"], 2, ["--mcu applies only to --target no_std"]),
-        (["compile", MA_CROSS, "--target", "arm"], 2, ["invalid choice: 'arm'"]),
         (["compile", MA_CROSS, "--opt-level", "fast"], 2, ["invalid choice: 'fast'"]),
         (["compile", MA_CROSS, "--csv", "a.csv", "--candles", "b.json"], 2, ["not allowed with argument"]),
-        (["validate"], 2, ["the following arguments are required"]),
     ],
 )
 def test_failures_are_one_clear_message(files, entry, args, status, fragments):
@@ -117,12 +110,10 @@ def test_failures_are_one_clear_message(files, entry, args, status, fragments):
     "args, status, error",
     [
         (["compile", "malformed.json", "--dry-run"], 1, "parse: malformed.json: Expecting value at line 2 column 16"),
-        (["compile", "missing.json"], 1, "io: reading missing.json: No such file or directory (os error 2)"),
         (["compile", MA_CROSS, "--candles", "fifo"], 1, "io: reading fifo: not a regular file"),
         (["compile", "invalid.json", "--dry-run"], 1, "bad spec: strategy is not a valid StrategySpec: missing field"),
         # Usage errors: the usage text on stderr, and the document too, since --json was asked for.
         (["compile", MA_CROSS, "--target", "no_std"], 2, "usage: --mcu TRIPLE is required with --target no_std"),
-        (["compile"], 2, "usage: the following arguments are required: STRATEGY.json"),
         (["compile", MA_CROSS, "--opt-level", "fast"], 2, "usage: argument --opt-level: invalid choice: "),
         (["version", "extra"], 2, "usage: unrecognized arguments: extra"),
     ],
@@ -151,17 +142,16 @@ def test_every_subcommand_has_help(tmp_path, command):
     assert run.returncode == 0 and text(run.stdout).startswith(f"usage: velkor-compile {command}")
 
 
-@pytest.mark.parametrize("example", sorted(p.name for p in EXAMPLES.glob("*.json")))
 @pytest.mark.parametrize(
     "args",
     [[], ["--target", "wasm", "--opt-level", "size"], ["--target", "no_std", "--mcu", "riscv32imac-unknown-none-elf"]],
 )
-def test_dry_run_json_is_the_protocol_answer(tmp_path, example, args):
+def test_dry_run_json_is_the_protocol_answer(tmp_path, args):
     """--json prints exactly what the raw interface answers for the same request."""
-    run = cli("compile", EXAMPLES / example, "--dry-run", "--json", "--crate-name", "demo", *args, cwd=tmp_path)
+    run = cli("compile", MA_CROSS, "--dry-run", "--json", "--crate-name", "demo", *args, cwd=tmp_path)
     assert run.returncode == 0, text(run.stderr)
     assert run.stderr == b""  # no build line for a dry run
-    spec = {"strategy": json.loads((EXAMPLES / example).read_text()), "crate_name": "demo"}
+    spec = {"strategy": json.loads(MA_CROSS.read_text()), "crate_name": "demo"}
     target = {"kind": "binary"} if not args else {"kind": args[1]}
     if "--mcu" in args:
         target["mcu"] = args[-1]
@@ -200,8 +190,6 @@ def fake_cargo_env(tmp_path):
     env = dict(os.environ)
     env.update(
         PATH=f"{bin_dir}:{env['PATH']}",
-        FAKE_CARGO_LOG=str(tmp_path / "cargo-log"),
-        FAKE_CARGO_MARK="inherited",
         FAKE_CARGO_MODE="ok",
         FAKE_CARGO_STDERR=str(tmp_path / "cargo-stderr"),
     )
@@ -342,10 +330,6 @@ def test_serve_answers_a_line_too_long_for_memory(tmp_path):
     run = subprocess.run([sys.executable, script], input=stdin, capture_output=True, timeout=120)
     assert run.returncode == 0, text(run.stderr)
     assert text(run.stdout).splitlines() == [OUT_OF_MEMORY, VERSION_ANSWER]
-
-
-def test_serve_with_no_input_answers_nothing(tmp_path):
-    assert serve([], tmp_path) == [b""]
 
 
 @pytest.mark.parametrize(
