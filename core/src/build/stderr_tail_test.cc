@@ -32,7 +32,8 @@ TEST(StderrTail, CutsAtCharacterBoundary) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(stderr_tail(c.raw, c.limit), c.expected);
-  }
+  }  // cargo's messages keep the documented 2000 bytes by default.
+  EXPECT_EQ(stderr_tail("a" + std::string(2000, 'e')), std::string(2000, 'e'));
 }
 
 // The driver keeps only the last kStderrRawKeep raw bytes of a long stream;
