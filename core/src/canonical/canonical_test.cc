@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/test_names.h"
+#include "support/test_support_names.h"
 
 namespace velkor {
 namespace {

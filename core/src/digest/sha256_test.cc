@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/test_names.h"
+#include "support/test_support_names.h"
 
 namespace velkor::digest {
 namespace {

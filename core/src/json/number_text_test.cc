@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "support/test_names.h"
+#include "support/test_support_names.h"
 
 namespace velkor::json {
 namespace {

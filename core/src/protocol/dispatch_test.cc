@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "support/test_names.h"
+#include "support/test_support_names.h"
 
 #include "velkor/compiler.h"
 

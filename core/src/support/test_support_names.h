@@ -1,8 +1,8 @@
 // Test-only: a readable GoogleTest parameter name for a table row: the row
 // number (names must be unique) and the letters and digits of a text that
 // tells the row apart, other bytes folded into '_'.
-#ifndef VELKOR_SUPPORT_TEST_NAMES_H_
-#define VELKOR_SUPPORT_TEST_NAMES_H_
+#ifndef VELKOR_SUPPORT_TEST_SUPPORT_NAMES_H_
+#define VELKOR_SUPPORT_TEST_SUPPORT_NAMES_H_
 
 #include <cstddef>
 #include <string>
@@ -25,4 +25,4 @@ inline std::string test_row_name(std::size_t index, std::string_view text) {
 
 }  // namespace velkor
 
-#endif  // VELKOR_SUPPORT_TEST_NAMES_H_
+#endif  // VELKOR_SUPPORT_TEST_SUPPORT_NAMES_H_
