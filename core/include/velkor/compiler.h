@@ -11,12 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace velkor {
+#include "velkor/version.h"
 
-// The library version, reported by "version", `version()` and every manifest.
-inline constexpr std::string_view kVersion = "0.2.0";
-// The version requirement generated projects put on their backtest dependency.
-inline constexpr std::string_view kBacktestDep = "0.1.5";
+namespace velkor {
 
 // What one handle remembers between commands. Lives only in memory.
 struct CompilerState {

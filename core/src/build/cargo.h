@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "project/compile_spec.h"
-#include "protocol/compile_error.h"
+#include "base/compile_error.h"
+#include "base/compile_spec.h"
 
 namespace velkor::build {
 

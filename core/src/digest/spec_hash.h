@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/compile_spec.h"
 #include "digest/sha256.h"
-#include "project/compile_spec.h"
 
 namespace velkor::digest {
 

@@ -3,7 +3,7 @@
 #include "project/templates.h"
 #include "support/utf8_text.h"
 #include "support/whole_file.h"
-#include "velkor/compiler.h"
+#include "velkor/version.h"
 
 namespace velkor::project {
 namespace {

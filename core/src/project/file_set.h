@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "project/compile_spec.h"
-#include "protocol/compile_error.h"
+#include "base/compile_error.h"
+#include "base/compile_spec.h"
 
 namespace velkor::project {
 

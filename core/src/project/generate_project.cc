@@ -6,27 +6,11 @@
 #include "digest/files_digest.h"
 #include "digest/spec_hash.h"
 #include "project/crate_name.h"
-#include "protocol/response.h"
 #include "strategy/validate.h"
-#include "velkor/compiler.h"
 
 namespace velkor::project {
 
 namespace {
-
-std::string files_json(const std::vector<digest::FileEntry>& entries) {
-  std::string out = "[";
-  for (const digest::FileEntry& entry : entries) {
-    if (out.size() > 1) out.push_back(',');
-    ObjectWriter(out)
-        .string("path", entry.path)
-        .string("sha256", entry.sha256)
-        .unsigned_integer("bytes_len", entry.bytes_len)
-        .close();
-  }
-  out.push_back(']');
-  return out;
-}
 
 // Digesting fails only inside OpenSSL (see digest/sha256.h); the compile then
 // reports it instead of a manifest with made-up digests.
@@ -67,18 +51,10 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   if (!digests) return std::unexpected(digest_error(digests.error()));
 
   GeneratedProject project;
-  ObjectWriter(project.manifest_json)
-      .string("compiler_version", kVersion)
-      .raw("target", target_json(spec.target))
-      .string("opt_level", opt_level_name(spec.opt_level))
-      .string("crate_name", *crate_name)
-      .string("spec_hash", *spec_hash)
-      .string("backtest_dep", kBacktestDep)
-      .raw("files", files_json(digests->entries))
-      .string("project_hash", digests->project_hash)
-      .close();
-  project.crate_name = std::move(*crate_name);
   project.files = std::move(*files);
+  project.manifest = BuildManifest{spec.target,          spec.opt_level,
+                                   std::move(*crate_name), std::move(*spec_hash),
+                                   std::move(digests->entries), std::move(digests->project_hash)};
   return project;
 }
 

@@ -6,20 +6,29 @@
 
 #include <expected>
 #include <string>
+#include <vector>
 
-#include "project/compile_spec.h"
+#include "base/compile_error.h"
+#include "base/compile_spec.h"
+#include "digest/files_digest.h"
 #include "project/file_set.h"
-#include "protocol/compile_error.h"
 
 namespace velkor::project {
 
-struct GeneratedProject {
+// What a generated project is: the values its manifest reports besides the
+// fixed versions (the compiler's and the backtest dependency's).
+struct BuildManifest {
+  Target target;
+  OptLevel opt_level = OptLevel::kRelease;
   std::string crate_name;
+  std::string spec_hash;
+  std::vector<digest::FileEntry> files;  // in path order
+  std::string project_hash;
+};
+
+struct GeneratedProject {
   FileSet files;
-  // The manifest as compact JSON text, members in their fixed order:
-  // compiler_version, target, opt_level, crate_name, spec_hash, backtest_dep,
-  // files, project_hash.
-  std::string manifest_json;
+  BuildManifest manifest;
 };
 
 // Checks the options in order (strategy, crate name, MCU allowlist), then

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "project/compile_spec.h"
+#include "base/compile_spec.h"
 
 namespace velkor::project {
 

@@ -5,8 +5,8 @@
 #include <expected>
 #include <string>
 
+#include "base/compile_error.h"
 #include "project/file_set.h"
-#include "protocol/compile_error.h"
 
 namespace velkor::project {
 

@@ -1,4 +1,4 @@
-#include "project/compile_spec.h"
+#include "base/compile_spec.h"
 
 #include "json/string_escape.h"
 

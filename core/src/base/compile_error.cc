@@ -1,4 +1,4 @@
-#include "protocol/compile_error.h"
+#include "base/compile_error.h"
 
 namespace velkor {
 

@@ -1,6 +1,6 @@
 // The compile options of a "compile" request, as read from the request text.
-#ifndef VELKOR_PROJECT_COMPILE_SPEC_H_
-#define VELKOR_PROJECT_COMPILE_SPEC_H_
+#ifndef VELKOR_BASE_COMPILE_SPEC_H_
+#define VELKOR_BASE_COMPILE_SPEC_H_
 
 #include <array>
 #include <optional>
@@ -57,4 +57,4 @@ struct CompileSpec {
 
 }  // namespace velkor
 
-#endif  // VELKOR_PROJECT_COMPILE_SPEC_H_
+#endif  // VELKOR_BASE_COMPILE_SPEC_H_
