@@ -113,6 +113,12 @@ std::string invalid_value(std::string_view unexpected, std::string_view expected
   return out;
 }
 
+std::string element_count(std::size_t n) {
+  std::string out = std::to_string(n);
+  out += n == 1 ? " element" : " elements";
+  return out;
+}
+
 std::string invalid_length(std::uint64_t n, std::string_view expected) {
   std::string out = "invalid length ";
   append_unsigned(out, n);

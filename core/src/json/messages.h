@@ -36,6 +36,8 @@ std::string invalid_type(std::string_view unexpected, std::string_view expected)
 std::string invalid_value(std::string_view unexpected, std::string_view expected);
 // "invalid length {n}, expected {expected}"
 std::string invalid_length(std::uint64_t n, std::string_view expected);
+// "1 element", "14 elements": a record's length inside invalid_length's `expected`.
+std::string element_count(std::size_t n);
 // "missing field `{name}`" / "duplicate field `{name}`"
 std::string missing_field(std::string_view name);
 std::string duplicate_field(std::string_view name);

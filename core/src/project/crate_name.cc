@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "json/messages.h"
-#include "project/mcu_allowlist.h"
 
 namespace velkor::project {
 namespace {
@@ -54,14 +53,6 @@ std::expected<std::string, CompileError> resolve_crate_name(const CompileSpec& s
                                     " is not a valid identifier (^[a-z][a-z0-9_]*$); set `crate_name`"));
   }
   return candidate;
-}
-
-std::span<const std::string_view> mcu_allowlist() { return kMcuAllowlist; }
-
-std::expected<void, CompileError> check_mcu(const Target& target) {
-  if (target.kind != TargetKind::kNoStd) return {};
-  if (std::ranges::find(kMcuAllowlist, std::string_view(target.mcu)) != kMcuAllowlist.end()) return {};
-  return std::unexpected(bad_target("mcu " + json::debug_string(target.mcu) + " is not in the allowlist"));
 }
 
 }  // namespace velkor::project

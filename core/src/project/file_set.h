@@ -1,21 +1,21 @@
-// The files of a generated project, keyed by relative path. std::map orders
-// std::string keys bytewise (as unsigned char), which is the order the
-// manifest lists, the project hash digests and the writer writes them in.
+// The files of a generated project: the paths this compiler generates and the
+// file set of one compile. The set itself (relative path -> content, in the
+// byte order of the paths) is the one the digests are computed over.
 #ifndef VELKOR_PROJECT_FILE_SET_H_
 #define VELKOR_PROJECT_FILE_SET_H_
 
 #include <expected>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "base/compile_error.h"
 #include "base/compile_spec.h"
+#include "digest/files_digest.h"
 
 namespace velkor::project {
 
-using FileSet = std::map<std::string, std::string>;
+using digest::FileSet;
 
 // Every path a file set can hold, over all target and data kinds (unordered).
 // Writing a project removes those of them that the new set lacks, so that

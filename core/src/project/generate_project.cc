@@ -6,6 +6,7 @@
 #include "digest/files_digest.h"
 #include "digest/spec_hash.h"
 #include "project/crate_name.h"
+#include "project/mcu_allowlist.h"
 #include "strategy/validate.h"
 
 namespace velkor::project {

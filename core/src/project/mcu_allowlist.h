@@ -1,10 +1,14 @@
 // The bare-metal target triples a "no_std" target may name, in the order the
-// "targets" command reports them.
+// "targets" command reports them, and the check of a target against them.
 #ifndef VELKOR_PROJECT_MCU_ALLOWLIST_H_
 #define VELKOR_PROJECT_MCU_ALLOWLIST_H_
 
 #include <array>
+#include <expected>
 #include <string_view>
+
+#include "base/compile_error.h"
+#include "base/compile_spec.h"
 
 namespace velkor {
 
@@ -14,6 +18,14 @@ inline constexpr std::array<std::string_view, 7> kMcuAllowlist = {
     "riscv32imac-unknown-none-elf",
 };
 
+namespace project {
+
+// Succeeds for wasm and binary targets and for a no_std target whose mcu is in
+// the allowlist (byte-exact); otherwise a BadTarget error quoting the mcu in
+// debug form.
+std::expected<void, CompileError> check_mcu(const Target& target);
+
+}  // namespace project
 }  // namespace velkor
 
 #endif  // VELKOR_PROJECT_MCU_ALLOWLIST_H_

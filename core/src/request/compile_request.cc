@@ -21,7 +21,7 @@ bool is_string(const BufferedValue& v) { return !v.canonical_array && v.value.is
 bool is_array(const BufferedValue& v) { return v.canonical_array || v.value.is_array(); }
 
 ReadResult<Target> read_target(Reader& reader) {
-  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum Target", kTargetKinds, kTargetFields);
+  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum Target", kTargetKinds, kTargetFields);
   if (!choice) return std::unexpected(choice.error());
   Target target;
   target.kind = static_cast<TargetKind>(choice->variant);
@@ -38,7 +38,7 @@ ReadResult<Target> read_target(Reader& reader) {
 ReadResult<DatasetRef> read_dataset(Reader& reader) {
   // Inline candles are needed only as canonical text: read them straight into it.
   const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline)};
-  auto choice = read_tagged_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, kDatasetFields,
+  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, kDatasetFields,
                                    candles_as_text);
   if (!choice) return std::unexpected(choice.error());
   DatasetRef data;
@@ -68,7 +68,7 @@ ReadResult<std::optional<std::string>> read_optional_string(Reader& reader) {
 }
 
 ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
-  const Field fields[] = {
+  const TextField fields[] = {
       {"strategy", true,
        [&](Reader& r) -> ReadResult<void> {
          auto v = r.read_value();
@@ -110,7 +110,7 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
          return {};
        }},
   };
-  return read_record(reader, "CompileSpec", fields);
+  return read_text_record(reader, "CompileSpec", fields);
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
 ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd) {
   Reader reader(text);
   CompileRequest request;
-  const Field fields[] = {
+  const TextField fields[] = {
       {"spec", true, [&](Reader& r) { return read_compile_spec(r, request.spec); }},
       {"dry_run", false,
        [&](Reader& r) -> ReadResult<void> {
@@ -135,10 +135,10 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
          return {};
        }},
   };
-  const Field with_cmd[] = {fields[0], fields[1], fields[2],
+  const TextField with_cmd[] = {fields[0], fields[1], fields[2],
                             {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
-  const std::span<const Field> record = cmd == CmdMember::kField ? std::span<const Field>(with_cmd) : fields;
-  if (auto read = read_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
+  const std::span<const TextField> record = cmd == CmdMember::kField ? std::span<const TextField>(with_cmd) : fields;
+  if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
   return request;
 }

@@ -13,11 +13,7 @@ using json::unpositioned;
 
 namespace {
 
-std::string element_count(std::size_t n) {
-  return std::to_string(n) + (n == 1 ? " element" : " elements");
-}
-
-ReadResult<void> visit_object(Reader& reader, std::span<const Field> fields) {
+ReadResult<void> visit_object(Reader& reader, std::span<const TextField> fields) {
   std::vector<bool> seen(fields.size(), false);
   bool first = true;
   std::string key;
@@ -43,7 +39,7 @@ ReadResult<void> visit_object(Reader& reader, std::span<const Field> fields) {
   return {};
 }
 
-ReadResult<void> visit_array(Reader& reader, std::string_view name, std::span<const Field> fields) {
+ReadResult<void> visit_array(Reader& reader, std::string_view name, std::span<const TextField> fields) {
   bool first = true;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     auto more = reader.next_element(first);
@@ -53,7 +49,7 @@ ReadResult<void> visit_array(Reader& reader, std::string_view name, std::span<co
       continue;
     }
     if (fields[i].required) {
-      return unpositioned(json::invalid_length(i, "struct " + std::string(name) + " with " + element_count(fields.size())));
+      return unpositioned(json::invalid_length(i, "struct " + std::string(name) + " with " + json::element_count(fields.size())));
     }
   }
   return {};
@@ -88,7 +84,7 @@ ReadResult<std::size_t> read_variant_name(Reader& reader, std::span<const std::s
 
 }  // namespace
 
-ReadResult<void> read_record(Reader& reader, std::string_view name, std::span<const Field> fields) {
+ReadResult<void> read_text_record(Reader& reader, std::string_view name, std::span<const TextField> fields) {
   const int c = reader.peek_after_whitespace();
   if (c == '{') return framed(reader, true, [&] { return visit_object(reader, fields); });
   if (c == '[') return framed(reader, false, [&] { return visit_array(reader, name, fields); });
@@ -143,14 +139,14 @@ ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as
   return buffered;
 }
 
-ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag, std::string_view expected,
+ReadResult<BufferedChoice> read_buffered_choice(Reader& reader, std::string_view tag, std::string_view expected,
                                             std::span<const std::string_view> names,
                                             std::span<const std::string_view> fields,
                                             std::optional<CanonicalArray> canonical) {
   const int c = reader.peek_after_whitespace();
   if (c == '{') {
-    return framed(reader, true, [&]() -> ReadResult<TaggedChoice> {
-      TaggedChoice choice;
+    return framed(reader, true, [&]() -> ReadResult<BufferedChoice> {
+      BufferedChoice choice;
       bool have_tag = false;
       bool first = true;
       std::string key;
@@ -186,8 +182,8 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
     });
   }
   if (c == '[') {
-    return framed(reader, false, [&]() -> ReadResult<TaggedChoice> {
-      TaggedChoice choice;
+    return framed(reader, false, [&]() -> ReadResult<BufferedChoice> {
+      BufferedChoice choice;
       choice.from_array = true;
       bool first = true;
       auto more = reader.next_element(first);
@@ -212,7 +208,7 @@ ReadResult<TaggedChoice> read_tagged_choice(Reader& reader, std::string_view tag
   return std::unexpected(reader.invalid_type_here(expected));
 }
 
-ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+ReadResult<BufferedValue*> take_variant_field(BufferedChoice& choice, std::string_view variant_title,
                                               std::string_view field, FieldCheck fits, std::string_view expected) {
   if (choice.from_array) {
     if (choice.elements.empty()) {
@@ -236,7 +232,7 @@ ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_
   return found;
 }
 
-ReadResult<void> check_unit_variant(const TaggedChoice& choice) {
+ReadResult<void> check_unit_variant(const BufferedChoice& choice) {
   if (choice.from_array && !choice.elements.empty()) {
     return unpositioned(json::invalid_length(choice.elements.size(), "0 elements in sequence"));
   }

@@ -1,5 +1,7 @@
 // Typed reading of request records straight from the request text, with the
 // fault descriptions and positions users see in "bad ... request" messages.
+// (The strategy check, strategy/record_reader.h, describes records as a schema
+// applied to an already-read value; here each field reads its own text.)
 //
 // A record is a JSON object whose known members are read by their field
 // readers (unknown members are skipped, a repeated member is a fault, missing
@@ -22,7 +24,7 @@
 
 namespace velkor::request {
 
-struct Field {
+struct TextField {
   std::string_view name;
   bool required;
   // Reads the member's value; the cursor stands before it.
@@ -30,7 +32,7 @@ struct Field {
 };
 
 // Reads `struct {name}` from the cursor into whatever the field readers fill.
-json::ReadResult<void> read_record(json::Reader& reader, std::string_view name, std::span<const Field> fields);
+json::ReadResult<void> read_text_record(json::Reader& reader, std::string_view name, std::span<const TextField> fields);
 
 // Reads a name-only choice written as "name" or {"name": null}; returns the
 // index of the name in `names`.
@@ -49,7 +51,7 @@ struct BufferedValue {
 // named in `fields`, the fields of all variants together, or every array
 // element after the tag). Other members are skipped unread, their nesting not
 // counted.
-struct TaggedChoice {
+struct BufferedChoice {
   std::size_t variant = 0;
   bool from_array = false;
   std::vector<BufferedValue> members;  // known fields only, repeated keys kept
@@ -64,23 +66,23 @@ struct CanonicalArray {
   std::size_t variant = 0;
 };
 
-json::ReadResult<TaggedChoice> read_tagged_choice(json::Reader& reader, std::string_view tag,
+json::ReadResult<BufferedChoice> read_buffered_choice(json::Reader& reader, std::string_view tag,
                                                   std::string_view expected,
                                                   std::span<const std::string_view> names,
                                                   std::span<const std::string_view> fields,
                                                   std::optional<CanonicalArray> canonical = std::nullopt);
 
-// The single field of a variant of a tagged choice, from what `read_tagged_choice`
+// The single field of a variant of a tagged choice, from what `read_buffered_choice`
 // buffered. `variant_title` is e.g. "Target::NoStd"; `fits` tells whether the
 // field's value has the right kind, `expected` names it ("a string") in the
 // fault when it has not.
 // Faults are returned without a position (the enclosing record places them).
 using FieldCheck = bool (*)(const BufferedValue&);
-json::ReadResult<BufferedValue*> take_variant_field(TaggedChoice& choice, std::string_view variant_title,
+json::ReadResult<BufferedValue*> take_variant_field(BufferedChoice& choice, std::string_view variant_title,
                                                  std::string_view field, FieldCheck fits,
                                                  std::string_view expected);
 // A variant without fields: surplus array elements are the only fault.
-json::ReadResult<void> check_unit_variant(const TaggedChoice& choice);
+json::ReadResult<void> check_unit_variant(const BufferedChoice& choice);
 
 }  // namespace velkor::request
 

@@ -7,13 +7,6 @@ namespace {
 
 using json::Value;
 
-// "1 element", "14 elements".
-std::string element_count(std::size_t n) {
-  std::string out = std::to_string(n);
-  out += n == 1 ? " element" : " elements";
-  return out;
-}
-
 const Field* find_field(const Record& record, std::string_view key) {
   for (const Field& field : record.fields) {
     if (field.key == key) return &field;
@@ -55,7 +48,7 @@ Status read_positional(const Record& record, std::span<const Value> items) {
       continue;
     }
     if (field.presence == Presence::kRequired) {
-      return fail(json::invalid_length(i, std::string(record.name) + " with " + element_count(record.fields.size())));
+      return fail(json::invalid_length(i, std::string(record.name) + " with " + json::element_count(record.fields.size())));
     }
   }
   return {};
@@ -89,7 +82,7 @@ Status read_tagged_choice(const TaggedChoice& choice, const Value& v) {
   const std::span<const Value> fields = std::span(items).subspan(1);
   if (Status s = read_positional(record, fields); !s) return s;
   if (fields.size() > record.fields.size()) {
-    return fail(json::invalid_length(fields.size(), element_count(record.fields.size()) + " in sequence"));
+    return fail(json::invalid_length(fields.size(), json::element_count(record.fields.size()) + " in sequence"));
   }
   return {};
 }
