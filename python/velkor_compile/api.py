@@ -45,7 +45,7 @@ SchemaName = Literal["strategy", "compile-request"]
 # The start of every compile request text: the strategy follows at once, so a
 # position on the request's first line is this many bytes past the same place
 # in the strategy's text; every later line is the strategy's own.
-REQUEST_LEAD = '{"spec":{"strategy":'
+REQUEST_LEAD = '{"cmd":"compile","spec":{"strategy":'
 
 # The crate name used when only the strategy is to be checked: valid, so that the
 # strategy check is the only step of a dry run that can fail.
@@ -242,7 +242,7 @@ def request_text(
         parts += [',"embed_data":{"kind":"inline","candles":', candles_text, "\n}"]
     if crate_name is not None:
         parts += [',"crate_name":', _value_text(crate_name)]
-    parts += ['},"cmd":"compile","dry_run":', "true" if dry_run else "false"]
+    parts += ['},"dry_run":', "true" if dry_run else "false"]
     if out_dir is not None:
         parts += [',"out_dir":', _value_text(os.fspath(out_dir))]
     parts.append("}")

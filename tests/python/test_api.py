@@ -159,3 +159,10 @@ def test_default_handle_is_per_thread(unraisable):
     # An explicit handle is used as given.
     mine = velkor_compile.Compiler()
     assert velkor_compile.compile(STRATEGY, dry_run=True, compiler=mine) == seen["answer"]
+
+
+def test_request_text_leads_with_cmd():
+    # A request that leads with "cmd":"compile" is read once by the core.
+    text = velkor_compile.request_text(STRATEGY, dry_run=True)
+    assert text.startswith('{"cmd":"compile","spec":{"strategy":')
+    assert json.loads(text)["spec"]["strategy"] == STRATEGY
