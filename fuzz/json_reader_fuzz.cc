@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "json/compact_writer.h"
+#include "json/test_support_json.h"
 #include "json/reader.h"
 
 namespace {

@@ -10,6 +10,25 @@
 namespace velkor {
 namespace {
 
+// Working memory of the writer: the open containers, the sorted members of
+// open objects, and room to sort a large object's members.
+struct CanonicalScratch {
+  struct Frame {
+    const json::Value* container;
+    std::size_t next;
+    std::size_t size;
+    std::size_t order_begin;  // objects: first of their sorted members in `order`
+  };
+  // A large object's members with their key prefixes, while they are sorted.
+  struct KeyedMember {
+    std::uint64_t prefix;
+    const json::Member* member;
+  };
+  std::vector<Frame> open;
+  std::vector<const json::Member*> order;
+  std::vector<KeyedMember> keyed;
+};
+
 using json::Member;
 using json::Value;
 using KeyedMember = CanonicalScratch::KeyedMember;
@@ -48,10 +67,8 @@ void sort_members(const Member** first, const Member** last, std::vector<KeyedMe
   }
 }
 
-// Writes `root` into `out`, calling `after_step()` after each scalar and each
-// opened container so that a streaming caller can hand over full chunks.
-template <class AfterStep>
-void write_canonical(std::string& out, const Value& root, CanonicalScratch& s, AfterStep after_step) {
+// Writes `root` into `out`.
+void write_canonical(std::string& out, const Value& root, CanonicalScratch& s) {
   using Frame = CanonicalScratch::Frame;
   s.open.clear();
   s.order.clear();
@@ -82,7 +99,6 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s, A
       } else {
         json::append_scalar(out, v);
       }
-      after_step();
     }
     if (s.open.empty()) return;
     Frame& top = s.open.back();
@@ -110,7 +126,7 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s, A
 
 void append_canonical(std::string& out, const json::Value& value) {
   CanonicalScratch scratch;
-  write_canonical(out, value, scratch, [] {});
+  write_canonical(out, value, scratch);
 }
 
 std::string canonical_json(const json::Value& value) {
@@ -124,12 +140,6 @@ CanonicalWriter::CanonicalWriter(Sink sink, std::size_t chunk_size)
     : sink_(std::move(sink)), chunk_size_(std::max<std::size_t>(chunk_size, 1)) {
   // Room for one chunk plus the step that crosses its end, in the common case.
   buffer_.reserve(chunk_size_ + 4096);
-}
-
-void CanonicalWriter::write(const json::Value& value) {
-  write_canonical(buffer_, value, scratch_, [this] {
-    if (buffer_.size() >= chunk_size_) flush();
-  });
 }
 
 void CanonicalWriter::write_text(std::string_view text) {

@@ -26,29 +26,9 @@ namespace velkor {
 std::string canonical_json(const json::Value& value);
 void append_canonical(std::string& out, const json::Value& value);
 
-// Working memory of the writer, kept by CanonicalWriter so that repeated
-// writes reuse it: the open containers, the sorted members of open objects,
-// and room to sort a large object's members.
-struct CanonicalScratch {
-  struct Frame {
-    const json::Value* container;
-    std::size_t next;
-    std::size_t size;
-    std::size_t order_begin;  // objects: first of their sorted members in `order`
-  };
-  // A large object's members with their key prefixes, while they are sorted.
-  struct KeyedMember {
-    std::uint64_t prefix;
-    const json::Member* member;
-  };
-  std::vector<Frame> open;
-  std::vector<const json::Member*> order;
-  std::vector<KeyedMember> keyed;
-};
-
-// Writes canonical text into a sink in chunks of about `chunk_size` bytes, so
-// that a large text can be hashed or stored while it is produced without ever
-// being held whole (a single string value is buffered whole). The chunks,
+// Writes pieces of canonical text (punctuation, and texts already in canonical
+// form) into a sink in chunks of about `chunk_size` bytes, so that a large text
+// can be hashed while it is assembled without ever being held whole. The chunks,
 // concatenated, are exactly the text written once `flush()` has handed over
 // the rest; the sink never sees an empty chunk.
 class CanonicalWriter {
@@ -60,8 +40,6 @@ class CanonicalWriter {
   CanonicalWriter(const CanonicalWriter&) = delete;
   CanonicalWriter& operator=(const CanonicalWriter&) = delete;
 
-  // Appends the canonical text of `value`.
-  void write(const json::Value& value);
   // Appends `text` unchanged: punctuation, or a piece already in canonical form.
   void write_text(std::string_view text);
   // Hands everything buffered to the sink. Call once the text is complete.
@@ -71,7 +49,6 @@ class CanonicalWriter {
   Sink sink_;
   std::size_t chunk_size_;
   std::string buffer_;
-  CanonicalScratch scratch_;
 };
 
 }  // namespace velkor

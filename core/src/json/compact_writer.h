@@ -1,7 +1,6 @@
-// The compact JSON text of a value in its own member order: no whitespace, the
-// one string escaping and number forms of every text the system writes. Used
-// for response documents and values they echo; canonical texts sort keys and
-// live in canonical/.
+// The compact JSON text of a scalar value: the one string escaping and number
+// forms of every text the system writes. The canonical writer (canonical/)
+// writes containers around it.
 #ifndef VELKOR_JSON_COMPACT_WRITER_H_
 #define VELKOR_JSON_COMPACT_WRITER_H_
 
@@ -10,10 +9,6 @@
 #include "json/value.h"
 
 namespace velkor::json {
-
-// Appends the compact text of `value`, objects in insertion order. Iterative:
-// any nesting depth is written without growing the call stack. Never fails.
-void write_compact(std::string& out, const Value& value);
 
 // Appends a null, bool, number or string; requires a non-container `value`.
 // Integers in decimal, doubles by `append_double` with `+` on positive

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json/test_support_json.h"
+
 #include <string>
 
 namespace velkor::json {
@@ -15,11 +17,11 @@ std::string compact(const Value& v) {
 
 TEST(CompactWriterTest, KeepsInsertionOrderAtEveryDepth) {
   Object inner;
-  inner.set("z", Value::floating(100.0));
-  inner.set("a", Value::array());
+  set_member(inner, "z", Value::floating(100.0));
+  set_member(inner, "a", Value::array());
   Object outer;
-  outer.set("b", Value::object(std::move(inner)));
-  outer.set("a", Value::array([] {
+  set_member(outer, "b", Value::object(std::move(inner)));
+  set_member(outer, "a", Value::array([] {
     Array a;
     a.push_back(Value::signed_integer(-1));
     a.push_back(Value::string("\xc3\xa4\n"));
@@ -45,7 +47,7 @@ TEST(CompactWriterTest, MillionDeepValueDoesNotExhaustTheStack) {
   Value v = Value::array();
   for (int i = 0; i < kDeep; ++i) {
     Object o;
-    o.set("k", std::move(v));
+    set_member(o, "k", std::move(v));
     Array a;
     a.push_back(Value::object(std::move(o)));
     v = Value::array(std::move(a));

@@ -4,14 +4,6 @@
 
 namespace velkor::json {
 
-void Object::set(std::string key, Value value) {
-  if (Value* existing = find(key)) {
-    *existing = std::move(value);
-    return;
-  }
-  members_.push_back(Member{std::move(key), std::move(value)});
-}
-
 void Object::append_unique(std::string key, Value value) {
   members_.push_back(Member{std::move(key), std::move(value)});
 }
@@ -28,13 +20,6 @@ Value* Object::find(std::string_view key) {
     if (m.key == key) return &m.value;
   }
   return nullptr;
-}
-
-Object Object::clone() const {
-  Object copy;
-  copy.members_.reserve(members_.size());
-  for (const Member& m : members_) copy.members_.push_back(Member{m.key, m.value.clone()});
-  return copy;
 }
 
 Value Value::boolean(bool b) {
@@ -131,28 +116,6 @@ Value::~Value() {
   }
 }
 
-Value Value::clone() const {
-  switch (kind_) {
-    case Kind::kString:
-      return string(*s_);
-    case Kind::kArray: {
-      Array items;
-      items.reserve(a_->size());
-      for (const Value& item : *a_) items.push_back(item.clone());
-      return array(std::move(items));
-    }
-    case Kind::kObject:
-      return object(o_->clone());
-    default: {
-      Value v;
-      v.kind_ = kind_;
-      v.number_kind_ = number_kind_;
-      v.u_ = u_;
-      return v;
-    }
-  }
-}
-
 double Value::to_double() const {
   switch (number_kind_) {
     case NumberKind::kUnsigned:
@@ -163,33 +126,6 @@ double Value::to_double() const {
       return d_;
   }
   return d_;
-}
-
-bool operator==(const Value& a, const Value& b) {
-  if (a.kind_ != b.kind_) return false;
-  switch (a.kind_) {
-    case Kind::kNull:
-      return true;
-    case Kind::kBool:
-      return a.b_ == b.b_;
-    case Kind::kNumber:
-      if (a.number_kind_ != b.number_kind_) return false;
-      return a.u_ == b.u_;  // bit pattern, for doubles too
-    case Kind::kString:
-      return *a.s_ == *b.s_;
-    case Kind::kArray:
-      return *a.a_ == *b.a_;
-    case Kind::kObject: {
-      const auto& x = a.o_->members();
-      const auto& y = b.o_->members();
-      if (x.size() != y.size()) return false;
-      for (std::size_t i = 0; i < x.size(); ++i) {
-        if (x[i].key != y[i].key || !(x[i].value == y[i].value)) return false;
-      }
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace velkor::json

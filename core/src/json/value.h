@@ -2,14 +2,13 @@
 //
 // Six kinds. A number is exactly one of: unsigned 64-bit integer, negative
 // signed 64-bit integer, finite double; the reader decides which and nothing
-// later changes it. Objects keep insertion order and unique keys: setting a key
-// that is already present replaces its value in place (the first position wins,
-// the later value wins).
+// later changes it. Objects keep insertion order and unique keys (the reader
+// resolves a repeated key: the first position wins, the later value wins).
 //
 // A Value is 16 bytes: a kind tag and either a scalar or a pointer to its heap
-// payload. It is move-only; `clone()` makes an explicit deep copy, so that a
-// large document is never copied by accident. Destruction is iterative, so a
-// value of any depth can be dropped without exhausting the stack.
+// payload. It is move-only, so that a large document is never copied by
+// accident. Destruction is iterative, so a value of any depth can be dropped
+// without exhausting the stack.
 #ifndef VELKOR_JSON_VALUE_H_
 #define VELKOR_JSON_VALUE_H_
 
@@ -41,8 +40,6 @@ class Object {
   Object& operator=(const Object&) = delete;
   ~Object() = default;
 
-  // Inserts `key` at the end, or replaces the value of an existing `key` in place.
-  void set(std::string key, Value value);
   // Appends without looking for an existing key; the caller guarantees uniqueness.
   void append_unique(std::string key, Value value);
 
@@ -58,7 +55,6 @@ class Object {
   std::vector<Member>& members() { return members_; }
   std::vector<Member>::const_iterator begin() const;
   std::vector<Member>::const_iterator end() const;
-  Object clone() const;
 
  private:
   std::vector<Member> members_;
@@ -96,9 +92,6 @@ class Value {
   Value& operator=(const Value&) = delete;
   ~Value();
 
-  // A deep copy. Recursive: meant for values read with the nesting limit.
-  Value clone() const;
-
   Kind kind() const { return kind_; }
   bool is_null() const { return kind_ == Kind::kNull; }
   bool is_bool() const { return kind_ == Kind::kBool; }
@@ -121,10 +114,6 @@ class Value {
   Array& as_array() { return *a_; }
   const Object& as_object() const { return *o_; }
   Object& as_object() { return *o_; }
-
-  // Structural equality: same kinds (number kinds included), same values, same
-  // member order. Doubles compare by bit pattern, so -0.0 differs from 0.0.
-  friend bool operator==(const Value& a, const Value& b);
 
  private:
   Kind kind_;

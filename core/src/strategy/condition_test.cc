@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "json/test_support_json.h"
 #include "strategy/test_json.h"
 #include "strategy/validate.h"
 
@@ -127,7 +128,7 @@ TEST(StrategyOperand, EveryMalformationGivesTheOneMessage) {
     pair.push_back(json::Value::unsigned_integer(1));
     pair.push_back(parse_json(json));
     json::Object condition;
-    condition.set("gt", json::Value::array(std::move(pair)));
+    set_member(condition, "gt", json::Value::array(std::move(pair)));
     EXPECT_EQ(outcome(read_condition(json::Value::object(std::move(condition)))), kNoOperand);
   }
 }
@@ -136,7 +137,7 @@ TEST(StrategyOperand, EveryMalformationGivesTheOneMessage) {
 // refuse them without exhausting the stack, and say why.
 json::Value negated(json::Value condition) {
   json::Object o;
-  o.set("not", std::move(condition));
+  set_member(o, "not", std::move(condition));
   return json::Value::object(std::move(o));
 }
 
@@ -144,7 +145,7 @@ json::Value listed(json::Value condition) {
   json::Array items;
   items.push_back(std::move(condition));
   json::Object o;
-  o.set("all", json::Value::array(std::move(items)));
+  set_member(o, "all", json::Value::array(std::move(items)));
   return json::Value::object(std::move(o));
 }
 
@@ -153,7 +154,7 @@ json::Value summed(json::Value operand) {
   pair.push_back(std::move(operand));
   pair.push_back(json::Value::unsigned_integer(1));
   json::Object o;
-  o.set("add", json::Value::array(std::move(pair)));
+  set_member(o, "add", json::Value::array(std::move(pair)));
   return json::Value::object(std::move(o));
 }
 
@@ -162,7 +163,7 @@ json::Value compared(json::Value operand) {
   pair.push_back(std::move(operand));
   pair.push_back(json::Value::unsigned_integer(1));
   json::Object o;
-  o.set("gt", json::Value::array(std::move(pair)));
+  set_member(o, "gt", json::Value::array(std::move(pair)));
   return json::Value::object(std::move(o));
 }
 

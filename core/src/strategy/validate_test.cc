@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "json/test_support_json.h"
 #include "strategy/test_json.h"
 
 namespace velkor::strategy {
@@ -148,7 +149,7 @@ TEST(StrategySpec, FieldValues) {
   for (const FieldCase& c : cases) {
     SCOPED_TRACE(std::string(c.key) + ": " + std::string(c.json));
     json::Value strategy = parse_json(kMinimal);
-    strategy.as_object().set(std::string(c.key), parse_json(c.json));
+    set_member(strategy.as_object(), std::string(c.key), parse_json(c.json));
     EXPECT_EQ(outcome(validate_strategy(strategy)), c.expected);
   }
 }
@@ -173,9 +174,9 @@ TEST(StrategySpec, RendersOffendingValues) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
     json::Object entry;
-    entry.set("in_position", parse_json(c.json));
+    set_member(entry, "in_position", parse_json(c.json));
     json::Value strategy = parse_json(kMinimal);
-    strategy.as_object().set("entry", json::Value::object(std::move(entry)));
+    set_member(strategy.as_object(), "entry", json::Value::object(std::move(entry)));
     EXPECT_EQ(outcome(validate_strategy(strategy)),
               "invalid type: " + std::string(c.expected) + ", expected a boolean");
   }
