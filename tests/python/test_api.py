@@ -3,7 +3,6 @@ raised as CompileError, input files used exactly as written, one default handle
 per thread."""
 
 import json
-import math
 import pathlib
 import pickle
 import threading
@@ -27,11 +26,9 @@ def raw(request):
     [
         ("bad spec: strategy is not a valid StrategySpec: x: y", "bad spec", "strategy is not a valid StrategySpec: x: y"),
         ('bad target: mcu "a" is not in the allowlist', "bad target", 'mcu "a" is not in the allowlist'),
-        ("build: ", "build", ""),
         ("bad compile request: missing field `spec` at line 1 column 17", "bad compile request",
          "missing field `spec` at line 1 column 17"),
         ("unknown cmd: bad spec: x", "error", "unknown cmd: bad spec: x"),
-        ("bad spec", "error", "bad spec"),
     ],
 )
 def test_error_kinds(text, kind, message):
@@ -46,18 +43,16 @@ def test_error_kinds(text, kind, message):
     "kwargs, spec",
     [
         ({}, {"target": {"kind": "binary"}}),
-        ({"target": "wasm", "opt_level": "size"}, {"target": {"kind": "wasm"}, "opt_level": "size"}),
         ({"target": "no_std", "mcu": "thumbv6m-none-eabi", "crate_name": "bot"},
          {"target": {"kind": "no_std", "mcu": "thumbv6m-none-eabi"}, "crate_name": "bot"}),
         ({"candles": [[1, 2.5], {"t": 1}]}, {"target": {"kind": "binary"},
                                              "embed_data": {"kind": "inline", "candles": [[1, 2.5], {"t": 1}]}}),
     ],
 )
-@pytest.mark.parametrize("given_as", ["dict", "str path", "PathLike"])
-def test_compile_answers_what_the_protocol_answers(kwargs, spec, given_as):
-    strategy = {"dict": STRATEGY, "str path": str(MA_CROSS), "PathLike": MA_CROSS}[given_as]
-    answer = velkor_compile.compile(strategy, dry_run=True, **kwargs)
-    assert answer == raw({"cmd": "compile", "spec": {"strategy": STRATEGY, **spec}, "dry_run": True})
+def test_compile_answers_what_the_protocol_answers(kwargs, spec):
+    for strategy in (STRATEGY, str(MA_CROSS), MA_CROSS):
+        answer = velkor_compile.compile(strategy, dry_run=True, **kwargs)
+        assert answer == raw({"cmd": "compile", "spec": {"strategy": STRATEGY, **spec}, "dry_run": True})
 
 
 REST = json.dumps({k: v for k, v in STRATEGY.items() if k not in ("symbol", "timeframe")})[1:-1]
@@ -101,9 +96,6 @@ def test_reading_faults_in_a_file_keep_its_line_numbers(tmp_path):
          "strategy is not a valid StrategySpec: missing field `symbol`"),
         (lambda: velkor_compile.compile(STRATEGY, csv="no.csv", dry_run=True), "io",
          "reading no.csv: No such file or directory (os error 2)"),
-        (lambda: velkor_compile.compile(STRATEGY, opt_level="fast", dry_run=True), "bad compile request",
-         "unknown variant `fast`, expected one of `debug`, `release`, `size`"),
-        (lambda: velkor_compile.compile("no.json"), "io", "reading no.json: No such file or directory (os error 2)"),
         (lambda: velkor_compile.compile("a\0b"), "io", "reading a\0b: file name contained an unexpected NUL byte"),
         (lambda: velkor_compile.validate([]), "bad spec",
          "strategy is not a valid StrategySpec: invalid length 1, expected struct StrategySpec with 14 elements"),
@@ -123,9 +115,7 @@ def test_error_documents_raise(tmp_path, monkeypatch, call, kind, message):
     "kwargs, error",
     [
         ({"target": "no_std"}, ValueError),
-        ({"mcu": "thumbv6m-none-eabi"}, ValueError),
         ({"csv": "a.csv", "candles": []}, ValueError),
-        ({"candles": [math.nan]}, ValueError),
         ({"crate_name": object()}, TypeError),
     ],
 )

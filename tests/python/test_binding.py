@@ -3,9 +3,7 @@ what reaches Python as an exception."""
 
 import importlib
 import importlib.util
-import inspect
 import json
-import sys
 import threading
 
 import pytest
@@ -40,79 +38,18 @@ def on_thread(work):
     return outcome.get("result")
 
 
-# --- module surface -------------------------------------------------------
-
-
-def test_version_and_dunder_version_agree():
-    assert velkor_compile.version() == "0.2.0"
-    assert velkor_compile.__version__ == "0.2.0"
-    assert native.__version__ == native.version()
-
-
 @pytest.mark.parametrize(
     "request_text, response",
     [
-        # The whole text reaches the core, not just up to a NUL character.
+        # The whole text reaches the core, not just up to a NUL character, and
+        # non-ASCII text goes in and comes back as UTF-8.
         (VERSION_REQUEST + "\x00", ENVELOPE_ERROR),
-        ('{"cmd":"a\\u0000b"}', '{"ok":false,"error":"unknown cmd: a\\u0000b"}'),
-        # Non-ASCII text goes in and comes back as UTF-8.
         ('{"cmd":"v\u00e9rsion\u2713\U0001f600"}',
          '{"ok":false,"error":"unknown cmd: v\u00e9rsion\u2713\U0001f600"}'),
     ],
 )
-def test_fresh_handle_answers_in_band(compiler, request_text, response):
+def test_text_crosses_whole(compiler, request_text, response):
     assert compiler.command(request_text) == response
-
-
-def test_public_members():
-    public = {name for name in dir(native) if not name.startswith("_")}
-    assert public == {"Compiler", "PanicException", "version"}
-    # The package re-exports the native names beside the Pythonic functions.
-    assert set(velkor_compile.__all__) == {"Compiler", "PanicException", "__version__", "version"} | {
-        "CompileError", "StrategyInput", "compile", "default_compiler", "load_json_text", "request_text", "schema",
-        "targets", "validate", "version_info",
-    }
-
-
-COMMAND_DOC = (
-    "Apply a command JSON and return the response JSON.\n\n"
-    'Domain errors are reported in-band as `{"ok": false, "error": ...}` JSON,\n'
-    "not raised."
-)
-COMPILER_DOC = (
-    "A compiler driven by JSON commands.\n\n"
-    "`unsendable`: the handle holds a stateful build cache, so it is bound to the\n"
-    "thread that created it."
-)
-
-
-@pytest.mark.parametrize(
-    "obj, doc, text_signature, signature",
-    [
-        (Compiler, COMPILER_DOC, "()", "()"),
-        (Compiler.command, COMMAND_DOC, "($self, cmd_json)", "(self, /, cmd_json)"),
-        (velkor_compile.version, "The library version.", "()", "()"),
-    ],
-    ids=["Compiler", "command", "version"],
-)
-def test_docstrings_carry_text_signatures(obj, doc, text_signature, signature):
-    assert obj.__doc__ == doc
-    assert obj.__text_signature__ == text_signature
-    assert str(inspect.signature(obj)) == signature
-
-
-def test_module_docstring_and_class_names():
-    assert native.__doc__ == "The native module (`velkor_compile._velkor_compile`)."
-    assert Compiler.__name__ == Compiler.__qualname__ == "Compiler"
-    assert Compiler.__module__ == "velkor_compile._velkor_compile"
-    assert native.__name__ == "velkor_compile._velkor_compile"
-    assert native.__file__.endswith("_velkor_compile.abi3.so")
-
-
-def test_compiler_cannot_be_subclassed():
-    # A subclass could add state or methods outside the thread binding.
-    with pytest.raises(TypeError):
-        type("Derived", (Compiler,), {})
 
 
 # --- argument binding -----------------------------------------------------
@@ -124,10 +61,7 @@ def test_compiler_cannot_be_subclassed():
         ((), {}, TypeError, "command() missing 1 required positional argument: 'cmd_json'"),
         (("{}", "{}"), {}, TypeError, "command() takes 1 positional argument but 2 were given"),
         (("{}",), {"spec": 1}, TypeError, "command() got an unexpected keyword argument 'spec'"),
-        (("{}",), {"cmd_json": "{}"}, TypeError, "command() got multiple values for argument 'cmd_json'"),
         ((b"{}",), {}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
-        ((None,), {}, TypeError, "argument 'cmd_json': 'NoneType' object is not an instance of 'str'"),
-        (("\ud800",), {}, UnicodeEncodeError, "surrogates not allowed"),
         (('{"cmd":"version","x":"\udfff"}',), {}, UnicodeEncodeError, "surrogates not allowed"),
     ],
 )
@@ -140,39 +74,7 @@ def test_bad_arguments_raise_and_leave_the_handle_usable(compiler, args, kwargs,
     assert compiler.command(VERSION_REQUEST) == reference
 
 
-class JsonText(str):
-    pass
-
-
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [((JsonText(VERSION_REQUEST),), {}), ((), {"cmd_json": VERSION_REQUEST})],
-    ids=["str-subclass", "keyword"],
-)
-def test_accepted_ways_to_pass_the_command(compiler, args, kwargs):
-    assert compiler.command(*args, **kwargs) == Compiler().command(VERSION_REQUEST)
-
-
-@pytest.mark.parametrize(
-    "args, kwargs",
-    [((1,), {}), ((), {"x": 1})],
-)
-def test_constructor_takes_no_arguments(args, kwargs):
-    with pytest.raises(TypeError, match=r"^Compiler\(\) takes no arguments$"):
-        Compiler(*args, **kwargs)
-
-
 # --- PanicException ------------------------------------------------------
-
-
-def test_panic_exception_is_not_an_exception():
-    assert issubclass(PanicException, BaseException)
-    assert not issubclass(PanicException, Exception)
-    with pytest.raises(PanicException):
-        try:
-            raise PanicException("fault")
-        except Exception:  # must not catch it
-            pytest.fail("`except Exception` caught PanicException")
 
 
 def test_panic_exception_is_one_class_per_interpreter():
@@ -266,44 +168,25 @@ def test_each_thread_with_its_own_handle_gets_its_own_answers():
     assert answers == {index: expected * 20 for index in range(8)}
 
 
-def test_handles_release_their_reference_to_the_type(unraisable):
-    before = sys.getrefcount(Compiler)
-    box = [Compiler() for _ in range(1000)]
-    box.clear()
-    box.append(Compiler())
-    on_thread(box.clear)  # a foreign drop is reported and releases the type too
-    assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)]
-    unraisable.clear()  # the report holds the type too
-    assert sys.getrefcount(Compiler) == before
-
-
 def create_here_drop_here():
-    handle = Compiler()
-    del handle
+    Compiler()
 
 
-@pytest.mark.parametrize(
-    "scenario, reports",
-    [
-        ("created on main, dropped on main", 0),
-        ("created on main, dropped on worker", 1),
-        ("created on worker, dropped on the same worker", 0),
-        ("created on worker, dropped on main", 1),
-    ],
-)
-def test_drop_on_a_foreign_thread_is_reported_as_unraisable(unraisable, scenario, reports):
+# Each scenario leaves `box` holding what the main thread drops afterwards.
+DROP_SCENARIOS = {
+    "created on main, dropped on main": (lambda box: box.append(Compiler()), 0),
+    "created on main, dropped on worker": (lambda box: (box.append(Compiler()), on_thread(box.clear)), 1),
+    "created on worker, dropped on the same worker": (lambda box: on_thread(create_here_drop_here), 0),
+    "created on worker, dropped on main": (lambda box: box.append(on_thread(Compiler)), 1),
+}
+
+
+@pytest.mark.parametrize("scenario", DROP_SCENARIOS)
+def test_drop_on_a_foreign_thread_is_reported_as_unraisable(unraisable, scenario):
+    arrange, reports = DROP_SCENARIOS[scenario]
     box = []
-    if scenario == "created on main, dropped on main":
-        box.append(Compiler())
-        box.clear()
-    elif scenario == "created on main, dropped on worker":
-        box.append(Compiler())
-        on_thread(box.clear)  # the worker drops the only reference
-    elif scenario == "created on worker, dropped on the same worker":
-        on_thread(create_here_drop_here)
-    else:
-        box.append(on_thread(Compiler))
-        box.clear()
+    arrange(box)
+    box.clear()
     # The hook is given the handle's type: the handle itself is being freed.
     assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)] * reports
 
@@ -350,7 +233,6 @@ def test_allocation_failure_in_the_core_panics_and_the_handle_stays_usable(run_p
     "body, dropped_on_other_thread",
     [
         ("handle = Compiler(); handle.command('{}')", False),
-        ("cycle = []; cycle.append(cycle); cycle.append(Compiler())", False),
         ("import threading\n"
          "box = []\n"
          "worker = threading.Thread(target=lambda: box.append(Compiler()))\n"
@@ -361,7 +243,7 @@ def test_allocation_failure_in_the_core_panics_and_the_handle_stays_usable(run_p
          "    handle = Compiler(); never.wait()\n"
          "threading.Thread(target=hold, daemon=True).start()", False),
     ],
-    ids=["global", "cycle", "worker-created-global", "daemon-thread-holds-it"],
+    ids=["global", "worker-created-global", "daemon-thread-holds-it"],
 )
 def test_handle_alive_at_interpreter_exit(run_python, body, dropped_on_other_thread):
     done = run_python("from velkor_compile import Compiler\n" + body + "\nprint('end')\n")

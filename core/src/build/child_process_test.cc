@@ -34,10 +34,8 @@ TEST(ChildProcess, ExitStatusAndStderr) {
   } const cases[] = {
       {"echo out; echo err >&2", true, "err\n"},
       {"printf 'partial' >&2; exit 3", false, "partial"},
-      {"exit 1", false, ""},
       {"exit 256", true, ""},  // the shell truncates to 0: a normal exit with code 0
       {"printf 'before ' >&2; kill -9 $$", false, "before "},
-      {"kill -15 $$", false, ""},
       // Standard input is the null device: reading it ends at once.
       {"cat >&2; readlink /proc/$$/fd/0 >&2", true, "/dev/null\n"},
       // The child starts with no blocked signal.
@@ -92,7 +90,6 @@ TEST(ChildProcess, SpawnFailures) {
   } const cases[] = {
       {"missing program", "velkor-no-such-program", "/", "No such file or directory (os error 2)"},
       {"program not executable", "/dev/null", "/", "Permission denied (os error 13)"},
-      {"missing directory", "sh", "/velkor/no/such/dir", "No such file or directory (os error 2)"},
       {"directory is a file", "sh", "/etc/hostname", "Not a directory (os error 20)"},
       {"nul in directory", "sh", std::string("/\0tmp", 5), "nul byte found in provided data"},
   };

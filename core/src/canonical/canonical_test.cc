@@ -68,13 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // code point order, not case-insensitive, multi-byte UTF-8 after ASCII
         KeyOrderCase{{"\xc3\xa4", "a", "_", "B", ""}, "{\"\":4,\"B\":3,\"_\":2,\"a\":1,\"\xc3\xa4\":0}"},
-        // a prefix sorts first
-        KeyOrderCase{{"ab", "aa", "a"}, "{\"a\":2,\"aa\":1,\"ab\":0}"},
         // bytes >= 0x80 are not negative; U+FFFF (EF BF BF) before U+1F600 (F0 9F 98 80)
         KeyOrderCase{{"\xf0\x9f\x98\x80", "\xef\xbf\xbf", "~"},
                      "{\"~\":2,\"\xef\xbf\xbf\":1,\"\xf0\x9f\x98\x80\":0}"},
-        // control bytes sort first and are escaped in the key
-        KeyOrderCase{{"a", "\x1f", "\x01"}, "{\"\\u0001\":2,\"\\u001f\":1,\"a\":0}"},
         // more keys than the small-object sort handles
         KeyOrderCase{{"v", "u", "t", "s", "r", "q", "p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d",
                       "c", "b", "a"},
@@ -102,8 +98,6 @@ TEST_P(CanonicalTextTest, Writes) { EXPECT_EQ(canonical_json(GetParam().make()),
 INSTANTIATE_TEST_SUITE_P(
     Values, CanonicalTextTest,
     testing::Values(
-        TextCase{"scalars", [] { return arr(Value(), Value::boolean(false), Value::boolean(true)); },
-                 "[null,false,true]"},
         TextCase{"number_kinds_kept",
                  [] { return arr(u(1), f(1.0), Value::signed_integer(INT64_MIN), f(-0.0), u(UINT64_MAX)); },
                  "[1,1.0,-9223372036854775808,-0.0,18446744073709551615]"},
@@ -113,15 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "{\"a\":{},\"b\":[],\"c\":[[],{}]}"},
         TextCase{"nested_objects_sorted",
                  [] { return arr(obj(KV{"y", obj(KV{"d", u(1)}, KV{"c", u(2)})}, KV{"x", arr(obj(KV{"q", u(3)}, KV{"p", u(4)}))})); },
-                 "[{\"x\":[{\"p\":4,\"q\":3}],\"y\":{\"c\":2,\"d\":1}}]"},
-        TextCase{"lone_scalar", [] { return s(""); }, "\"\""}),
+                 "[{\"x\":[{\"p\":4,\"q\":3}],\"y\":{\"c\":2,\"d\":1}}]"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CanonicalJsonTest, AppendKeepsWhatIsAlreadyThere) {
-  std::string out = "x=";
-  append_canonical(out, obj(KV{"b", u(1)}, KV{"a", u(2)}));
-  EXPECT_EQ(out, "x={\"a\":2,\"b\":1}");
-}
 
 constexpr int kDeep = 1'000'000;
 

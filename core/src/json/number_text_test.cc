@@ -39,25 +39,16 @@ INSTANTIATE_TEST_SUITE_P(
         FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{-2.5, "-2.5"},
         // integral doubles keep a fractional part
         FloatCase{1.0, "1.0"}, FloatCase{100.0, "100.0"}, FloatCase{1e15, "1000000000000000.0"},
-        FloatCase{9007199254740992.0, "9007199254740992.0"},
         // upper notation boundary: exponent 16 switches to e+
-        FloatCase{1e16, "1e+16"}, FloatCase{1.5e16, "1.5e+16"}, FloatCase{1e23, "1e+23"},
-        FloatCase{18446744073709551616.0, "1.8446744073709552e+19"},
-        FloatCase{999999999999999.9, "999999999999999.9"},
+        FloatCase{1e16, "1e+16"}, FloatCase{999999999999999.9, "999999999999999.9"},
         // fractions
-        FloatCase{12.5, "12.5"}, FloatCase{0.1, "0.1"}, FloatCase{0.1 + 0.2, "0.30000000000000004"},
-        FloatCase{0.30000000000000000001, "0.3"}, FloatCase{3.14159265358979323846, "3.141592653589793"},
-        FloatCase{101.23, "101.23"}, FloatCase{123456789012345.6, "123456789012345.6"},
+        FloatCase{0.1 + 0.2, "0.30000000000000004"}, FloatCase{101.23, "101.23"},
         // lower notation boundary: exponent -5 is positional, -6 is not
-        FloatCase{0.0001, "0.0001"}, FloatCase{0.00001, "0.00001"}, FloatCase{0.000012345, "0.000012345"},
-        FloatCase{0.000001, "1e-6"}, FloatCase{-0.000001, "-1e-6"}, FloatCase{9.999999999999999e-6, "9.999999999999999e-6"},
-        FloatCase{1.25e-7, "1.25e-7"},
+        FloatCase{0.00001, "0.00001"}, FloatCase{0.000012345, "0.000012345"}, FloatCase{-0.000001, "-1e-6"},
         // extremes
-        FloatCase{5e-324, "5e-324"}, FloatCase{2.2250738585072014e-308, "2.2250738585072014e-308"},
-        FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
+        FloatCase{5e-324, "5e-324"}, FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
         // no JSON form: never a broken text
         FloatCase{std::numeric_limits<double>::quiet_NaN(), "null"},
-        FloatCase{std::numeric_limits<double>::infinity(), "null"},
         FloatCase{-std::numeric_limits<double>::infinity(), "null"}),
     [](const auto& info) { return test_row_name(info.index, info.param.text); });
 
@@ -141,37 +132,30 @@ void expect_shortest_round_trip(double d) {
   }
 }
 
-TEST(FloatFormPropertyTest, RandomBitPatternsRoundTripInShortestForm) {
+TEST(FloatFormPropertyTest, RandomDoublesRoundTripInShortestForm) {
+  // Even rounds: any bit pattern. Odd rounds: prices and quantities, a few
+  // significant digits at every scale around the notation boundaries, where
+  // the short-decimal fast path works.
   std::mt19937_64 rng(20240611);
-  for (int i = 0; i < 1'500'000; ++i) {
-    const std::uint64_t bits = rng();
-    double d = 0;
-    std::memcpy(&d, &bits, sizeof d);
-    if (!std::isfinite(d) || d == 0) continue;
-    expect_shortest_round_trip(d);
-    if (testing::Test::HasFatalFailure()) return;
-  }
-}
-
-TEST(FloatFormPropertyTest, RandomShortDecimalsRoundTripInShortestForm) {
-  // Prices and quantities: a few significant digits at every scale around the
-  // notation boundaries, where the short-decimal fast path works.
-  std::mt19937_64 rng(7);
   std::uniform_int_distribution<int> digit_count(1, 17);
   std::uniform_int_distribution<int> scale(-25, 25);
-  for (int i = 0; i < 2'000'000; ++i) {
-    const int n = digit_count(rng);
-    std::uint64_t m = rng() % 100'000'000'000'000'000ULL;
-    for (int k = n; k < 17; ++k) m /= 10;
-    if (m == 0) continue;
-    char text[48];
-    const auto end = std::to_chars(text, text + 40, m).ptr;
-    *end = 'e';
-    const auto exp_end = std::to_chars(end + 1, text + sizeof text, scale(rng)).ptr;
+  for (int i = 0; i < 3'000'000; ++i) {
     double d = 0;
-    std::from_chars(text, exp_end, d);
+    if ((i & 1) == 0) {
+      const std::uint64_t bits = rng();
+      std::memcpy(&d, &bits, sizeof d);
+    } else {
+      std::uint64_t m = rng() % 100'000'000'000'000'000ULL;
+      for (int k = digit_count(rng); k < 17; ++k) m /= 10;
+      char text[48];
+      const auto end = std::to_chars(text, text + 40, m).ptr;
+      *end = 'e';
+      const auto exp_end = std::to_chars(end + 1, text + sizeof text, scale(rng)).ptr;
+      std::from_chars(text, exp_end, d);
+      if ((i & 2) != 0) d = -d;
+    }
     if (!std::isfinite(d) || d == 0) continue;
-    expect_shortest_round_trip((i & 1) != 0 ? -d : d);
+    expect_shortest_round_trip(d);
     if (testing::Test::HasFatalFailure()) return;
   }
 }

@@ -43,29 +43,20 @@ INSTANTIATE_TEST_SUITE_P(
                  R"("thumbv8m.main-none-eabihf","riscv32imac-unknown-none-elf"]})"},
         Exchange{R"({"cmd":"reset"})", R"({"ok":true})"},
         Exchange{R"({"cmd":"Version"})", R"({"ok":false,"error":"unknown cmd: Version"})"},
-        Exchange{R"({"cmd":" version"})", R"({"ok":false,"error":"unknown cmd:  version"})"},
-        Exchange{R"({"cmd":"compile2"})", R"({"ok":false,"error":"unknown cmd: compile2"})"},
         Exchange{R"({"cmd":"a\"b\nc\u0001/"})", R"({"ok":false,"error":"unknown cmd: a\"b\nc\u0001/"})"},
         Exchange{R"({"cmd":"version"} {})", kEnvelopeError},
         Exchange{R"({"cmd":7})", kEnvelopeError},
         Exchange{R"({"cmd":"version","cmd":"version"})", kEnvelopeError},
-        Exchange{R"({"Cmd":"version"})", kEnvelopeError},
         Exchange{R"(["version",1])", kEnvelopeError},
-        Exchange{R"([])", kEnvelopeError},
-        Exchange{R"("version")", kEnvelopeError},
         Exchange{R"({"cmd":"version","x":[1,]})", kEnvelopeError},
         Exchange{R"({"cmd":"\ud800"})", kEnvelopeError},
-        Exchange{"", kEnvelopeError},
         Exchange{"not json", kEnvelopeError},
         Exchange{R"({"cmd":"artifact_bytes"})",
                  R"({"ok":false,"error":"bad artifact_bytes request: missing field `path` at line 1 column 24"})"},
-        Exchange{R"({"cmd":"artifact_bytes","path":3})",
-                 R"({"ok":false,"error":"bad artifact_bytes request: invalid type: integer `3`, expected a string at line 1 column 32"})"},
         Exchange{R"({"cmd":"artifact_bytes","path":"a","path":"b"})",
                  R"({"ok":false,"error":"bad artifact_bytes request: duplicate field `path` at line 1 column 41"})"},
         Exchange{R"({"cmd":"artifact_bytes","path":"/nonexistent/x"})",
                  R"J({"ok":false,"error":"reading /nonexistent/x: No such file or directory (os error 2)"})J"},
-        Exchange{R"({"cmd":"artifact_bytes","path":"/"})", R"J({"ok":false,"error":"reading /: Is a directory (os error 21)"})J"},
         Exchange{R"({"cmd":"artifact_bytes","path":"a\u0000b"})",
                  "{\"ok\":false,\"error\":\"reading a\\u0000b: file name contained an unexpected NUL byte\"}"},
         Exchange{R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"}),
@@ -80,7 +71,6 @@ TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) 
   EXPECT_EQ(run(" \n" + valid + ",\"x\":[1]}"), answer);
   EXPECT_EQ(run(valid + "} x"), kEnvelopeError);
   EXPECT_EQ(run(valid + R"(,"cmd":"compile"})"), kEnvelopeError);
-  EXPECT_EQ(run(valid + R"(,"cmd":7})"), kEnvelopeError);
   EXPECT_EQ(run(valid + R"(,"x":[1,]})"), kEnvelopeError);
   EXPECT_EQ(run(R"({"cmd":"compile","spec":5,"x":{"a" 1}})"), kEnvelopeError);
   // A syntax fault deeper than requests may nest is still the envelope's.

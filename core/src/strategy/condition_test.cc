@@ -30,15 +30,8 @@ TEST(StrategyCondition, AcceptsEveryForm) {
   const std::string_view accepted[] = {
       R"({"gt": ["rsi", 70]})",  // names need not be declared
       R"({"cross_above": [{"price": "close"}, "sma_slow"]})",
-      R"({"cross_below": ["close", 1.5e3]})",  // "close" as a string is an indicator name
-      R"({"le": [{"price": "ohlc4"}, {"prev": ["x", 0]}]})",
-      R"({"eq": [{"div": [{"add": [{"price": "high"}, {"price": "low"}]}, 2]},
-                 {"prev": [{"price": {"hlc3": null}}, 1]}]})",
-      R"({"ne": [{"sub": [1, -2]}, {"mul": ["atr", 0.5]}]})",
       R"({"between": ["rsi", 30, 70]})",
-      R"({"rising": ["ema", 3]})",
       R"({"falling": ["ema", 4294967295]})",
-      R"({"all": []})",
       R"({"any": [{"gt": [1, 2]}, {"in_position": true}]})",
       R"({"not": {"any": [{"in_position": false}]}})",
       R"({"bars_since_entry": {"ge": 10}})",
@@ -56,41 +49,22 @@ TEST(StrategyCondition, RefusesWithTheFirstFailure) {
       {R"("xor")",
        "unknown variant `xor`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
        "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
-      {R"({"xor": []})",
-       "unknown variant `xor`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
-       "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
-      {R"({"GT": [1, 2]})",
-       "unknown variant `GT`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, `cross_above`, `cross_below`, "
-       "`between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, `bars_since_entry`"},
       {R"({"gt": [1, 2], "lt": [3, 4]})", kSingleKey},
       {R"(5)", "invalid type: integer `5`, expected string or map"},
       // Pairs and triples.
       {R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
       {R"({"gt": [1, 2, 3]})", "invalid length 3, expected fewer elements in array"},
       {R"({"gt": [true, 1, 3]})", kNoOperand},  // elements are read before the surplus is refused
-      {R"({"gt": 5})", "invalid type: integer `5`, expected a tuple of size 2"},
       {R"({"between": ["rsi", 30]})", "invalid length 2, expected a tuple of size 3"},
-      {R"({"between": ["rsi", 30, 70, 90]})", "invalid length 4, expected fewer elements in array"},
       // Operand and count.
       {R"({"rising": ["ema", 2.0]})", "invalid type: floating point `2.0`, expected u32"},
-      {R"({"rising": ["ema", -1]})", "invalid value: integer `-1`, expected u32"},
       {R"({"falling": ["ema", 4294967296]})", "invalid value: integer `4294967296`, expected u32"},
-      {R"({"rising": [true, 2.0]})", kNoOperand},
-      {R"({"rising": ["ema", 3, 4]})", "invalid length 3, expected fewer elements in array"},
-      {R"({"rising": "ema"})", "invalid type: string \"ema\", expected a tuple of size 2"},
       // Lists and negation: the first failing element wins, nested messages surface unchanged.
-      {R"({"all": {}})", "invalid type: map, expected a sequence"},
       {R"({"all": [{"in_position": true}, {"gt": [1]}]})", "invalid length 1, expected a tuple of size 2"},
-      {R"({"any": [{"in_position": 0}, {"gt": [1]}]})", "invalid type: integer `0`, expected a boolean"},
-      {R"({"not": "in_position"})", kUnitVariant},
       {R"({"not": {"not": {"all": [{"gt": ["a", "b", "c"]}]}}})", "invalid length 3, expected fewer elements in array"},
       // Position tests.
-      {R"({"in_position": 1})", "invalid type: integer `1`, expected a boolean"},
-      {R"({"bars_since_entry": "ge"})", kUnitVariant},
       {R"({"bars_since_entry": {"gte": 10}})", "unknown variant `gte`, expected one of `gt`, `lt`, `ge`, `le`, `eq`"},
-      {R"({"bars_since_entry": {"ge": -1}})", "invalid value: integer `-1`, expected u32"},
       {R"({"bars_since_entry": {"ge": 1, "le": 5}})", kSingleKey},
-      {R"({"bars_since_entry": 5})", "invalid type: integer `5`, expected string or map"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
@@ -100,9 +74,8 @@ TEST(StrategyCondition, RefusesWithTheFirstFailure) {
 
 TEST(StrategyOperand, AcceptsNamesConstantsAndExpressions) {
   const std::string_view accepted[] = {
-      R"("close")", R"("price")", R"("")", R"(0)", R"(-3)", R"(1e300)", R"(18446744073709551615)",
-      R"({"price": "close"})", R"({"price": {"volume": null}})", R"({"prev": [{"price": "open"}, 1]})",
-      R"({"div": [1, 0]})", R"({"mul": [{"sub": ["a", {"add": [1, 2]}]}, {"prev": [{"prev": ["a", 1]}, 2]}]})",
+      R"("close")", R"(-3)", R"(18446744073709551615)", R"({"price": {"volume": null}})",
+      R"({"mul": [{"sub": ["a", {"add": [1, 2]}]}, {"prev": [{"prev": [{"price": "open"}, 1]}, 2]}]})",
   };
   for (std::string_view json : accepted) {
     SCOPED_TRACE(json);
@@ -113,12 +86,9 @@ TEST(StrategyOperand, AcceptsNamesConstantsAndExpressions) {
 // Whatever is wrong inside an operand, at any depth, the message is the same.
 TEST(StrategyOperand, EveryMalformationGivesTheOneMessage) {
   const std::string_view refused[] = {
-      R"(null)", R"(true)", R"([1])", R"({})",
-      R"({"price": "typical"})", R"({"price": "Close"})", R"({"price": {"close": 1}})", R"({"price": {}})",
-      R"({"price": null})", R"({"price": "close", "add": [1, 2]})", R"({"max": [1, 2]})",
-      R"({"prev": [{"price": "open"}, -1]})", R"({"prev": ["x", 1.0]})", R"({"prev": ["x"]})",
-      R"({"add": [1]})", R"({"add": [1, 2, 3]})", R"({"add": [1, [2]]})", R"({"sub": 1})",
-      R"({"mul": [{"div": [{"price": "hl2"}, 2]}, 1]})",
+      R"(true)", R"([1])", R"({"price": "Close"})", R"({"price": {"close": 1}})",
+      R"({"price": "close", "add": [1, 2]})", R"({"max": [1, 2]})", R"({"prev": [{"price": "open"}, -1]})",
+      R"({"add": [1, 2, 3]})", R"({"mul": [{"div": [{"price": "hl2"}, 2]}, 1]})",
   };
   for (std::string_view json : refused) {
     SCOPED_TRACE(json);

@@ -34,28 +34,13 @@ void run(const std::span<const Case> cases) {
 TEST(StrategySizing, ObjectForm) {
   const Case cases[] = {
       {read_sizing, R"({"type": "fixed_fraction", "fraction": 0.1})", kAccepted},
-      {read_sizing, R"({"fraction": 1, "type": "fixed_fraction"})", kAccepted},  // tag anywhere, integers are numbers
-      {read_sizing, R"({"type": "fixed_fraction", "fraction": -5e300})", kAccepted},
       {read_sizing, R"({"type": "fixed_fraction", "fraction": 0.1, "qty": "x"})", kAccepted},  // not its field
-      {read_sizing, R"({"type": "vol_target", "target_vol": 0.15, "lookback": 20})", kAccepted},
       {read_sizing, R"({"type": "fixed_fraction"})", "missing field `fraction`"},
-      {read_sizing, R"({"fraction": 0.1})", "missing field `type`"},
       // The tag is identified before any field is read.
       {read_sizing, R"({"fraction": "x", "type": "kelly"})",
        "unknown variant `kelly`, expected one of " + std::string(kSizingNames)},
-      {read_sizing, R"({"fraction": "x", "type": 1})", "invalid type: integer `1`, expected variant identifier"},
       {read_sizing, R"({"fraction": "x", "type": "fixed_fraction"})", "invalid type: string \"x\", expected f64"},
-      {read_sizing, R"({"type": null})", "invalid type: null, expected variant identifier"},
-      {read_sizing, R"({"type": "Fixed_Qty", "qty": 1})",
-       "unknown variant `Fixed_Qty`, expected one of " + std::string(kSizingNames)},
-      {read_sizing, R"({"type": "vol_target", "target_vol": 0.2, "lookback": 20.5})",
-       "invalid type: floating point `20.5`, expected u32"},
-      {read_sizing, R"({"type": "vol_target", "target_vol": 0.2, "lookback": -1})",
-       "invalid value: integer `-1`, expected u32"},
-      {read_sizing, R"({"type": "vol_target", "lookback": 20})", "missing field `target_vol`"},
-      {read_sizing, R"({"type": "vol_target", "target_vol": 0.2})", "missing field `lookback`"},
       {read_sizing, R"("fixed_qty")", "invalid type: string \"fixed_qty\", expected internally tagged enum Sizing"},
-      {read_sizing, R"(0.5)", "invalid type: floating point `0.5`, expected internally tagged enum Sizing"},
   };
   run(cases);
 }
@@ -63,17 +48,10 @@ TEST(StrategySizing, ObjectForm) {
 TEST(StrategySizing, ArrayForm) {
   const Case cases[] = {
       {read_sizing, R"(["fixed_fraction", 0.1])", kAccepted},
-      {read_sizing, R"(["vol_target", 0.2, 20])", kAccepted},
-      {read_sizing, R"([])", "missing field `type`"},
-      {read_sizing, R"(["kelly"])",
-       "unknown variant `kelly`, expected one of " + std::string(kSizingNames)},
-      {read_sizing, R"([1, 0.1])", "invalid type: integer `1`, expected variant identifier"},
       {read_sizing, R"(["fixed_fraction"])",
        "invalid length 0, expected struct variant Sizing::FixedFraction with 1 element"},
       {read_sizing, R"(["vol_target", 0.2])",
        "invalid length 1, expected struct variant Sizing::VolTarget with 2 elements"},
-      {read_sizing, R"(["risk_per_trade"])",
-       "invalid length 0, expected struct variant Sizing::RiskPerTrade with 1 element"},
       {read_sizing, R"(["fixed_fraction", 0.1, 3])", "invalid length 2, expected 1 element in sequence"},
       // Elements are read before the surplus is refused.
       {read_sizing, R"(["fixed_fraction", "x", 3])", "invalid type: string \"x\", expected f64"},
@@ -84,21 +62,13 @@ TEST(StrategySizing, ArrayForm) {
 
 TEST(StrategySlippage, BothForms) {
   const Case cases[] = {
-      {read_slippage, R"({"type": "fixed_bps", "bps": 1.5})", kAccepted},
-      {read_slippage, R"({"type": "spread"})", kAccepted},
       {read_slippage, R"({"type": "spread", "bps": "x"})", kAccepted},  // no fields: every other member ignored
-      {read_slippage, R"({"type": "volume_impact", "coef": 0.1})", kAccepted},
       {read_slippage, R"(["spread"])", kAccepted},
-      {read_slippage, R"(["fixed_bps", 2])", kAccepted},
-      {read_slippage, R"({"type": "volume_impact"})", "missing field `coef`"},
       {read_slippage, R"({"type": "market_impact"})",
        "unknown variant `market_impact`, expected one of `fixed_bps`, `spread`, `volume_impact`"},
-      {read_slippage, R"({"bps": 1})", "missing field `type`"},
       {read_slippage, R"(["spread", 1])", "invalid length 1, expected 0 elements in sequence"},
       {read_slippage, R"(["fixed_bps"])",
        "invalid length 0, expected struct variant Slippage::FixedBps with 1 element"},
-      {read_slippage, R"(["volume_impact"])",
-       "invalid length 0, expected struct variant Slippage::VolumeImpact with 1 element"},
       {read_slippage, R"("spread")", "invalid type: string \"spread\", expected internally tagged enum Slippage"},
   };
   run(cases);
@@ -107,17 +77,11 @@ TEST(StrategySlippage, BothForms) {
 TEST(StrategyCosts, Fields) {
   const Case cases[] = {
       {read_costs, R"({})", kAccepted},
-      {read_costs, R"([])", kAccepted},
       {read_costs, R"({"maker_bps": -2, "taker_bps": 5.5, "funding": true, "rebate": "x"})", kAccepted},
-      {read_costs, R"({"slippage": {"type": "spread"}})", kAccepted},
       {read_costs, R"([1, 2, ["spread"], true])", kAccepted},
       {read_costs, R"({"slippage": {"type": "volume_impact"}})", "missing field `coef`"},
-      {read_costs, R"({"funding": 1})", "invalid type: integer `1`, expected a boolean"},
-      {read_costs, R"({"maker_bps": null})", "invalid type: null, expected f64"},
       {read_costs, R"({"slippage": null})", "invalid type: null, expected internally tagged enum Slippage"},
-      {read_costs, R"({"funding": 1, "maker_bps": null})", "invalid type: integer `1`, expected a boolean"},
       {read_costs, R"([1, 2, {"type": "spread"}, true, 5])", "invalid length 5, expected fewer elements in array"},
-      {read_costs, R"([1, "x", {"type": "spread"}, true, 5])", "invalid type: string \"x\", expected f64"},
       {read_costs, R"("cheap")", "invalid type: string \"cheap\", expected struct Costs"},
   };
   run(cases);
@@ -126,12 +90,8 @@ TEST(StrategyCosts, Fields) {
 TEST(StrategyRisk, Fields) {
   const Case cases[] = {
       {read_risk, R"({"stop_loss_pct": null, "liquidation": true})", kAccepted},
-      {read_risk, R"({"stop_loss_pct": 0.02, "take_profit_pct": 0.1, "trailing_stop_pct": 0.03,
-                      "max_leverage": 3, "max_position_pct": 0.5})", kAccepted},
       {read_risk, R"([null, null, null, null, null, false])", kAccepted},
-      {read_risk, R"([0.02])", kAccepted},
       {read_risk, R"({"max_leverage": "10"})", "invalid type: string \"10\", expected f64"},
-      {read_risk, R"({"liquidation": null})", "invalid type: null, expected a boolean"},
       {read_risk, R"([null, null, null, null, null, false, 1])", "invalid length 7, expected fewer elements in array"},
       {read_risk, R"(true)", "invalid type: boolean `true`, expected struct Risk"},
   };
@@ -141,25 +101,14 @@ TEST(StrategyRisk, Fields) {
 TEST(StrategyExecution, Fields) {
   const Case cases[] = {
       {read_execution, R"({"order_type": "stop_limit", "fill_timing": "close"})", kAccepted},
-      {read_execution, R"({"order_type": {"limit": null}, "fill_timing": {"next_open": null}})", kAccepted},
-      {read_execution, R"({"limit_offset_pct": null, "stop_offset_pct": null, "max_participation": null})", kAccepted},
       {read_execution, R"({"latency_bars": 4294967295, "partial_fills": true, "max_participation": 0.1})", kAccepted},
       {read_execution, R"(["limit", "close", 0.1, null, 2, false, 0.25])", kAccepted},
       {read_execution, R"({"order_type": "iceberg"})",
        "unknown variant `iceberg`, expected one of `market`, `limit`, `stop`, `stop_limit`"},
       {read_execution, R"({"fill_timing": "open"})", "unknown variant `open`, expected `next_open` or `close`"},
-      {read_execution, R"({"order_type": null})", "invalid type: null, expected string or map"},
-      {read_execution, R"({"order_type": {"limit": 1}})", "invalid type: integer `1`, expected unit"},
-      {read_execution, R"({"order_type": {"limit": null, "stop": null}})",
-       "invalid value: map, expected map with a single key"},
-      {read_execution, R"({"order_type": 2})", "invalid type: integer `2`, expected string or map"},
-      {read_execution, R"({"latency_bars": null})", "invalid type: null, expected u32"},
       {read_execution, R"({"latency_bars": 4294967296})", "invalid value: integer `4294967296`, expected u32"},
-      {read_execution, R"({"partial_fills": "yes"})", "invalid type: string \"yes\", expected a boolean"},
       {read_execution, R"(["market", "close", null, null, 0, false, null, 1])",
        "invalid length 8, expected fewer elements in array"},
-      {read_execution, R"(["market", "open", null, null, 0, false, null, 1])",
-       "unknown variant `open`, expected `next_open` or `close`"},
       {read_execution, R"(7)", "invalid type: integer `7`, expected struct Execution"},
   };
   run(cases);

@@ -39,16 +39,11 @@ TEST(StrategySpec, WholeDocuments) {
       {R"({})", "missing field `symbol`"},
       // A bad value anywhere wins over missing fields.
       {R"({"symbol": 1})", "invalid type: integer `1`, expected a string"},
-      {R"({"sizing": 1})", "invalid type: integer `1`, expected internally tagged enum Sizing"},
       // Members in document order: the first bad one is reported.
       {R"({"timeframe": 5, "symbol": 1})", "invalid type: integer `5`, expected a string"},
       // Missing fields in declaration order.
       {R"({"sizing": {"type": "fixed_qty", "qty": 1}, "symbol": "X"})", "missing field `timeframe`"},
-      {R"({"symbol": "X", "timeframe": "1d"})", "missing field `indicators`"},
       {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "sizing": ["fixed_qty", 1]})", "missing field `entry`"},
-      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": "in_position"})",
-       "invalid type: unit variant, expected newtype variant"},
-      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}})", "missing field `exit`"},
       {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}, "exit": {"any": []}})",
        "missing field `sizing`"},
       // Optional fields may be absent; unknown members are not looked at.
@@ -57,18 +52,11 @@ TEST(StrategySpec, WholeDocuments) {
       // A repeated key: the later value is the one checked.
       {R"({"symbol": 1, "timeframe": "1h", "indicators": {}, "entry": {"all": []}, "exit": {"all": []},
            "sizing": ["fixed_qty", 1], "symbol": "ETH/USDT"})", kAccepted},
-      {R"({"symbol": "ETH/USDT", "timeframe": "1h", "indicators": {}, "entry": {"all": []}, "exit": {"all": []},
-           "sizing": ["fixed_qty", 1], "symbol": 2})", "invalid type: integer `2`, expected a string"},
       // Not a record at all.
       {R"("abc")", "invalid type: string \"abc\", expected struct StrategySpec"},
-      {R"(-7)", "invalid type: integer `-7`, expected struct StrategySpec"},
       // By position.
       {kPositional, kAccepted},
       {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null, ["fixed_qty", 1]])", kAccepted},
-      {R"([])", "invalid length 1, expected struct StrategySpec with 14 elements"},
-      {R"([1, "BTC-USD"])", "invalid length 3, expected struct StrategySpec with 14 elements"},
-      {R"([1, "BTC-USD", null, "1h", {}, {"all": []}])",
-       "invalid length 6, expected struct StrategySpec with 14 elements"},
       {R"([1, "BTC-USD", null, "1h", {}, {"all": []}, {"all": []}, null, null])",
        "invalid length 9, expected struct StrategySpec with 14 elements"},
       {R"([null, "BTC-USD"])", "invalid type: null, expected u32"},
@@ -93,58 +81,20 @@ struct FieldCase {
 // One member of the minimal document replaced (or added).
 TEST(StrategySpec, FieldValues) {
   const FieldCase cases[] = {
-      {"spec_version", "7", kAccepted},
       {"spec_version", "4294967295", kAccepted},
-      {"spec_version", "1.0", "invalid type: floating point `1.0`, expected u32"},
-      {"spec_version", "-1", "invalid value: integer `-1`, expected u32"},
-      {"spec_version", "4294967296", "invalid value: integer `4294967296`, expected u32"},
-      {"spec_version", "null", "invalid type: null, expected u32"},
-      {"spec_version", R"("1")", "invalid type: string \"1\", expected u32"},
-      {"symbol", R"("")", kAccepted},
-      {"symbol", "null", "invalid type: null, expected a string"},
-      {"symbol", R"(["BTC"])", "invalid type: sequence, expected a string"},
-      {"ref_symbol", R"("ETH-USD")", kAccepted},
-      {"ref_symbol", "5", "invalid type: integer `5`, expected a string"},
-      {"timeframe", R"("every full moon")", kAccepted},
-      {"timeframe", "false", "invalid type: boolean `false`, expected a string"},
-      {"entry", "null", "invalid type: null, expected string or map"},
-      {"exit", R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
-      {"short_entry", "null", kAccepted},
-      {"short_entry", R"({"lt": ["rsi", 30]})", kAccepted},
       {"short_exit", R"({"gt": [1]})", "invalid length 1, expected a tuple of size 2"},
-      {"short_entry", "[]", "invalid type: sequence, expected string or map"},
-      {"sizing", "null", "invalid type: null, expected internally tagged enum Sizing"},
-      {"costs", "null", "invalid type: null, expected struct Costs"},
-      {"risk", "null", "invalid type: null, expected struct Risk"},
       {"execution", "null", "invalid type: null, expected struct Execution"},
-      {"execution", R"({"latency_bars": null})", "invalid type: null, expected u32"},
-      {"warmup", "null", kAccepted},
       {"warmup", "4294967296", "invalid value: integer `4294967296`, expected u32"},
       // Indicators.
-      {"indicators", "[]", "invalid type: sequence, expected a map"},
       {"indicators", R"({"sma": {"type": "sma", "params": [14, 2.5], "feed": "kline"}})", kAccepted},
       {"indicators", R"({"": {"type": ""}, "x": ["ema"], "y": ["ema", [], null]})", kAccepted},
-      {"indicators", R"({"x": {"type": "sma", "params": [-1, 1e300, 18446744073709551615]}})", kAccepted},
-      {"indicators", R"({"x": {"type": "sma", "feed": {"kline": null}}})", kAccepted},
       {"indicators", R"({"x": {"type": "sma", "params": ["14"]}})", "invalid type: string \"14\", expected f64"},
-      {"indicators", R"({"x": {"type": "sma", "params": null}})", "invalid type: null, expected a sequence"},
       {"indicators", R"({"x": {"type": "sma", "feed": "tick"}})",
        "unknown variant `tick`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
        "`cross_section`"},
-      {"indicators", R"({"x": {"type": "sma", "feed": {"kline": 1}}})", "invalid type: integer `1`, expected unit"},
       {"indicators", R"({"x": {"type": "sma", "feed": {}}})", "invalid value: map, expected map with a single key"},
-      {"indicators", R"({"x": {"type": "sma", "feed": 3}})", "invalid type: integer `3`, expected string or map"},
-      {"indicators", R"({"x": {"params": [1]}})", "missing field `type`"},
-      {"indicators", R"({"x": {"type": 5}})", "invalid type: integer `5`, expected a string"},
-      {"indicators", R"({"a": {"type": "sma"}, "b": {"type": "ema", "feed": "tick"}, "c": 1})",
-       "unknown variant `tick`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
-       "`cross_section`"},
       {"indicators", R"({"x": []})", "invalid length 0, expected struct IndicatorSpec with 3 elements"},
       {"indicators", R"({"x": ["sma", [1], "trade", 4]})", "invalid length 4, expected fewer elements in array"},
-      {"indicators", R"({"x": ["sma", [1], "bad", 4]})",
-       "unknown variant `bad`, expected one of `kline`, `trade`, `orderbook`, `trade_quote`, `derivatives`, "
-       "`cross_section`"},
-      {"indicators", R"({"x": "sma"})", "invalid type: string \"sma\", expected struct IndicatorSpec"},
   };
   for (const FieldCase& c : cases) {
     SCOPED_TRACE(std::string(c.key) + ": " + std::string(c.json));
@@ -158,13 +108,9 @@ TEST(StrategySpec, FieldValues) {
 TEST(StrategySpec, RendersOffendingValues) {
   const Case cases[] = {
       {"0.5", "floating point `0.5`"},
-      {"-0.0", "floating point `-0.0`"},
       {"-0", "floating point `-0.0`"},
       {"1e15", "floating point `1000000000000000.0`"},
       {"1e16", "floating point `1e16`"},
-      {"1.5e300", "floating point `1.5e300`"},
-      {"1e-7", "floating point `1e-7`"},
-      {"-3", "integer `-3`"},
       {"18446744073709551615", "integer `18446744073709551615`"},
       {R"("a\"b\\c")", R"(string "a\"b\\c")"},
       {R"("\n\r\t\u0000")", R"(string "\n\r\t\0")"},
