@@ -71,13 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
         // bytes >= 0x80 are not negative; U+FFFF (EF BF BF) before U+1F600 (F0 9F 98 80)
         KeyOrderCase{{"\xf0\x9f\x98\x80", "\xef\xbf\xbf", "~"},
                      "{\"~\":2,\"\xef\xbf\xbf\":1,\"\xf0\x9f\x98\x80\":0}"},
-        // more keys than the small-object sort handles
-        KeyOrderCase{{"v", "u", "t", "s", "r", "q", "p", "o", "n", "m", "l", "k", "j", "i", "h", "g", "f", "e", "d",
-                      "c", "b", "a"},
-                     "{\"a\":21,\"b\":20,\"c\":19,\"d\":18,\"e\":17,\"f\":16,\"g\":15,\"h\":14,\"i\":13,\"j\":12,"
-                     "\"k\":11,\"l\":10,\"m\":9,\"n\":8,\"o\":7,\"p\":6,\"q\":5,\"r\":4,\"s\":3,\"t\":2,\"u\":1,"
-                     "\"v\":0}"},
-        // a large object: keys beyond 8 bytes that share their first 8, and a non-ASCII key
         KeyOrderCase{{"abcdefghb", "abcdefgh", "\xc3\xa4", "abcdefgha", "abcdefg", "z", "y", "x", "w", "v", "u", "t",
                       "s", "r", "q", "p", "o", "n", "m", "l", "k", "j", "i"},
                      "{\"abcdefg\":4,\"abcdefgh\":1,\"abcdefgha\":3,\"abcdefghb\":0,\"i\":22,\"j\":21,\"k\":20,"

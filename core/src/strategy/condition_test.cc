@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "json/test_support_json.h"
 #include "strategy/test_json.h"
 #include "strategy/validate.h"
 
@@ -94,74 +93,35 @@ TEST(StrategyOperand, EveryMalformationGivesTheOneMessage) {
     SCOPED_TRACE(json);
     EXPECT_EQ(outcome(read_operand(parse_json(json))), kNoOperand);
     // Inside a condition the operand message is reported as it is.
-    json::Array pair;
-    pair.push_back(json::Value::unsigned_integer(1));
-    pair.push_back(parse_json(json));
-    json::Object condition;
-    set_member(condition, "gt", json::Value::array(std::move(pair)));
-    EXPECT_EQ(outcome(read_condition(json::Value::object(std::move(condition)))), kNoOperand);
+    EXPECT_EQ(outcome(read_condition(parse_json(R"({"gt": [1, )" + std::string(json) + "]}"))), kNoOperand);
   }
 }
 
 // Values built in C++ can nest far deeper than any request; the check must
 // refuse them without exhausting the stack, and say why.
-json::Value negated(json::Value condition) {
-  json::Object o;
-  set_member(o, "not", std::move(condition));
-  return json::Value::object(std::move(o));
-}
-
-json::Value listed(json::Value condition) {
-  json::Array items;
-  items.push_back(std::move(condition));
-  json::Object o;
-  set_member(o, "all", json::Value::array(std::move(items)));
-  return json::Value::object(std::move(o));
-}
-
-json::Value summed(json::Value operand) {
-  json::Array pair;
-  pair.push_back(std::move(operand));
-  pair.push_back(json::Value::unsigned_integer(1));
-  json::Object o;
-  set_member(o, "add", json::Value::array(std::move(pair)));
-  return json::Value::object(std::move(o));
-}
-
-json::Value compared(json::Value operand) {
-  json::Array pair;
-  pair.push_back(std::move(operand));
-  pair.push_back(json::Value::unsigned_integer(1));
-  json::Object o;
-  set_member(o, "gt", json::Value::array(std::move(pair)));
-  return json::Value::object(std::move(o));
-}
-
-struct NestingCase {
-  const char* name;
-  int levels;
-  json::Value (*wrap)(json::Value);
-  bool operand;  // nest operands inside one comparison instead of conditions
-  std::string_view expected;
-};
-
 TEST(StrategyCondition, NestingIsBounded) {
-  const NestingCase cases[] = {
+  const struct {
+    int levels;
+    std::string_view open, inner, close;
+    std::string_view expected;
+  } cases[] = {
       // A strategy read from a request holds at most 125 levels below itself.
-      {"not x123", 123, negated, false, kAccepted},
-      {"all x61", 61, listed, false, kAccepted},
-      {"add x61", 61, summed, true, kAccepted},
-      {"not x1e5", 100000, negated, false, kRecursionLimit},
-      {"all x1e5", 100000, listed, false, kRecursionLimit},
+      {123, R"({"not":)", R"({"in_position":true})", "}", kAccepted},
+      {61, R"({"all":[)", R"({"in_position":true})", "]}", kAccepted},
+      {61, R"({"add":[)", R"("close")", ",1]}", kAccepted},
+      {100000, R"({"not":)", R"({"in_position":true})", "}", kRecursionLimit},
+      {100000, R"({"all":[)", R"({"in_position":true})", "]}", kRecursionLimit},
       // Not hidden behind the operand message: the cause is the depth.
-      {"add x1e5", 100000, summed, true, kRecursionLimit},
+      {100000, R"({"add":[)", R"("close")", ",1]}", kRecursionLimit},
   };
-  for (const NestingCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    json::Value v = c.operand ? json::Value::string("close") : parse_json(R"({"in_position": true})");
-    for (int i = 0; i < c.levels; ++i) v = c.wrap(std::move(v));
-    if (c.operand) v = compared(std::move(v));
-    EXPECT_EQ(outcome(read_condition(v)), c.expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.open) + " x" + std::to_string(c.levels));
+    std::string text;
+    for (int i = 0; i < c.levels; ++i) text += c.open;
+    text += c.inner;
+    for (int i = 0; i < c.levels; ++i) text += c.close;
+    if (c.open.starts_with(R"({"add")")) text = R"({"gt":[)" + text + ",1]}";
+    EXPECT_EQ(outcome(read_condition(parse_json(text))), c.expected);
   }
 }
 

@@ -24,15 +24,10 @@ struct Case {
   std::string expected;  // kAccepted, or the message
 };
 
-void run(const std::span<const Case> cases) {
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.json);
-    EXPECT_EQ(outcome(c.read(parse_json(c.json))), c.expected);
-  }
-}
-
-TEST(StrategySizing, ObjectForm) {
+// Each reader: both forms, what it ignores, and one row per message form.
+TEST(StrategyTradingSettings, FormsAndMessages) {
   const Case cases[] = {
+      // Sizing.
       {read_sizing, R"({"type": "fixed_fraction", "fraction": 0.1})", kAccepted},
       {read_sizing, R"({"type": "fixed_fraction", "fraction": 0.1, "qty": "x"})", kAccepted},  // not its field
       {read_sizing, R"({"type": "fixed_fraction"})", "missing field `fraction`"},
@@ -41,12 +36,7 @@ TEST(StrategySizing, ObjectForm) {
        "unknown variant `kelly`, expected one of " + std::string(kSizingNames)},
       {read_sizing, R"({"fraction": "x", "type": "fixed_fraction"})", "invalid type: string \"x\", expected f64"},
       {read_sizing, R"("fixed_qty")", "invalid type: string \"fixed_qty\", expected internally tagged enum Sizing"},
-  };
-  run(cases);
-}
-
-TEST(StrategySizing, ArrayForm) {
-  const Case cases[] = {
+      // Sizing, by position.
       {read_sizing, R"(["fixed_fraction", 0.1])", kAccepted},
       {read_sizing, R"(["fixed_fraction"])",
        "invalid length 0, expected struct variant Sizing::FixedFraction with 1 element"},
@@ -56,12 +46,7 @@ TEST(StrategySizing, ArrayForm) {
       // Elements are read before the surplus is refused.
       {read_sizing, R"(["fixed_fraction", "x", 3])", "invalid type: string \"x\", expected f64"},
       {read_sizing, R"(["vol_target", 0.2, 2e1, 1])", "invalid type: floating point `20.0`, expected u32"},
-  };
-  run(cases);
-}
-
-TEST(StrategySlippage, BothForms) {
-  const Case cases[] = {
+      // Slippage, both forms.
       {read_slippage, R"({"type": "spread", "bps": "x"})", kAccepted},  // no fields: every other member ignored
       {read_slippage, R"(["spread"])", kAccepted},
       {read_slippage, R"({"type": "market_impact"})",
@@ -70,12 +55,7 @@ TEST(StrategySlippage, BothForms) {
       {read_slippage, R"(["fixed_bps"])",
        "invalid length 0, expected struct variant Slippage::FixedBps with 1 element"},
       {read_slippage, R"("spread")", "invalid type: string \"spread\", expected internally tagged enum Slippage"},
-  };
-  run(cases);
-}
-
-TEST(StrategyCosts, Fields) {
-  const Case cases[] = {
+      // Costs.
       {read_costs, R"({})", kAccepted},
       {read_costs, R"({"maker_bps": -2, "taker_bps": 5.5, "funding": true, "rebate": "x"})", kAccepted},
       {read_costs, R"([1, 2, ["spread"], true])", kAccepted},
@@ -83,23 +63,13 @@ TEST(StrategyCosts, Fields) {
       {read_costs, R"({"slippage": null})", "invalid type: null, expected internally tagged enum Slippage"},
       {read_costs, R"([1, 2, {"type": "spread"}, true, 5])", "invalid length 5, expected fewer elements in array"},
       {read_costs, R"("cheap")", "invalid type: string \"cheap\", expected struct Costs"},
-  };
-  run(cases);
-}
-
-TEST(StrategyRisk, Fields) {
-  const Case cases[] = {
+      // Risk.
       {read_risk, R"({"stop_loss_pct": null, "liquidation": true})", kAccepted},
       {read_risk, R"([null, null, null, null, null, false])", kAccepted},
       {read_risk, R"({"max_leverage": "10"})", "invalid type: string \"10\", expected f64"},
       {read_risk, R"([null, null, null, null, null, false, 1])", "invalid length 7, expected fewer elements in array"},
       {read_risk, R"(true)", "invalid type: boolean `true`, expected struct Risk"},
-  };
-  run(cases);
-}
-
-TEST(StrategyExecution, Fields) {
-  const Case cases[] = {
+      // Execution.
       {read_execution, R"({"order_type": "stop_limit", "fill_timing": "close"})", kAccepted},
       {read_execution, R"({"latency_bars": 4294967295, "partial_fills": true, "max_participation": 0.1})", kAccepted},
       {read_execution, R"(["limit", "close", 0.1, null, 2, false, 0.25])", kAccepted},
@@ -111,7 +81,10 @@ TEST(StrategyExecution, Fields) {
        "invalid length 8, expected fewer elements in array"},
       {read_execution, R"(7)", "invalid type: integer `7`, expected struct Execution"},
   };
-  run(cases);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(outcome(c.read(parse_json(c.json))), c.expected);
+  }
 }
 
 }  // namespace
