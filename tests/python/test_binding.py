@@ -149,23 +149,20 @@ def test_handle_of_a_finished_thread_is_not_adopted_by_a_new_thread(unraisable):
 
 
 def test_each_thread_with_its_own_handle_gets_its_own_answers():
-    requests = [VERSION_REQUEST, "not json", '{"cmd":"targets"}', '{"cmd":"reset"}', '{"cmd":"nope"}']
-    reference = Compiler()
-    expected = [reference.command(text) for text in requests]
-    answers = {}
+    requests = [VERSION_REQUEST, "not json", '{"cmd":"targets"}', '{"cmd":"reset"}', '{"cmd":"nope"}'] * 20
+    expected = [Compiler().command(text) for text in requests]
     barrier = threading.Barrier(8)
 
-    def work(index):
+    def work(index, answers):
         handle = Compiler()
         barrier.wait()  # all handles alive and in use at once
-        answers[index] = [handle.command(text) for text in requests * 20]
+        answers[index] = [handle.command(text) for text in requests]
 
-    workers = [threading.Thread(target=work, args=(index,)) for index in range(8)]
-    for worker in workers:
-        worker.start()
-    for worker in workers:
-        worker.join()
-    assert answers == {index: expected * 20 for index in range(8)}
+    answers = {}
+    workers = [threading.Thread(target=work, args=(index, answers)) for index in range(8)]
+    [worker.start() for worker in workers]
+    [worker.join() for worker in workers]
+    assert answers == {index: expected for index in range(8)}
 
 
 def create_here_drop_here():
@@ -194,39 +191,29 @@ def test_drop_on_a_foreign_thread_is_reported_as_unraisable(unraisable, scenario
 # --- internal faults and interpreter exit ----------------------------------
 
 ALLOCATION_FAULT = """
-    import json, resource
+    import resource
     import velkor_compile
 
     handle = velkor_compile.Compiler()
     request = '{"cmd":"compile","spec":{"strategy":"' + "x" * (200 << 20) + '"}}'
-
-    def address_space():
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith("VmSize:"):
-                    return int(line.split()[1]) * 1024
-
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
     # Leave room for small allocations, not for another copy of the request.
-    limit = address_space() + (64 << 20)
-    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20), size + (64 << 20)))
     try:
-        first = ["returned", handle.command(request)]
+        handle.command(request)
+        print("returned")
     except velkor_compile.PanicException as panic:
-        first = ["panic", str(panic)]
-    except MemoryError:
-        first = ["MemoryError", ""]
+        print("panic:", bool(str(panic)))
     del request
-    print(json.dumps({"first": first, "after": handle.command('{"cmd":"version"}')}))
+    print(handle.command('{"cmd":"version"}'))
 """
 
 
 def test_allocation_failure_in_the_core_panics_and_the_handle_stays_usable(run_python):
     done = run_python(ALLOCATION_FAULT)
     assert done.returncode == 0, done.stderr
-    outcome = json.loads(done.stdout)
-    kind, message = outcome["first"]
-    assert kind == "panic" and message
-    assert outcome["after"] == VERSION_RESPONSE
+    assert done.stdout.splitlines() == ["panic: True", VERSION_RESPONSE]
 
 
 @pytest.mark.parametrize(
@@ -271,14 +258,13 @@ def test_loaded_artifacts_are_freed(run_python, release):
         loaded = rss()
         if {release!r} == "reset":
             assert handle.command('{{"cmd":"reset"}}') == '{{"ok":true}}'
-        elif {release!r} == "drop":
-            del handle
-        else:  # reported through the unraisable hook, and still freed
+        else:  # a drop on another thread is reported through the unraisable hook, and still freed
             box = [handle]
             del handle
-            worker = threading.Thread(target=box.clear)
+            worker = threading.Thread(target=box.clear if {release!r} != "drop" else None)
             worker.start()
             worker.join()
+            box.clear()
         print(json.dumps([before, loaded, rss()]))
     """, timeout=300)
     assert done.returncode == 0, done.stderr
