@@ -80,15 +80,6 @@ def test_strategy_files_reach_the_compiler_as_written(tmp_path, file_text):
     assert answer == json.loads(expected)
 
 
-def test_reading_faults_in_a_file_keep_its_line_numbers(tmp_path):
-    path = tmp_path / "deep.json"
-    path.write_text('{"symbol":"X",\n"timeframe":"1h",\n"extra":' + "[" * 200 + "]" * 200 + "}")
-    with pytest.raises(CompileError) as raised:
-        velkor_compile.validate(path)
-    assert raised.value.kind == "bad compile request"
-    assert raised.value.message.startswith("recursion limit exceeded at line 3 column ")
-
-
 @pytest.mark.parametrize(
     "call, kind, message",
     [
