@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "strategy/test_json.h"
+#include "strategy/test_support_strategy.h"
 #include "strategy/validate.h"
 
 namespace velkor::strategy {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "json/test_support_json.h"
-#include "strategy/test_json.h"
+#include "strategy/test_support_strategy.h"
 
 namespace velkor::strategy {
 namespace {

@@ -2,8 +2,8 @@
 // (so number kinds and repeated keys behave exactly as in requests, and values
 // may nest as deep as the tests need). Malformed fixture text fails the
 // current test and yields null.
-#ifndef VELKOR_STRATEGY_TEST_JSON_H_
-#define VELKOR_STRATEGY_TEST_JSON_H_
+#ifndef VELKOR_STRATEGY_TEST_SUPPORT_STRATEGY_H_
+#define VELKOR_STRATEGY_TEST_SUPPORT_STRATEGY_H_
 
 #include <gtest/gtest.h>
 
@@ -25,4 +25,4 @@ inline json::Value parse_json(std::string_view text) {
 
 }  // namespace velkor::strategy::testing
 
-#endif  // VELKOR_STRATEGY_TEST_JSON_H_
+#endif  // VELKOR_STRATEGY_TEST_SUPPORT_STRATEGY_H_
