@@ -265,9 +265,9 @@ def _next_line(stdin: IO[bytes]) -> bytes | None:
 
 def _answer_line(compiler: Compiler, line: bytes | None) -> bytes:
     """The UTF-8 answer to one line: the compiler's, or an error document when none can be had."""
+    if line is None:
+        return error_document(f"internal fault: {OUT_OF_MEMORY}").encode("utf-8")
     try:
-        if line is None:
-            raise MemoryError
         end = len(line) - 1 if line.endswith(b"\n") else len(line)
         try:
             text = str(memoryview(line)[:end], "utf-8")  # no copy of a long line

@@ -38,8 +38,8 @@ ReadResult<Target> read_target(Reader& reader) {
 ReadResult<DatasetRef> read_dataset(Reader& reader) {
   // Inline candles are needed only as canonical text: read them straight into it.
   const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline)};
-  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds, kDatasetFields,
-                                   candles_as_text);
+  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds,
+                                     kDatasetFields, candles_as_text);
   if (!choice) return std::unexpected(choice.error());
   DatasetRef data;
   data.kind = static_cast<DatasetRef::Kind>(choice->variant);
@@ -136,7 +136,7 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
        }},
   };
   const TextField with_cmd[] = {fields[0], fields[1], fields[2],
-                            {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
+                                {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
   const std::span<const TextField> record = cmd == CmdMember::kField ? std::span<const TextField>(with_cmd) : fields;
   if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());

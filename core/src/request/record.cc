@@ -140,9 +140,9 @@ ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as
 }
 
 ReadResult<BufferedChoice> read_buffered_choice(Reader& reader, std::string_view tag, std::string_view expected,
-                                            std::span<const std::string_view> names,
-                                            std::span<const std::string_view> fields,
-                                            std::optional<CanonicalArray> canonical) {
+                                                std::span<const std::string_view> names,
+                                                std::span<const std::string_view> fields,
+                                                std::optional<CanonicalArray> canonical) {
   const int c = reader.peek_after_whitespace();
   if (c == '{') {
     return framed(reader, true, [&]() -> ReadResult<BufferedChoice> {

@@ -67,10 +67,10 @@ struct CanonicalArray {
 };
 
 json::ReadResult<BufferedChoice> read_buffered_choice(json::Reader& reader, std::string_view tag,
-                                                  std::string_view expected,
-                                                  std::span<const std::string_view> names,
-                                                  std::span<const std::string_view> fields,
-                                                  std::optional<CanonicalArray> canonical = std::nullopt);
+                                                      std::string_view expected,
+                                                      std::span<const std::string_view> names,
+                                                      std::span<const std::string_view> fields,
+                                                      std::optional<CanonicalArray> canonical = std::nullopt);
 
 // The single field of a variant of a tagged choice, from what `read_buffered_choice`
 // buffered. `variant_title` is e.g. "Target::NoStd"; `fits` tells whether the
@@ -79,8 +79,8 @@ json::ReadResult<BufferedChoice> read_buffered_choice(json::Reader& reader, std:
 // Faults are returned without a position (the enclosing record places them).
 using FieldCheck = bool (*)(const BufferedValue&);
 json::ReadResult<BufferedValue*> take_variant_field(BufferedChoice& choice, std::string_view variant_title,
-                                                 std::string_view field, FieldCheck fits,
-                                                 std::string_view expected);
+                                                    std::string_view field, FieldCheck fits,
+                                                    std::string_view expected);
 // A variant without fields: surplus array elements are the only fault.
 json::ReadResult<void> check_unit_variant(const BufferedChoice& choice);
 
