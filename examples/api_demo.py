@@ -12,13 +12,14 @@ import velkor_compile
 from velkor_compile import CompileError
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent
+KINDS: tuple[velkor_compile.Target, ...] = ("wasm", "binary", "no_std")
 
 
 def main() -> int:
     mcu = velkor_compile.targets()["mcus"][0]
     for path in sorted(EXAMPLES.glob("*.json")):
         velkor_compile.validate(path)
-        for target in ("wasm", "binary", "no_std"):
+        for target in KINDS:
             answer = velkor_compile.compile(
                 path,
                 target=target,

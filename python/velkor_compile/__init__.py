@@ -15,9 +15,12 @@ the same functions.
 """
 
 from ._velkor_compile import Compiler, PanicException, __version__, version
+from .answers import CompileAnswer, FileEntry, Manifest, TargetDoc, TargetsAnswer, VersionAnswer
 from .api import (
     CompileError,
+    OptLevel,
     StrategyInput,
+    Target,
     compile,
     default_compiler,
     load_json_text,
@@ -29,10 +32,18 @@ from .api import (
 )
 
 __all__ = [
+    "CompileAnswer",
     "CompileError",
     "Compiler",
+    "FileEntry",
+    "Manifest",
+    "OptLevel",
     "PanicException",
     "StrategyInput",
+    "Target",
+    "TargetDoc",
+    "TargetsAnswer",
+    "VersionAnswer",
     "__version__",
     "compile",
     "default_compiler",

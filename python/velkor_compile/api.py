@@ -13,16 +13,20 @@ from __future__ import annotations
 import errno
 import json
 import os
+import re
 import stat
 import threading
 from importlib import resources
-from typing import Any, Literal, Mapping, Sequence, Union
+from typing import Any, Literal, Mapping, NamedTuple, Sequence, Union, cast
 
 from ._velkor_compile import Compiler
+from .answers import CompileAnswer, TargetsAnswer, VersionAnswer
 
 __all__ = [
     "CompileError",
+    "OptLevel",
     "StrategyInput",
+    "Target",
     "compile",
     "default_compiler",
     "load_json_text",
@@ -197,12 +201,120 @@ def _strategy_text(strategy: StrategyInput) -> str:
     return _value_text(strategy)
 
 
+class _Owner(NamedTuple):
+    """Who wrote the request lines from `first_line` on: `name` is the option
+    they hold, None for a strategy file's own text (whose positions are the
+    file's already); `file_line` is true for a file's text that starts its own
+    line, whose positions are shifted into that file."""
+
+    first_line: int
+    name: str | None
+    file_line: bool = False
+
+
+class _Request:
+    """The compile request text, built piece by piece, with the owner of each
+    line, so that a reading fault can be blamed on the option it lies in."""
+
+    def __init__(self) -> None:
+        self.pieces: list[str] = []
+        self.line = 1
+        self.owners: list[_Owner] = []
+
+    def add(self, text: str, owner: _Owner | None = None) -> None:
+        if owner is not None:
+            self.owners.append(owner)
+        self.pieces.append(text)
+        self.line += text.count("\n")
+
+    def member(self, name: str, value: str, owner: str | None) -> None:
+        # Each member starts a line of its own, and the value is followed at
+        # once by "," or "}", so that a fault the reader places just after a
+        # value (or after a choice's closing brace) stays on the member's line.
+        self.add(",\n")
+        self.add(f'"{name}":{value}', _Owner(self.line, owner))
+
+    def text(self) -> str:
+        return "".join(self.pieces)
+
+    def name_option(self, error: CompileError) -> CompileError:
+        """A request reading fault in text this module wrote, reported by the
+        option's name instead of a position the caller never saw."""
+        found = _POSITION.search(error.message) if error.kind == "bad compile request" else None
+        if found is None:
+            return error
+        line, column = int(found["line"]), int(found["column"])
+        owner = next((o for o in reversed(self.owners) if o.first_line <= line), None)
+        if owner is None or owner.name is None:
+            return error
+        description = error.message[: found.start()]
+        if owner.file_line:
+            description += f" at line {line - owner.first_line + 1} column {column}"
+        return CompileError(error.kind, f"{owner.name}: {description}")
+
+
+_POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
+
+
+def _compile_request(
+    strategy: StrategyInput,
+    *,
+    target: Target,
+    mcu: str | None,
+    opt_level: OptLevel | None,
+    crate_name: str | None,
+    csv: str | os.PathLike[str] | None,
+    candles: Sequence[Any] | str | os.PathLike[str] | None,
+    out_dir: str | os.PathLike[str] | None,
+    dry_run: bool,
+) -> _Request:
+    if target == "no_std" and mcu is None:
+        raise ValueError("the no_std target needs an mcu")
+    if mcu is not None and target != "no_std":
+        raise ValueError(f"an mcu applies only to the no_std target, not to {target!r}")
+    if csv is not None and candles is not None:
+        raise ValueError("give csv or candles, not both")
+
+    request = _Request()
+    # The strategy goes first, on the request's first line, so that positions the
+    # compiler reports inside a strategy file keep that file's line numbers.
+    from_file = isinstance(strategy, (str, os.PathLike))
+    request.add(REQUEST_LEAD + _strategy_text(strategy), _Owner(1, None if from_file else "strategy"))
+    if mcu is None:
+        request.member("target", _value_text({"kind": target}), "target")
+    else:
+        request.member("target", "{" + f'"kind":{_value_text(target)}', "target")
+        request.member("mcu", _value_text(mcu) + "}", "mcu")
+    if opt_level is not None:
+        request.member("opt_level", _value_text(opt_level), "opt_level")
+    if csv is not None:
+        request.member("embed_data", _value_text({"kind": "csv", "path": os.fspath(csv)}), "csv")
+    if isinstance(candles, (str, os.PathLike)):
+        candles_text = load_json_text(candles)
+        if not isinstance(parse_json(candles_text), list):
+            raise CompileError("parse", f"{os.fspath(candles)}: the candles must be a JSON array")
+        # The file's text starts a line, so that positions in it are the file's.
+        request.member("embed_data", '{"kind":"inline","candles":', "candles")
+        request.add("\n")
+        request.add(candles_text + "}", _Owner(request.line, f"candles ({os.fspath(candles)})", file_line=True))
+    elif candles is not None:
+        request.member("embed_data", '{"kind":"inline","candles":' + _value_text(list(candles)) + "}", "candles")
+    if crate_name is not None:
+        request.member("crate_name", _value_text(crate_name), "crate_name")
+    request.add("}")
+    request.member("dry_run", "true" if dry_run else "false", None)
+    if out_dir is not None:
+        request.member("out_dir", _value_text(os.fspath(out_dir)), "out_dir")
+    request.add("}")
+    return request
+
+
 def request_text(
     strategy: StrategyInput,
     *,
-    target: Target | str = "binary",
+    target: Target = "binary",
     mcu: str | None = None,
-    opt_level: OptLevel | str | None = None,
+    opt_level: OptLevel | None = None,
     crate_name: str | None = None,
     csv: str | os.PathLike[str] | None = None,
     candles: Sequence[Any] | str | os.PathLike[str] | None = None,
@@ -215,38 +327,17 @@ def request_text(
     list. Raises `ValueError` for contradictory arguments (an mcu without the
     no_std target or the reverse, both csv and candles).
     """
-    if target == "no_std" and mcu is None:
-        raise ValueError("the no_std target needs an mcu")
-    if mcu is not None and target != "no_std":
-        raise ValueError(f"an mcu applies only to the no_std target, not to {target!r}")
-    if csv is not None and candles is not None:
-        raise ValueError("give csv or candles, not both")
-
-    target_doc: dict[str, Any] = {"kind": target}
-    if mcu is not None:
-        target_doc["mcu"] = mcu
-    # The strategy goes first, on the request's first line, so that positions the
-    # compiler reports inside a strategy file keep that file's line numbers.
-    parts = [REQUEST_LEAD, _strategy_text(strategy), '\n,"target":', _value_text(target_doc)]
-    if opt_level is not None:
-        parts += [',"opt_level":', _value_text(opt_level)]
-    if csv is not None:
-        parts += [',"embed_data":', _value_text({"kind": "csv", "path": os.fspath(csv)})]
-    if candles is not None:
-        if isinstance(candles, (str, os.PathLike)):
-            candles_text = load_json_text(candles)
-            if not isinstance(parse_json(candles_text), list):
-                raise CompileError("parse", f"{os.fspath(candles)}: the candles must be a JSON array")
-        else:
-            candles_text = _value_text(list(candles))
-        parts += [',"embed_data":{"kind":"inline","candles":', candles_text, "\n}"]
-    if crate_name is not None:
-        parts += [',"crate_name":', _value_text(crate_name)]
-    parts += ['},"dry_run":', "true" if dry_run else "false"]
-    if out_dir is not None:
-        parts += [',"out_dir":', _value_text(os.fspath(out_dir))]
-    parts.append("}")
-    return "".join(parts)
+    return _compile_request(
+        strategy,
+        target=target,
+        mcu=mcu,
+        opt_level=opt_level,
+        crate_name=crate_name,
+        csv=csv,
+        candles=candles,
+        out_dir=out_dir,
+        dry_run=dry_run,
+    ).text()
 
 
 def _answer(compiler: Compiler | None, text: str) -> dict[str, Any]:
@@ -259,28 +350,38 @@ def _answer(compiler: Compiler | None, text: str) -> dict[str, Any]:
     return answer
 
 
+def _compile_answer(compiler: Compiler | None, request: _Request) -> CompileAnswer:
+    try:
+        return cast(CompileAnswer, _answer(compiler, request.text()))
+    except CompileError as error:
+        raise request.name_option(error) from None
+
+
 def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed beside it
     strategy: StrategyInput,
     *,
-    target: Target | str = "binary",
+    target: Target = "binary",
     mcu: str | None = None,
-    opt_level: OptLevel | str | None = None,
+    opt_level: OptLevel | None = None,
     crate_name: str | None = None,
     csv: str | os.PathLike[str] | None = None,
     candles: Sequence[Any] | str | os.PathLike[str] | None = None,
     out_dir: str | os.PathLike[str] | None = None,
     dry_run: bool = False,
     compiler: Compiler | None = None,
-) -> dict[str, Any]:
+) -> CompileAnswer:
     """Compiles a strategy and returns the compile response as a dict.
 
     The response has the members "target", "path" (only when a build ran),
     "manifest" and "built". Without `dry_run` the project is written beneath
     `out_dir` (default "_out") and built with cargo, which blocks until cargo
     exits. Raises `CompileError` for every error document and for an input file
-    that cannot be read or parsed.
+    that cannot be read or parsed. A fault in reading an option the caller
+    passed (an unknown `target` or `opt_level`, a value of the wrong type) names
+    the option instead of a position in the request text this function wrote:
+    "bad compile request: target: unknown variant `arm`, expected one of ...".
     """
-    text = request_text(
+    request = _compile_request(
         strategy,
         target=target,
         mcu=mcu,
@@ -291,7 +392,7 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
         out_dir=out_dir,
         dry_run=dry_run,
     )
-    return _answer(compiler, text)
+    return _compile_answer(compiler, request)
 
 
 def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> None:
@@ -302,16 +403,27 @@ def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> No
     (kind "bad spec", message "strategy is not a valid StrategySpec: ...") for an
     invalid strategy, and as `compile` does for an unusable file.
     """
-    _answer(compiler, request_text(strategy, crate_name=VALIDATE_CRATE_NAME, dry_run=True))
+    request = _compile_request(
+        strategy,
+        target="binary",
+        mcu=None,
+        opt_level=None,
+        crate_name=VALIDATE_CRATE_NAME,
+        csv=None,
+        candles=None,
+        out_dir=None,
+        dry_run=True,
+    )
+    _compile_answer(compiler, request)
 
 
-def targets(*, compiler: Compiler | None = None) -> dict[str, list[str]]:
+def targets(*, compiler: Compiler | None = None) -> TargetsAnswer:
     """The target kinds and the microcontroller triples the no_std target accepts."""
     answer = _answer(compiler, '{"cmd":"targets"}')
     return {"targets": list(answer["targets"]), "mcus": list(answer["mcus"])}
 
 
-def version_info(*, compiler: Compiler | None = None) -> dict[str, str]:
+def version_info(*, compiler: Compiler | None = None) -> VersionAnswer:
     """The compiler version and the backtest dependency that generated projects require."""
     answer = _answer(compiler, '{"cmd":"version"}')
     return {"version": str(answer["version"]), "backtest_dep": str(answer["backtest_dep"])}
