@@ -19,6 +19,9 @@ from typing import IO, Any, Callable, NoReturn, Sequence
 
 from ._velkor_compile import Compiler, PanicException
 from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
+from .completion import INSTALL_HINT, SHELLS, completion_script
+from .config import ConfigError, find_config
+from .hints import hints
 
 PROG = "velkor-compile"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
@@ -46,7 +49,13 @@ class UsageError(Exception):
 
 class Parser(argparse.ArgumentParser):
     """argparse's parser, with usage errors raised to `main` instead of exiting,
-    so that --json can report them too."""
+    so that --json can report them too. An option is taken only as spelt in
+    full: a prefix (--dry-ru) is refused, so that a script's typo fails instead
+    of meaning an option that a later version could make ambiguous."""
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        kwargs["allow_abbrev"] = False
+        super().__init__(*args, **kwargs)
 
     def error(self, message: str) -> NoReturn:
         self.print_usage(sys.stderr)
@@ -60,7 +69,12 @@ def error_document(message: str) -> str:
     A lone surrogate (from a file name that is not UTF-8) is written as its
     escape, so that the text can be written as UTF-8 and read back.
     """
-    text = json.dumps({"ok": False, "error": message}, ensure_ascii=False, separators=(",", ":"))
+    return _json_line({"ok": False, "error": message})
+
+
+def _json_line(value: Any) -> str:
+    """Compact JSON text that can be written as UTF-8 whatever the file names in it hold."""
+    text = json.dumps(value, ensure_ascii=False, separators=(",", ":"))
     return LONE_SURROGATE.sub(lambda found: f"\\u{ord(found.group()):04x}", text)
 
 
@@ -114,29 +128,43 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
     answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=True, **options))
-    if answer.get("ok") is False or args.dry_run:
-        if answer.get("ok") is False:
-            _fail_with(answer_text, answer)
-        _print_answer(answer_text, answer, args.json, out)
-        return 0
-
+    if answer.get("ok") is False:
+        _fail_with(answer_text, answer)
     manifest = answer["manifest"]
     project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
-    err.write(
+    if args.dry_run:
+        if not args.quiet or args.json:
+            _print_answer(answer_text, answer, args.json, out)
+        if not args.quiet and not args.json:
+            _print_destination(project_dir, manifest, out)
+        return 0
+
+    if not args.quiet:
+        err.write(
         f"{PROG}: cargo is building {manifest['crate_name']} "
-        f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
-    )
-    err.flush()
+            f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
+        )
+        err.flush()
     started = time.monotonic()
     answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=False, **options))
     elapsed = time.monotonic() - started
     failed = answer.get("ok") is False
-    err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
-    err.flush()
+    if not args.quiet:
+        err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
+        err.flush()
     if failed:
         _fail_with(answer_text, answer)
-    _print_answer(answer_text, answer, args.json, out)
+    if not args.quiet or args.json:
+        _print_answer(answer_text, answer, args.json, out)
     return 0
+
+
+def _print_destination(project_dir: str, manifest: dict[str, Any], out: IO[str]) -> None:
+    """Where a build with the same options would write, and which files already there it would replace."""
+    existing = [entry["path"] for entry in manifest["files"]
+                if os.path.lexists(os.path.join(project_dir, entry["path"]))]
+    out.write(f"  would write   {project_dir}\n")
+    out.write(f"  would replace {', '.join(existing) if existing else '(no existing files)'}\n")
 
 
 def _print_answer(answer_text: str, answer: dict[str, Any], as_json: bool, out: IO[str]) -> None:
@@ -178,16 +206,28 @@ def run_validate(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
             _, answer = _command(compiler, text)
             if answer.get("ok") is False:
                 raise CompileError.from_message(str(answer.get("error")))
+            message = None
         except CompileError as error:
-            err.write(f"{PROG}: {_validation_message(path, error)}\n")
-            status = 1
-            continue
+            message = _validation_message(path, error)
         except Failure as failure:  # an internal fault on this file; the others are still checked
-            err.write(f"{PROG}: {path}: {failure}\n")
+            message = f"{path}: {failure}"
+        if message is not None:
+            err.write(f"{PROG}: {message}\n")
             status = 1
-            continue
-        out.write(f"{path}: valid\n")
+        if args.json:
+            out.write(_validation_line(path, message) + "\n")
+        elif message is None and not args.quiet:
+            out.write(f"{path}: valid\n")
     return status
+
+
+def _validation_line(path: str, message: str | None) -> str:
+    """One file's verdict as one JSON line: {"path":..,"valid":true}, or with
+    "valid":false the message the stderr line carries."""
+    verdict: dict[str, Any] = {"path": path, "valid": message is None}
+    if message is not None:
+        verdict["error"] = message
+    return _json_line(verdict)
 
 
 def run_targets(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
@@ -297,7 +337,9 @@ def build_parser() -> argparse.ArgumentParser:
         epilog="Exit status: 0 success, 1 error (message on stderr), 2 usage error. With --json every error "
         "also prints one error document on stdout.",
     )
-    parser.add_argument("--version", action="version", version=f"{PROG} {_library_version()}")
+    parser.add_argument("-V", "--version", action="version", version=f"{PROG} {_library_version()}")
+    parser.add_argument("--print-completion", choices=SHELLS, action=PrintCompletion,
+                        help="print a completion script for this shell and exit (needs shtab)")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     compile_parser = commands.add_parser(
@@ -306,7 +348,7 @@ def build_parser() -> argparse.ArgumentParser:
         description="Compile STRATEGY (a JSON file) into a Rust project and, unless --dry-run, build it with cargo.",
     )
     compile_parser.add_argument("strategy", metavar="STRATEGY.json", help="the strategy document")
-    compile_parser.add_argument("--target", choices=["wasm", "binary", "no_std"], default="binary",
+    compile_parser.add_argument("--target", choices=["wasm", "binary", "no_std"],
                                 help="kind of artifact (default: binary)")
     compile_parser.add_argument("--mcu", metavar="TRIPLE", help="microcontroller target triple; required with no_std")
     compile_parser.add_argument("--opt-level", choices=["debug", "release", "size"],
@@ -321,6 +363,9 @@ def build_parser() -> argparse.ArgumentParser:
     compile_parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
     compile_parser.add_argument("--json", action="store_true",
                                 help="print the response document instead of a summary (an error document on every error)")
+    _add_quiet(compile_parser, "print nothing but errors (and the document asked for with --json)")
+    compile_parser.add_argument("--no-config", action="store_true",
+                                help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
     compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
 
     validate_parser = commands.add_parser(
@@ -329,6 +374,9 @@ def build_parser() -> argparse.ArgumentParser:
         description="Check each strategy file; print the first fault of each invalid one.",
     )
     validate_parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="strategy documents")
+    validate_parser.add_argument("--json", action="store_true",
+                                 help='print one JSON line per file: {"path":FILE,"valid":BOOL} and "error" when invalid')
+    _add_quiet(validate_parser, "print nothing for valid files")
     validate_parser.set_defaults(handler=run_validate, parser=validate_parser)
 
     targets_parser = commands.add_parser("targets", help="list the targets and microcontroller triples",
@@ -358,6 +406,23 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _add_quiet(parser: argparse.ArgumentParser, meaning: str) -> None:
+    parser.add_argument("-q", "--quiet", action="store_true", help=meaning)
+
+
+class PrintCompletion(argparse.Action):
+    """Prints the completion script of the parser it belongs to and exits, as --version does."""
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace, values: Any,
+                 option_string: str | None = None) -> None:
+        try:
+            script = completion_script(parser, str(values))
+        except ImportError:
+            parser.exit(1, f"{PROG}: {INSTALL_HINT}\n")
+        sys.stdout.write(script)
+        parser.exit(0)
+
+
 def _library_version() -> str:
     from ._velkor_compile import __version__
 
@@ -371,6 +436,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         args = parser.parse_args(argv)
         if args.command == "compile":
+            _apply_config(args)
             if args.target == "no_std" and not args.mcu:
                 args.parser.error("--mcu TRIPLE is required with --target no_std")
             if args.mcu and args.target != "no_std":
@@ -385,6 +451,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         return handler(args, sys.stdout, sys.stderr)
     except (Failure, CompileError) as failure:
         _report(str(failure), as_json, getattr(failure, "document", None))
+        for hint in hints(str(failure), _allowed_mcus):
+            sys.stderr.write(f"{PROG}: hint: {hint}\n")
         return 1
     except MemoryError:
         _report(f"internal fault: {OUT_OF_MEMORY}", as_json)
@@ -398,14 +466,42 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 1
 
 
+def _apply_config(args: argparse.Namespace) -> None:
+    """Fills the compile options the command line left out from the nearest
+    [tool.velkor-compile] table (unless --no-config), then the built-in defaults.
+    A file's mcu applies only when the target ends up no_std, so that
+    --target binary works in a project whose default is a microcontroller."""
+    config = None
+    if not args.no_config:
+        try:
+            config = find_config(os.getcwd())
+        except ConfigError as error:
+            args.parser.error(str(error))
+    if config is not None:
+        args.target = args.target or config.target
+        args.opt_level = args.opt_level or config.opt_level
+        args.out_dir = args.out_dir or config.out_dir
+        if args.mcu is None and args.target == "no_std":
+            args.mcu = config.mcu
+    args.target = args.target or "binary"
+
+
+def _allowed_mcus() -> list[str]:
+    try:
+        _, answer = _command(Compiler(), '{"cmd":"targets"}')
+    except Failure:  # no hint is better than a second fault
+        return []
+    return [str(mcu) for mcu in answer["mcus"]]
+
+
 # The subcommands that have --json.
-JSON_COMMANDS = ("compile", "targets", "version")
+JSON_COMMANDS = ("compile", "validate", "targets", "version")
 
 
 def _json_requested(argv: Sequence[str]) -> bool:
     """Whether the command line asks for --json, read before argparse so that a
     usage error can be answered as a document too: the subcommand is the first
-    word that is not an option, and --json may be abbreviated as argparse allows."""
+    word that is not an option, and --json is taken only as spelt in full."""
     words = list(argv)
     if "--" in words:
         words = words[: words.index("--")]
@@ -413,7 +509,7 @@ def _json_requested(argv: Sequence[str]) -> bool:
     if command not in JSON_COMMANDS:
         return False
     after = words[words.index(command) + 1 :]
-    return any(len(word) >= 3 and "--json".startswith(word) for word in after)
+    return "--json" in after
 
 
 def _report(message: str, as_json: bool = False, document: str | None = None) -> None:

@@ -95,15 +95,14 @@ def test_failures_are_one_clear_message(files, args, status, fragments):
     ],
 )
 def test_json_prints_an_error_document_for_every_error(files, args, status, error):
-    for json_option in ["--json", "--js"]:  # an abbreviation is the same option
-        run = cli(*args, json_option, cwd=files)
-        assert_clean_failure(run, status)
-        document = json.loads(run.stdout)
-        assert list(document) == ["ok", "error"] and document["ok"] is False
-        assert document["error"].startswith(error)
-        # The same message as on stderr.
-        last = text(run.stderr).splitlines()[-1]
-        assert last.endswith(document["error"].removeprefix("usage: "))
+    run = cli(*args, "--json", cwd=files)
+    assert_clean_failure(run, status)
+    document = json.loads(run.stdout)
+    assert list(document) == ["ok", "error"] and document["ok"] is False
+    assert document["error"].startswith(error)
+    # The same message as on stderr.
+    last = text(run.stderr).splitlines()[-1]
+    assert last.endswith(document["error"].removeprefix("usage: "))
 
 
 def test_json_error_document_for_an_internal_fault(monkeypatch, capsys):

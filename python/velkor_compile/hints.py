@@ -1,0 +1,60 @@
+"""Hint lines that the command line prints after an error message: what to do next.
+
+The message itself is the compiler's, unchanged; a hint only adds a line. Each
+rule looks at the message (for a failed build, the tail of cargo's standard
+error that the message carries) and says how to get past the failure.
+"""
+
+from __future__ import annotations
+
+import difflib
+import re
+from typing import Callable, List
+
+STRAY_MCU = re.compile(r'^bad target: mcu "(?P<mcu>.*)" is not in the allowlist$')
+MISSING_TARGET = re.compile(r"the `(?P<triple>[^`]+)` target may not be installed")
+MISSING_CRATE = re.compile(r"no matching package named `(?P<crate>[^`]+)` found")
+# What cargo prints when no registry answers (no network, a registry that is
+# not configured, offline mode without the crates at hand).
+NO_REGISTRY = re.compile(
+    r"failed to download|[Cc]ould(?:n't| not) resolve host|failed to query replaced source registry|"
+    r"[Uu]nable to update registry|failed to load source for dependency|--offline was specified"
+)
+DEPENDENCIES = (
+    "generated projects take velkor-backtest 0.1.5 and serde_json 1 (and wasm-bindgen 0.2 for wasm) "
+    "from the crate registry cargo is configured to use"
+)
+STAND_IN = (
+    "to try a binary build without a registry, run scripts/offline_cargo_setup.sh DIR (in the source "
+    "checkout) and compile with --out-dir DIR/out"
+)
+
+
+def hints(message: str, allowed_mcus: Callable[[], List[str]]) -> list[str]:
+    """The hint lines for an error message (none for most). `allowed_mcus` is
+    asked for the allowlist only when the message is about an mcu."""
+    found: list[str] = []
+    stray = STRAY_MCU.match(message)
+    if stray is not None:
+        allowed = allowed_mcus()
+        close = difflib.get_close_matches(stray["mcu"], allowed, n=1)
+        if close:
+            found.append(f"did you mean --mcu {close[0]}?")
+        found.append("--mcu takes one of: " + ", ".join(allowed))
+    if message.startswith("bad spec: ") and ("set `crate_name`" in message or "no crate_name" in message):
+        found.append("name the crate with --crate-name NAME (a lowercase letter, then lowercase letters, digits or _)")
+    if not message.startswith("build: "):
+        return found
+    if message.rstrip() == "build:":
+        found.append("cargo failed without printing anything on stderr; run `cargo build` in the project "
+                     "folder to see what it does")
+    if message.startswith("build: spawning cargo: "):
+        found.append("cargo is not on the PATH: install a Rust toolchain (rustup) or add cargo's folder to PATH")
+    for triple in dict.fromkeys(match["triple"] for match in MISSING_TARGET.finditer(message)):
+        found.append(f"the standard library for {triple} is not installed: add it with `rustup target add {triple}`")
+    for crate in dict.fromkeys(match["crate"] for match in MISSING_CRATE.finditer(message)):
+        found.append(f"cargo found no crate {crate} in the registry it searched: {DEPENDENCIES}; "
+                     "the offline stand-in has velkor-backtest and serde_json only")
+    if NO_REGISTRY.search(message) and not MISSING_CRATE.search(message):
+        found.append(f"cargo could not reach a crate registry: {DEPENDENCIES}; {STAND_IN}")
+    return found
