@@ -39,7 +39,26 @@ MISUSE = {
     "error kind is str": 'k: int = velkor_compile.CompileError("io", "x").kind',
     "schema names": 'velkor_compile.schema("manifest")',
     "targets lists": 'velkor_compile.targets()["mcus"].upper()',
+    "target names": 'velkor_compile.compile("s.json", target="armv7")',
+    "opt level names": 'velkor_compile.compile("s.json", opt_level="fastest")',
+    "answer members": 'velkor_compile.compile("s.json")["manifestt"]',
+    "file entry types": 'velkor_compile.compile("s.json")["manifest"]["files"][0]["bytes_len"].upper()',
+    "version members": 'velkor_compile.version_info()["versoin"]',
 }
+
+# Uses that must pass: the members a caller reads, with their types.
+PROPER = """
+import velkor_compile
+
+answer = velkor_compile.compile("s.json", target="no_std", mcu="thumbv6m-none-eabi", opt_level="size")
+size: int = answer["manifest"]["files"][0]["bytes_len"]
+artifact: str | None = answer.get("path")
+mcu: str | None = answer["manifest"]["target"].get("mcu")
+built: bool = answer["built"]
+dep: str = velkor_compile.version_info()["backtest_dep"]
+kinds: list[str] = velkor_compile.targets()["targets"]
+level: velkor_compile.OptLevel = "debug"
+"""
 
 
 def test_stubs_catch_misuse(tmp_path):
@@ -47,7 +66,9 @@ def test_stubs_catch_misuse(tmp_path):
     for name, statement in MISUSE.items():
         lines += [f"# {name}", statement]
     (tmp_path / "misuse.py").write_text("\n".join(lines) + "\n")
-    run = mypy(tmp_path, "misuse.py")
+    (tmp_path / "proper.py").write_text(PROPER)
+    run = mypy(tmp_path, "misuse.py", "proper.py")
+    assert "proper.py" not in run.stdout, run.stdout
     flagged = {int(line.split(":")[1]) for line in run.stdout.splitlines() if ": error:" in line}
     for number, name in enumerate(MISUSE):
         assert 4 + 2 * number in flagged, f"{name} not flagged:\n{run.stdout}"
