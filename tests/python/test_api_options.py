@@ -1,6 +1,5 @@
-"""A request reading fault in an option the caller passed names the option, not
-a position in the request text the API wrote; faults in the caller's own
-strategy file keep their positions, and those in a candles file count its lines."""
+"""A reading fault in an option the caller passed names the option, not a position in request text the API
+wrote; a strategy file's faults keep their positions, a candles file's count its lines."""
 
 import pathlib
 
