@@ -10,6 +10,7 @@ stdout.
 from __future__ import annotations
 
 import argparse
+import io
 import json
 import os
 import re
@@ -115,6 +116,12 @@ def _fail_with(answer_text: str, answer: dict[str, Any]) -> NoReturn:
 
 
 def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    if args.quiet:
+        # Errors reach the user as raised failures, reported by main; what this
+        # writes is progress and the summary, which --quiet drops (not the
+        # document --json asks for).
+        err = io.StringIO()
+        out = out if args.json else io.StringIO()
     options: dict[str, Any] = {
         "target": args.target,
         "mcu": args.mcu,
@@ -133,29 +140,25 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     manifest = answer["manifest"]
     project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
     if args.dry_run:
-        if not args.quiet or args.json:
-            _print_answer(answer_text, answer, args.json, out)
-        if not args.quiet and not args.json:
+        _print_answer(answer_text, answer, args.json, out)
+        if not args.json:
             _print_destination(project_dir, manifest, out)
         return 0
 
-    if not args.quiet:
-        err.write(
+    err.write(
         f"{PROG}: cargo is building {manifest['crate_name']} "
-            f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
-        )
-        err.flush()
+        f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
+    )
+    err.flush()
     started = time.monotonic()
     answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=False, **options))
     elapsed = time.monotonic() - started
     failed = answer.get("ok") is False
-    if not args.quiet:
-        err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
-        err.flush()
+    err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
+    err.flush()
     if failed:
         _fail_with(answer_text, answer)
-    if not args.quiet or args.json:
-        _print_answer(answer_text, answer, args.json, out)
+    _print_answer(answer_text, answer, args.json, out)
     return 0
 
 
