@@ -480,6 +480,8 @@ def _apply_config(args: argparse.Namespace) -> None:
             config = find_config(os.getcwd())
         except ConfigError as error:
             args.parser.error(str(error))
+        except OSError:  # a current directory that is gone has no file above it
+            config = None
     if config is not None:
         args.target = args.target or config.target
         args.opt_level = args.opt_level or config.opt_level
