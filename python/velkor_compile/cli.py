@@ -444,6 +444,7 @@ def main(argv: Sequence[str] | None = None) -> int:
                 args.parser.error("--mcu TRIPLE is required with --target no_std")
             if args.mcu and args.target != "no_std":
                 args.parser.error(f"--mcu applies only to --target no_std, not to {args.target}")
+            _require_text(args)
     except UsageError as usage:
         # The usage text is on stderr already.
         if as_json:
@@ -489,6 +490,15 @@ def _apply_config(args: argparse.Namespace) -> None:
         if args.mcu is None and args.target == "no_std":
             args.mcu = config.mcu
     args.target = args.target or "binary"
+
+
+def _require_text(args: argparse.Namespace) -> None:
+    """Refuses options that are not valid UTF-8 (a file name in another
+    encoding): a request is text, so the compiler could not be asked at all."""
+    for flag, value in (("--mcu", args.mcu), ("--crate-name", args.crate_name), ("--csv", args.csv),
+                        ("--out-dir", args.out_dir)):
+        if value is not None and LONE_SURROGATE.search(value):
+            args.parser.error(f"{flag} is not valid UTF-8: {value!r}")
 
 
 def _allowed_mcus() -> list[str]:
