@@ -349,6 +349,8 @@ def build_parser() -> argparse.ArgumentParser:
         "compile",
         help="compile a strategy file (a dry run or a cargo build)",
         description="Compile STRATEGY (a JSON file) into a Rust project and, unless --dry-run, build it with cargo.",
+        epilog="--target, --mcu, --opt-level and --out-dir default to the values of [tool.velkor-compile] in the "
+        "nearest pyproject.toml at or above the current directory, when it gives them.",
     )
     compile_parser.add_argument("strategy", metavar="STRATEGY.json", help="the strategy document")
     compile_parser.add_argument("--target", choices=["wasm", "binary", "no_std"],
