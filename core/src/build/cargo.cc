@@ -1,9 +1,13 @@
 #include "build/cargo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "build/child_process.h"
@@ -59,6 +63,14 @@ std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::s
   return {};
 }
 
+// Colour only where someone watches a terminal, and only when the user has
+// not said otherwise through cargo's own setting or the common NO_COLOR.
+bool wants_colour() {
+  const char* no_colour = std::getenv("NO_COLOR");
+  return ::isatty(STDERR_FILENO) == 1 && std::getenv("CARGO_TERM_COLOR") == nullptr &&
+         (no_colour == nullptr || *no_colour == '\0');
+}
+
 }  // namespace
 
 std::string_view profile_dir(OptLevel level) { return level == OptLevel::kDebug ? "debug" : "release"; }
@@ -101,8 +113,23 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 }
 
 std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
-                                                       const std::string& crate_name, const std::string& project_dir) {
-  auto run = run_child("cargo", cargo_build_args(target, level), project_dir, kStderrRawKeep);
+                                                       const std::string& crate_name, const std::string& project_dir,
+                                                       LiveOutputRequest live) {
+  std::vector<std::string> args = cargo_build_args(target, level);
+  ChildWatch watch;
+  std::optional<LiveOutput> shown;
+  // A host running with standard error closed gets nothing, not even a try.
+  if ((live.stream || live.progress) && ::fcntl(STDERR_FILENO, F_GETFD) != -1) {
+    if (live.stream && wants_colour()) {
+      args.insert(args.begin() + 1, {"--color", "always"});
+      watch.plain_tail = true;
+    }
+    shown.emplace(STDERR_FILENO, live, crate_name);
+    watch.on_output = [&shown](std::string_view piece) { shown->output(piece); };
+    watch.on_tick = [&shown] { shown->tick(); };
+  }
+  auto run = run_child("cargo", args, project_dir, kStderrRawKeep, watch);
+  if (shown) shown->finish();
   if (!run) {
     const char* step = run.error().stage == ChildFault::Stage::kSpawn ? "spawning cargo: " : "waiting for cargo: ";
     return std::unexpected(build_error(step + run.error().cause));

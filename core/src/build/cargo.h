@@ -9,6 +9,7 @@
 
 #include "base/compile_error.h"
 #include "base/compile_spec.h"
+#include "build/live_output.h"
 
 namespace velkor::build {
 
@@ -36,6 +37,13 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 // After any successful build the artifact (and for wasm the module) must be a
 // regular file, links followed, or the build fails.
 //
+// `live` asks for output on the process's standard error while cargo runs
+// (build/live_output.h); by default nothing is written. When cargo's output
+// is streamed to a terminal, cargo is asked for colour ("--color always"
+// after "build") unless CARGO_TERM_COLOR or NO_COLOR already says what the
+// user wants; the kept error text then has the colour escapes removed, so
+// the answer is the one a build without streaming gives.
+//
 // Errors, all kind Build except a failed copy (Io):
 //   "spawning cargo: {cause}"             cargo could not be started
 //   the tail of cargo's standard error    cargo did not exit with code 0
@@ -46,7 +54,8 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 //   the same three with "the module {path}" (wasm)
 //   "copying {from} to {to}: {cause}"     (Io)
 std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
-                                                       const std::string& crate_name, const std::string& project_dir);
+                                                       const std::string& crate_name, const std::string& project_dir,
+                                                       LiveOutputRequest live = {});
 
 }  // namespace velkor::build
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <utility>
 
+#include "build/escape_filter.h"
 #include "support/os_error.h"
 
 extern char** environ;
@@ -145,20 +146,35 @@ class SpawnSetup {
 // not with its descendants. Everything the program itself wrote is in the
 // pipes by the time it has exited, so reading until they are momentarily empty
 // loses none of it.
-std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, int exited, std::size_t stderr_keep) {
+std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, int exited, std::size_t stderr_keep,
+                                      const ChildWatch& watch) {
+  using Clock = std::chrono::steady_clock;
   std::string tail;
+  EscapeFilter plain;
   char buf[65536];
   pollfd fds[3] = {{stdout_read.get(), POLLIN, 0}, {stderr_read.get(), POLLIN, 0}, {exited, POLLIN, 0}};
   int open_count = 2;
   bool program_exited = false;
+  auto next_tick = Clock::now() + watch.tick_every;
   while (open_count > 0) {
-    // Once the program has exited, only what is already buffered is read.
-    int ready = ::poll(fds, 3, program_exited ? 0 : -1);
+    int timeout = -1;
+    if (program_exited) {
+      timeout = 0;  // once the program has exited, only what is already buffered is read
+    } else if (watch.on_tick) {
+      const auto now = Clock::now();
+      if (now >= next_tick) {
+        watch.on_tick();
+        next_tick = now + watch.tick_every;
+      }
+      // Rounded up, so that the wake-up does not come just before the tick is due.
+      timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next_tick - now).count());
+    }
+    int ready = ::poll(fds, 3, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(errno);
     }
-    if (ready == 0) break;  // exited, and nothing more is waiting in the pipes
+    if (ready == 0 && program_exited) break;  // exited, and nothing more is waiting in the pipes
     if (fds[2].fd >= 0 && fds[2].revents != 0) {
       program_exited = true;
       fds[2].fd = -1;
@@ -172,8 +188,14 @@ std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, int exited
         --open_count;
         continue;
       }
-      if (p == &fds[0]) continue;  // standard output is not used
-      tail.append(buf, static_cast<std::size_t>(n));
+      const std::string_view piece(buf, static_cast<std::size_t>(n));
+      if (watch.on_output) watch.on_output(piece);
+      if (p == &fds[0]) continue;  // standard output is not kept
+      if (watch.plain_tail) {
+        plain.append_plain(piece, tail);
+      } else {
+        tail.append(piece);
+      }
       // Keep memory bounded for a chatty tool: only the end is ever reported.
       if (tail.size() > 2 * stderr_keep + sizeof buf) tail.erase(0, tail.size() - stderr_keep);
     }
@@ -184,7 +206,8 @@ std::expected<std::string, int> drain(Fd stdout_read, Fd stderr_read, int exited
 }  // namespace
 
 std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, const std::vector<std::string>& args,
-                                                  const std::string& cwd, std::size_t stderr_keep) {
+                                                  const std::string& cwd, std::size_t stderr_keep,
+                                                  const ChildWatch& watch) {
   auto spawn_fault = [](int errnum) { return std::unexpected(ChildFault{ChildFault::Stage::kSpawn, os_error_text(errnum)}); };
   auto has_nul = [](const std::string& s) { return s.find('\0') != std::string::npos; };
   bool nul = has_nul(program) || has_nul(cwd);
@@ -222,7 +245,7 @@ std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, co
   // before 5.3, where the pipes alone decide (see drain). Called through
   // syscall(): glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
   Fd exited(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-  auto tail = drain(std::move(out_read), std::move(err_read), exited.get(), stderr_keep);
+  auto tail = drain(std::move(out_read), std::move(err_read), exited.get(), stderr_keep, watch);
 
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {

@@ -2,8 +2,10 @@
 #ifndef VELKOR_BUILD_CHILD_PROCESS_H_
 #define VELKOR_BUILD_CHILD_PROCESS_H_
 
+#include <chrono>
 #include <cstddef>
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,15 +27,31 @@ struct ChildFault {
   std::string cause;  // "No such file or directory (os error 2)" and the like
 };
 
+// What a caller may see of a run while it goes on; every member is optional.
+struct ChildWatch {
+  // Each piece of either output stream as it is read (standard output's too,
+  // though it is otherwise discarded).
+  std::function<void(std::string_view)> on_output;
+  // Called every `tick_every` while the program runs, never after it has
+  // exited and been drained.
+  std::function<void()> on_tick;
+  std::chrono::milliseconds tick_every{1000};
+  // The program was asked for colour: the kept tail is its plain text, with
+  // terminal escape sequences removed (build/escape_filter.h).
+  bool plain_tail = false;
+};
+
 // Runs `program` (looked up on PATH) with `args` as argv[1..] in the directory
 // `cwd`, with the caller's environment, standard input from /dev/null and both
 // output streams read concurrently until the program closes them (standard
 // output is discarded), then reaps it. Only descriptors 0, 1 and 2 are open in
 // the child; SIGPIPE and SIGCHLD start at their defaults and no signal is
 // blocked. Works whether the host ignores SIGCHLD or handles it (see the .cc).
-// Blocks until the program exits; no time limit.
+// Blocks until the program exits; no time limit. `watch` sees the run as it
+// goes; apart from its plain_tail it changes nothing of what is returned.
 std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, const std::vector<std::string>& args,
-                                                  const std::string& cwd, std::size_t stderr_keep);
+                                                  const std::string& cwd, std::size_t stderr_keep,
+                                                  const ChildWatch& watch = {});
 
 }  // namespace velkor::build
 

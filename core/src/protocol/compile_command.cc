@@ -64,8 +64,9 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request) 
   if (auto written = project::write_project(out_dir, crate_name, project->files); !written) {
     return error_document(written.error().display());
   }
+  const build::LiveOutputRequest live{request.stream_build_output, request.build_progress};
   auto artifact =
-      build::build_project(spec.target, spec.opt_level, crate_name, project::project_dir(out_dir, crate_name));
+      build::build_project(spec.target, spec.opt_level, crate_name, project::project_dir(out_dir, crate_name), live);
   if (!artifact) return error_document(artifact.error().display());
 
   response.string("path", *artifact).raw("manifest", manifest_json(project->manifest)).boolean("built", true).close();

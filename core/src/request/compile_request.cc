@@ -67,6 +67,13 @@ ReadResult<std::optional<std::string>> read_optional_string(Reader& reader) {
   return std::optional<std::string>(std::move(*s));
 }
 
+ReadResult<void> read_flag(Reader& reader, bool& flag) {
+  auto b = reader.read_bool();
+  if (!b) return std::unexpected(b.error());
+  flag = *b;
+  return {};
+}
+
 ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
   const TextField fields[] = {
       {"strategy", true,
@@ -120,13 +127,7 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
   CompileRequest request;
   const TextField fields[] = {
       {"spec", true, [&](Reader& r) { return read_compile_spec(r, request.spec); }},
-      {"dry_run", false,
-       [&](Reader& r) -> ReadResult<void> {
-         auto b = r.read_bool();
-         if (!b) return std::unexpected(b.error());
-         request.dry_run = *b;
-         return {};
-       }},
+      {"dry_run", false, [&](Reader& r) { return read_flag(r, request.dry_run); }},
       {"out_dir", false,
        [&](Reader& r) -> ReadResult<void> {
          auto dir = read_optional_string(r);
@@ -134,8 +135,10 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
          request.out_dir = std::move(*dir);
          return {};
        }},
+      {"stream_build_output", false, [&](Reader& r) { return read_flag(r, request.stream_build_output); }},
+      {"build_progress", false, [&](Reader& r) { return read_flag(r, request.build_progress); }},
   };
-  const TextField with_cmd[] = {fields[0], fields[1], fields[2],
+  const TextField with_cmd[] = {fields[0], fields[1], fields[2], fields[3], fields[4],
                                 {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
   const std::span<const TextField> record = cmd == CmdMember::kField ? std::span<const TextField>(with_cmd) : fields;
   if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());

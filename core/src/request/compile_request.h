@@ -17,6 +17,10 @@ struct CompileRequest {
   CompileSpec spec;
   bool dry_run = false;
   std::optional<std::string> out_dir;  // absent or null: kDefaultOutDir
+  // What the build shows on the process's standard error while cargo runs;
+  // nothing unless asked, so that a host embedding the module gets no output.
+  bool stream_build_output = false;  // cargo's own output, teed live
+  bool build_progress = false;       // one line updated in place once a second
 };
 
 // How the top-level "cmd" member is treated: skipped like any unknown member,

@@ -54,6 +54,10 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{R"(["compile"])", "invalid type: string \"compile\", expected struct CompileSpec at line 1 column 10"},
         FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"out_dir":5})",
                   "invalid type: integer `5`, expected a string at line 1 column 75"},
+        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"stream_build_output":"yes"})",
+                  "invalid type: string \"yes\", expected a boolean at line 1 column 91"},
+        FaultCase{R"({"cmd":"compile","build_progress":null})",
+                  "invalid type: null, expected a boolean at line 1 column 38"},
         FaultCase{"{\"cmd\":\"compile\",\n \"spec\": {\n  \"strategy\": [\"\\ud800\"]}}",
                   "unexpected end of hex escape at line 3 column 23"},
         // An exponent past 2147483647 is out of range where it passes that bound.
@@ -87,11 +91,12 @@ TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
 
 TEST(CompileRequest, ReadsEveryMemberAndDefault) {
   auto full = read_compile_request(
-      R"({"cmd":"compile","dry_run":true,"out_dir":"o","spec":{"strategy":{"b":1,"a":[1.5]},
+      R"({"cmd":"compile","dry_run":true,"out_dir":"o","stream_build_output":true,"build_progress":true,"spec":{"strategy":{"b":1,"a":[1.5]},
           "target":{"kind":"no_std","mcu":"thumbv6m-none-eabi","extra":[1]},"opt_level":{"debug":null},
           "embed_data":{"candles":[{"t":1}],"kind":"inline"},"crate_name":"demo"}})");
   ASSERT_TRUE(full) << full.error().text();
   EXPECT_TRUE(full->dry_run);
+  EXPECT_TRUE(full->stream_build_output && full->build_progress);
   EXPECT_EQ(full->out_dir, "o");
   EXPECT_EQ(full->spec.target.kind, TargetKind::kNoStd);
   EXPECT_EQ(full->spec.target.mcu, "thumbv6m-none-eabi");
@@ -105,7 +110,7 @@ TEST(CompileRequest, ReadsEveryMemberAndDefault) {
   auto minimal = read_compile_request(
       R"({"spec":[null,["binary"],"release",["csv","data.csv"]],"out_dir":null,"embed_data":7,"cmd":"compile"})");
   ASSERT_TRUE(minimal) << minimal.error().text();
-  EXPECT_FALSE(minimal->dry_run);
+  EXPECT_FALSE(minimal->dry_run || minimal->stream_build_output || minimal->build_progress);
   EXPECT_FALSE(minimal->out_dir);
   EXPECT_TRUE(minimal->spec.strategy.is_null());
   EXPECT_EQ(minimal->spec.target.kind, TargetKind::kBinary);
