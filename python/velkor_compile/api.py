@@ -267,6 +267,8 @@ def _compile_request(
     candles: Sequence[Any] | str | os.PathLike[str] | None,
     out_dir: str | os.PathLike[str] | None,
     dry_run: bool,
+    stream_build_output: bool = False,
+    build_progress: bool = False,
 ) -> _Request:
     if target == "no_std" and mcu is None:
         raise ValueError("the no_std target needs an mcu")
@@ -305,6 +307,11 @@ def _compile_request(
     request.member("dry_run", "true" if dry_run else "false", None)
     if out_dir is not None:
         request.member("out_dir", _value_text(os.fspath(out_dir)), "out_dir")
+    # Written only when asked, so that other requests keep their text.
+    if stream_build_output:
+        request.member("stream_build_output", "true", None)
+    if build_progress:
+        request.member("build_progress", "true", None)
     request.add("}")
     return request
 
@@ -320,12 +327,15 @@ def request_text(
     candles: Sequence[Any] | str | os.PathLike[str] | None = None,
     out_dir: str | os.PathLike[str] | None = None,
     dry_run: bool = False,
+    stream_build_output: bool = False,
+    build_progress: bool = False,
 ) -> str:
     """The compile command document that `compile` sends, as JSON text.
 
     `candles` is a list of candle values or the path of a JSON file holding that
     list. Raises `ValueError` for contradictory arguments (an mcu without the
-    no_std target or the reverse, both csv and candles).
+    no_std target or the reverse, both csv and candles). The build output
+    members are written only when true, so the text is otherwise unchanged.
     """
     return _compile_request(
         strategy,
@@ -337,6 +347,8 @@ def request_text(
         candles=candles,
         out_dir=out_dir,
         dry_run=dry_run,
+        stream_build_output=stream_build_output,
+        build_progress=build_progress,
     ).text()
 
 
@@ -369,6 +381,8 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
     out_dir: str | os.PathLike[str] | None = None,
     dry_run: bool = False,
     compiler: Compiler | None = None,
+    stream_build_output: bool = False,
+    build_progress: bool = False,
 ) -> CompileAnswer:
     """Compiles a strategy and returns the compile response as a dict.
 
@@ -380,6 +394,11 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
     passed (an unknown `target` or `opt_level`, a value of the wrong type) names
     the option instead of a position in the request text this function wrote:
     "bad compile request: target: unknown variant `arm`, expected one of ...".
+    While it runs, the core itself writes to the process's standard error (file
+    descriptor 2, not `sys.stderr`) only when asked: `stream_build_output`
+    copies cargo's output there live (in colour on a terminal),
+    `build_progress` keeps one line there updated once a second. Neither
+    changes the response.
     """
     request = _compile_request(
         strategy,
@@ -391,6 +410,8 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
         candles=candles,
         out_dir=out_dir,
         dry_run=dry_run,
+        stream_build_output=stream_build_output,
+        build_progress=build_progress,
     )
     return _compile_answer(compiler, request)
 

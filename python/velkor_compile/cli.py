@@ -145,16 +145,31 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
             _print_destination(project_dir, manifest, out)
         return 0
 
+    # Python cannot run while cargo does (the core holds the interpreter lock),
+    # so the core itself writes what the user sees of the build on descriptor 2:
+    # with -v cargo's own output, otherwise at a terminal one line it updates.
+    stream = bool(args.verbose)
+    progress = not stream and not args.quiet and os.isatty(2)
+    live = stream or progress
     err.write(
         f"{PROG}: cargo is building {manifest['crate_name']} "
-        f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir} ... "
+        f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {project_dir}"
+        + ("\n" if live else " ... ")
     )
     err.flush()
     started = time.monotonic()
-    answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=False, **options))
-    elapsed = time.monotonic() - started
+    try:
+        text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
+        answer_text, answer = _command(compiler, text)
+        elapsed = time.monotonic() - started
+    except KeyboardInterrupt:
+        # cargo got the same Ctrl-C and stopped: say what it leaves behind.
+        err.write("" if live else "interrupted\n")
+        _report(f"interrupted; the build in {project_dir} is left half-built", args.json)
+        return 130
     failed = answer.get("ok") is False
-    err.write(f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n")
+    outcome = f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n"
+    err.write(f"{PROG}: {outcome}" if live else outcome)
     err.flush()
     if failed:
         _fail_with(answer_text, answer)
@@ -371,6 +386,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_quiet(compile_parser, "print nothing but errors (and the document asked for with --json)")
     compile_parser.add_argument("--no-config", action="store_true",
                                 help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
+    compile_parser.add_argument("-v", "--verbose", action="store_true",
+                                help="show cargo's output live on stderr (in colour on a terminal)")
     compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
 
     validate_parser = commands.add_parser(

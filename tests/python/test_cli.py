@@ -6,9 +6,11 @@ import io
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -178,6 +180,35 @@ def test_failed_build_prints_cargo_errors(fake_cargo_env):
     env["PATH"] = str(work / "nothing-here")
     run = cli("compile", MA_CROSS, cwd=work, env=env)
     assert_clean_failure(run, 1, "build: spawning cargo: No such file or directory (os error 2)")
+
+
+def test_verbose_streams_cargo_output_and_keeps_the_answer(fake_cargo_env):
+    work, env = fake_cargo_env
+    pathlib.Path(env["FAKE_CARGO_STDERR"]).write_text("error[E0425]: cannot find value\n")
+    env["FAKE_CARGO_MODE"] = "fail"
+    plain = cli("compile", MA_CROSS, "--json", cwd=work, env=env)
+    verbose = cli("compile", MA_CROSS, "--json", "-v", cwd=work, env=env)
+    assert verbose.returncode == plain.returncode == 1 and verbose.stdout == plain.stdout
+    lines = text(verbose.stderr).splitlines()
+    assert lines[0] == "velkor-compile: cargo is building btc_usd (binary, release) in _out/btc_usd"
+    assert lines[1] == "error[E0425]: cannot find value"  # written live by the core
+    assert lines[2].startswith("velkor-compile: failed after ") and len(lines) == 4
+
+
+def test_interrupt_names_the_half_built_project(tmp_path):
+    (tmp_path / "cargo").write_text('#!/bin/sh\ntouch "$STARTED"\nexec sleep 60\n')
+    (tmp_path / "cargo").chmod(0o755)
+    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", STARTED=str(tmp_path / "started"))
+    run = subprocess.Popen([*ENTRY_POINTS["module"], "compile", MA_CROSS, "--out-dir", "out"], cwd=tmp_path, env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+    deadline = time.monotonic() + 60
+    while not (tmp_path / "started").exists():
+        assert run.poll() is None and time.monotonic() < deadline
+        time.sleep(0.05)
+    os.killpg(run.pid, signal.SIGINT)  # as Ctrl-C at a terminal: the CLI and cargo alike
+    _, stderr = run.communicate(timeout=60)
+    assert run.returncode == 130
+    assert text(stderr).endswith(" ... interrupted\nvelkor-compile: interrupted; the build in out/btc_usd is left half-built\n")
 
 
 def serve(lines, cwd):

@@ -112,6 +112,8 @@ REQUESTS = {
     "mcu outside the allowlist": (request(target={"kind": "no_std", "mcu": "THUMBV6M-NONE-EABI"}), False),
     "invalid crate name": (request(crate_name="MyBot"), False),
     "out_dir not a string": (dict(REQUEST_BASE, out_dir=5), False),
+    "build output asked": (dict(REQUEST_BASE, stream_build_output=True, build_progress=False), True),
+    "build progress not a boolean": (dict(REQUEST_BASE, build_progress="yes"), False),
     "candles not an array": (request(embed_data={"kind": "inline", "candles": {}}), False),
 }
 
