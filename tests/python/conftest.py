@@ -1,5 +1,8 @@
-"""Fixtures shared by the Python tests of the extension module."""
+"""Fixtures and texts shared by the Python tests of the extension module."""
 
+import json
+import os
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -8,46 +11,80 @@ import pytest
 
 import velkor_compile
 
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+EXAMPLES = ROOT / "examples"
+MA_CROSS = EXAMPLES / "ma_cross.json"
+VERSION_ANSWER = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
+OUT_OF_MEMORY = '{"ok":false,"error":"internal fault: out of memory"}'
+# A stand-in cargo: fails with FAKE_CARGO_MODE=fail, printing FAKE_CARGO_STDERR;
+# otherwise writes the host program or the release wasm module where the real one would.
+FAKE_CARGO = r"""#!/bin/sh
+[ "$FAKE_CARGO_MODE" = fail ] && { cat "$FAKE_CARGO_STDERR" >&2; exit 101; }
+name=$(sed -n 's/^name = "\(.*\)"$/\1/p' Cargo.toml)
+case "$*" in
+  *wasm32*) dir=target/wasm32-unknown-unknown/release; name=$name.wasm ;;
+  *--release*) dir=target/release ;;
+  *) dir=target/debug ;;
+esac
+mkdir -p $dir && echo built > "$dir/$name"
+"""
+
+
+# Script lines that cap the address space at what is mapped now plus EXTRA bytes:
+# room for small allocations, not for a large one.
+LIMIT_ADDRESS_SPACE = """
+    import resource
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + EXTRA, size + EXTRA))
+"""
+
+
+def error_document(message):
+    return json.dumps({"ok": False, "error": message}, separators=(",", ":"))
+
 
 @pytest.fixture
 def compiler():
-    """A fresh handle owned by the test's (main) thread."""
-    return velkor_compile.Compiler()
+    return velkor_compile.Compiler()  # a fresh handle, owned by the test's (main) thread
+
+
+@pytest.fixture
+def workdir(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    return tmp_path
+
+
+@pytest.fixture
+def fake_cargo(tmp_path, monkeypatch):
+    """FAKE_CARGO first on PATH (of this process and its children)."""
+    bin_dir = tmp_path / "fakebin"
+    bin_dir.mkdir()
+    (bin_dir / "cargo").write_text(FAKE_CARGO)
+    (bin_dir / "cargo").chmod(0o755)
+    monkeypatch.setenv("PATH", f"{bin_dir}:{os.environ['PATH']}")
+    monkeypatch.setenv("FAKE_CARGO_MODE", "ok")
+    monkeypatch.setenv("FAKE_CARGO_STDERR", str(tmp_path / "cargo-stderr"))
 
 
 @pytest.fixture
 def unraisable(monkeypatch):
-    """Collects what reaches sys.unraisablehook during the test.
-
-    Each entry is (exc_type, str(exc_value), object). Only plain values are
-    kept, so the hook never holds on to a traceback or a dying object.
-    """
+    """Collects (exc_type, str(exc_value), object) of what reaches sys.unraisablehook."""
     seen = []
-
-    def hook(report):
-        seen.append((report.exc_type, str(report.exc_value), report.object))
-
-    monkeypatch.setattr(sys, "unraisablehook", hook)
+    monkeypatch.setattr(sys, "unraisablehook", lambda hook: seen.append((hook.exc_type, str(hook.exc_value), hook.object)))
     return seen
 
 
 @pytest.fixture
 def run_python(tmp_path):
-    """Runs a script in a fresh interpreter and returns the completed process.
+    """Runs a script in a fresh interpreter and returns the completed process:
+    for what must not happen in the test process itself (interpreter exit,
+    address-space and file-size limits, another OpenSSL configuration)."""
 
-    Used for what must not happen in the test process itself: interpreter exit
-    and address-space limits.
-    """
-
-    def run(source, timeout=120):
+    def run(source, timeout=120, stdin=None, **environment):
         script = tmp_path / "script.py"
         script.write_text(textwrap.dedent(source))
-        return subprocess.run(
-            [sys.executable, str(script)],
-            cwd=tmp_path,
-            capture_output=True,
-            text=True,
-            timeout=timeout,
-        )
+        return subprocess.run([sys.executable, str(script)], cwd=tmp_path, input=stdin, capture_output=True,
+                              text=stdin is None, timeout=timeout, env={**os.environ, **environment})
 
     return run

@@ -11,7 +11,6 @@ import velkor_compile
 from velkor_compile.cli import main
 from velkor_compile.completion import INSTALL_HINT
 from velkor_compile.hints import hints
-from test_compile import fake_cargo  # noqa: F401 - a fixture
 
 MA_CROSS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "ma_cross.json"
 MCUS = velkor_compile.targets()["mcus"]
@@ -40,7 +39,7 @@ def test_usage_errors(capsys, argv, message):
     assert (status, out) == (2, "") and message in err
 
 
-def test_short_version_and_quiet(capsys, tmp_path, monkeypatch, fake_cargo):  # noqa: F811
+def test_short_version_and_quiet(capsys, tmp_path, monkeypatch, fake_cargo):
     monkeypatch.chdir(tmp_path)
     assert run(capsys, "-V") == run(capsys, "--version") == (0, f"velkor-compile {velkor_compile.__version__}\n", "")
     assert run(capsys, "compile", MA_CROSS, "--dry-run", "-q") == (0, "", "")

@@ -14,9 +14,7 @@ import subprocess
 import pytest
 
 import velkor_compile
-
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-EXAMPLES = ROOT / "examples"
+from conftest import EXAMPLES, MA_CROSS, ROOT
 
 STRATEGY = {
     "symbol": "BTC-USD",
@@ -43,12 +41,6 @@ def error_of(compiler, spec, **request):
     answer = run(compiler, spec, **request)
     assert list(answer) == ["ok", "error"] and answer["ok"] is False, answer
     return answer["error"]
-
-
-@pytest.fixture
-def workdir(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
-    return tmp_path
 
 
 def make_spec(target, opt_level=None, data=None, **extra):
@@ -154,7 +146,6 @@ CRATE_RULE = "is not a valid identifier (^[a-z][a-z0-9_]*$); set `crate_name`"
 @pytest.mark.parametrize(
     "spec, message",
     [
-        ({"strategy": {}, "target": {"kind": "wasm"}}, "bad spec: strategy is not a valid StrategySpec: missing field `symbol`"),
         ({"strategy": dict(STRATEGY, symbol="1INCH"), "target": {"kind": "wasm"}}, f'bad spec: crate name "1inch" {CRATE_RULE}'),
         ({"strategy": STRATEGY, "target": {"kind": "no_std", "mcu": "THUMBV6M-NONE-EABI"}},
          'bad target: mcu "THUMBV6M-NONE-EABI" is not in the allowlist'),
@@ -172,34 +163,6 @@ def test_validation_order_and_messages(compiler, workdir, spec, message):
     (workdir / "bad.csv").write_bytes(b"t,o\n\xff\n")
     assert error_of(compiler, spec, dry_run=False) == message
     assert list(workdir.iterdir()) == [workdir / "bad.csv"]
-
-
-FAKE_CARGO = r"""#!/bin/sh
-case "$FAKE_CARGO_MODE" in
-  fail) cat "$FAKE_CARGO_STDERR" >&2; exit 101 ;;
-esac
-name=$(sed -n 's/^name = "\(.*\)"$/\1/p' Cargo.toml)
-profile=debug; triple=
-while [ $# -gt 0 ]; do
-  case "$1" in --release) profile=release ;; --target) shift; triple="$1" ;; esac
-  shift
-done
-case "$triple" in
-  "") mkdir -p "target/$profile" && echo bin > "target/$profile/$name" ;;
-  wasm32-unknown-unknown) mkdir -p "target/$triple/$profile" && echo wasm > "target/$triple/$profile/$name.wasm" ;;
-  *) mkdir -p "target/$triple/$profile" && echo lib > "target/$triple/$profile/lib$name.a" ;;
-esac
-"""
-
-
-@pytest.fixture
-def fake_cargo(tmp_path, monkeypatch):
-    bin_dir = tmp_path / "fakebin"
-    bin_dir.mkdir()
-    (bin_dir / "cargo").write_text(FAKE_CARGO)
-    (bin_dir / "cargo").chmod(0o755)
-    monkeypatch.setenv("PATH", f"{bin_dir}:{os.environ['PATH']}")
-    monkeypatch.setenv("FAKE_CARGO_MODE", "ok")
 
 
 @pytest.mark.parametrize(
@@ -221,27 +184,6 @@ def test_build_answers_the_artifact(compiler, workdir, fake_cargo, target, out_d
     assert loaded["handle"] == 0 and loaded["len"] == (workdir / path).stat().st_size
 
 
-def files_on_disk(project):
-    return sorted(str(p.relative_to(project)) for p in project.rglob("*") if p.is_file() and "target" not in p.parts)
-
-
-def test_a_new_target_leaves_no_files_of_the_old_one(compiler, workdir, fake_cargo):
-    # binary -> no_std -> binary in one folder: without the removal of stale
-    # files, the no_std compile's .cargo/config.toml and src/lib.rs (and the
-    # first compile's data file) would take part in the third build.
-    (workdir / "candles.csv").write_text("t,o\n1,2\n")
-    project = workdir / "out" / "btc_usd"
-    for target, data in [({"kind": "binary"}, "inline"), (NO_STD, "csv"), ({"kind": "binary"}, None)]:
-        answer = run(compiler, make_spec(target, data=data), out_dir="out")
-        assert answer["built"] is True, answer
-        user_files = ["notes.txt"] if (project / "notes.txt").exists() else []
-        assert files_on_disk(project) == sorted([entry["path"] for entry in answer["manifest"]["files"]] + user_files)
-        # A file of the user's is never touched.
-        (project / "notes.txt").write_text("mine")
-    assert not (project / ".cargo").exists()
-    assert (project / "target" / "thumbv7em-none-eabihf" / "release" / "libbtc_usd.a").is_file()
-
-
 def test_real_offline_cargo_build(tmp_path):
     if shutil.which("cargo") is None:
         pytest.skip("cargo is not installed on this machine")
@@ -250,7 +192,7 @@ def test_real_offline_cargo_build(tmp_path):
     )
     if setup.returncode != 0:
         pytest.skip(f"offline crate sources unavailable: {setup.stderr.strip()}")
-    strategy = json.loads((EXAMPLES / "ma_cross.json").read_text())
+    strategy = json.loads(MA_CROSS.read_text())
     compiler = velkor_compile.Compiler()
     out_dir = tmp_path / "out"
     # A no_std project written into the same folder first (no cargo on PATH,

@@ -13,17 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_support_files.h"
+
 namespace velkor::build {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // A stand-in `cargo` first on PATH: a shell script that records its
 // arguments, working directory and one inherited variable, then runs the
@@ -31,11 +26,8 @@ std::string read_file(const std::string& path) {
 class FakeCargoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/velkor_cargo_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = fs::canonical(tmpl).string();
-    fs::create_directories(bin_ = root_ + "/bin");
-    fs::create_directories(project_ = root_ + "/out/btc_usd");
+    fs::create_directories(bin_ = dir_.path() + "/bin");
+    fs::create_directories(project_ = dir_.path() + "/out/btc_usd");
     saved_path_ = std::getenv("PATH");  // set in any test environment
     ::setenv("PATH", (bin_ + ":/usr/bin:/bin").c_str(), 1);
     ::setenv("VELKOR_FAKE_CARGO_MARK", "inherited", 1);
@@ -43,22 +35,19 @@ class FakeCargoTest : public ::testing::Test {
   void TearDown() override {
     ::setenv("PATH", saved_path_.c_str(), 1);
     ::unsetenv("VELKOR_FAKE_CARGO_MARK");
-    fs::remove_all(root_);
   }
 
   void install_cargo(const std::string& behaviour) {
-    std::ofstream(bin_ + "/cargo") << "#!/bin/sh\n"
-                                   << "log=" << root_ << "/log\n"
-                                   << "printf '%s\\n' \"$@\" > \"$log.args\"\n"
-                                   << "pwd > \"$log.cwd\"\n"
-                                   << "printf '%s' \"$VELKOR_FAKE_CARGO_MARK\" > \"$log.env\"\n"
+    std::ofstream(bin_ + "/cargo") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << dir_.path() << "/log.args\n"
+                                   << "pwd > " << dir_.path() << "/log.cwd\n"
+                                   << "printf '%s' \"$VELKOR_FAKE_CARGO_MARK\" > " << dir_.path() << "/log.env\n"
                                    << behaviour << "\n";
     ::chmod((bin_ + "/cargo").c_str(), 0755);
   }
 
   std::vector<std::string> recorded_args() {
     std::vector<std::string> args;
-    std::istringstream lines(read_file(root_ + "/log.args"));
+    std::istringstream lines(read_file(dir_.path() + "/log.args"));
     for (std::string line; std::getline(lines, line);) args.push_back(line);
     return args;
   }
@@ -69,40 +58,27 @@ class FakeCargoTest : public ::testing::Test {
     return message;
   }
 
-  std::string root_, bin_, project_;
-  std::string saved_path_;
+  TempDir dir_;
+  std::string bin_, project_, saved_path_;
 };
 
 TEST_F(FakeCargoTest, ArgumentsAndArtifactPaths) {
   struct Case {
-    const char* name;
     Target target;
     OptLevel level;
     std::vector<std::string> args;
-    std::string artifact;   // relative to the project directory
-    std::string produces;   // the file the fake cargo writes
+    std::string artifact;  // relative to the project directory
+    std::string produces;  // the file the fake cargo writes
   } const cases[] = {
-      {"binary debug", {TargetKind::kBinary, ""}, OptLevel::kDebug, {"build"}, "target/debug/btc_usd",
-       "target/debug/btc_usd"},
-      {"binary size", {TargetKind::kBinary, ""}, OptLevel::kSize, {"build", "--release"}, "target/release/btc_usd",
-       "target/release/btc_usd"},
-      {"no_std size",
-       {TargetKind::kNoStd, "thumbv7em-none-eabihf"},
-       OptLevel::kSize,
+      {{TargetKind::kBinary, ""}, OptLevel::kDebug, {"build"}, "target/debug/btc_usd", "target/debug/btc_usd"},
+      {{TargetKind::kNoStd, "thumbv7em-none-eabihf"}, OptLevel::kSize,
        {"build", "--target", "thumbv7em-none-eabihf", "--release"},
-       "target/thumbv7em-none-eabihf/release/libbtc_usd.a",
-       "target/thumbv7em-none-eabihf/release/libbtc_usd.a"},
-      {"wasm release",
-       {TargetKind::kWasm, ""},
-       OptLevel::kRelease,
-       {"build", "--target", "wasm32-unknown-unknown", "--release"},
-       "pkg/btc_usd_bg.wasm",
-       "target/wasm32-unknown-unknown/release/btc_usd.wasm"},
+       "target/thumbv7em-none-eabihf/release/libbtc_usd.a", "target/thumbv7em-none-eabihf/release/libbtc_usd.a"},
+      {{TargetKind::kWasm, ""}, OptLevel::kRelease, {"build", "--target", "wasm32-unknown-unknown", "--release"},
+       "pkg/btc_usd_bg.wasm", "target/wasm32-unknown-unknown/release/btc_usd.wasm"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(project_ + "/target");
-    fs::remove_all(project_ + "/pkg");
+    SCOPED_TRACE(c.artifact);
     install_cargo("mkdir -p \"$(dirname " + c.produces + ")\" && printf 'artifact' > " + c.produces +
                   "; echo 'compiling, on stdout'; echo '   Finished' >&2");
     auto built = build_project(c.target, c.level, "btc_usd", project_);
@@ -110,95 +86,61 @@ TEST_F(FakeCargoTest, ArgumentsAndArtifactPaths) {
     EXPECT_EQ(*built, project_ + "/" + c.artifact);
     EXPECT_EQ(read_file(*built), "artifact");
     EXPECT_EQ(recorded_args(), c.args);
-    EXPECT_EQ(read_file(root_ + "/log.cwd"), project_ + "\n");
-    EXPECT_EQ(read_file(root_ + "/log.env"), "inherited");
+    EXPECT_EQ(read_file(dir_.path() + "/log.cwd"), project_ + "\n");
+    EXPECT_EQ(read_file(dir_.path() + "/log.env"), "inherited");
     EXPECT_EQ(artifact_relative_path(c.target, c.level, "btc_usd"), c.artifact);
   }
 }
 
-// The message is cargo's stderr as decoded by stderr_tail (tested there);
-// here: what of the run reaches it, whatever way cargo ends.
-TEST_F(FakeCargoTest, FailedBuildCarriesStderrOnly) {
+// A failed build carries cargo's stderr only (as decoded by stderr_tail,
+// tested there), whatever way cargo ends; a success without a regular file at
+// the artifact's place is a failure; what lies at pkg/{crate}_bg.wasm is
+// replaced, never written through.
+TEST_F(FakeCargoTest, Failures) {
   struct Case {
-    const char* name;
-    std::string behaviour;
-    std::string message;
-  } const cases[] = {
-      {"exit code, stdout never reported", "echo 'stdout text'; printf 'error[E0425]\\n' >&2; exit 101",
-       "error[E0425]\n"},
-      {"killed by a signal", "printf 'dying' >&2; kill -9 $$", "dying"},
-      {"empty stderr", "exit 1", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    install_cargo(c.behaviour);
-    auto built = build_project({TargetKind::kBinary, ""}, OptLevel::kDebug, "btc_usd", project_);
-    ASSERT_FALSE(built.has_value());
-    EXPECT_EQ(built.error().kind, CompileErrorKind::kBuild);
-    EXPECT_EQ(built.error().message, c.message);
-  }
-}
-
-TEST_F(FakeCargoTest, SuccessWithoutArtifactIsAnError) {
-  struct Case {
-    const char* name;
     Target target;
     std::string behaviour;
-    std::string message;
+    CompileErrorKind kind;
+    std::string message;  // with {P} for the project directory; empty: built
   } const cases[] = {
-      {"binary missing", {TargetKind::kBinary, ""}, "exit 0",
+      {{TargetKind::kBinary, ""}, "echo 'stdout text'; printf 'error[E0425]\\n' >&2; exit 101",
+       CompileErrorKind::kBuild, "error[E0425]\n"},
+      {{TargetKind::kBinary, ""}, "printf 'dying' >&2; kill -9 $$", CompileErrorKind::kBuild, "dying"},
+      {{TargetKind::kBinary, ""}, "exit 0", CompileErrorKind::kBuild,
        "cargo reported success but the artifact {P}/target/release/btc_usd does not exist"},
-      {"binary is a directory", {TargetKind::kBinary, ""}, "mkdir -p target/release/btc_usd",
+      {{TargetKind::kBinary, ""}, "mkdir -p target/release/btc_usd", CompileErrorKind::kBuild,
        "cargo reported success but the artifact {P}/target/release/btc_usd is not a regular file"},
-      {"wasm module is a directory", {TargetKind::kWasm, ""},
-       "mkdir -p target/wasm32-unknown-unknown/release/btc_usd.wasm",
+      {{TargetKind::kWasm, ""}, "mkdir -p target/wasm32-unknown-unknown/release/btc_usd.wasm",
+       CompileErrorKind::kBuild,
        "cargo reported success but the module {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm is not a "
        "regular file"},
+      // pkg/btc_usd_bg.wasm planted as a link to ../other, then as a directory.
+      {{TargetKind::kWasm, ""}, "ln -s ../other pkg/btc_usd_bg.wasm", CompileErrorKind::kIo, ""},
+      {{TargetKind::kWasm, ""}, "mkdir -p pkg/btc_usd_bg.wasm/inside", CompileErrorKind::kIo,
+       "copying {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm to {P}/pkg/btc_usd_bg.wasm: Is a directory "
+       "(os error 21)"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(project_ + "/target");
-    install_cargo(c.behaviour);
-    auto built = build_project(c.target, OptLevel::kRelease, "btc_usd", project_);
-    ASSERT_FALSE(built.has_value());
-    EXPECT_EQ(built.error().kind, CompileErrorKind::kBuild);
-    EXPECT_EQ(built.error().message, with_project(c.message));
-  }
-}
-
-// What lies at pkg/{crate}_bg.wasm is replaced, never written through.
-TEST_F(FakeCargoTest, WasmModuleReplacesWhatIsInPkg) {
-  struct Case {
-    const char* name;
-    void (*plant)(const std::string& at);
-    std::string error;  // with {P} for the project directory; empty: placed
-  } const cases[] = {
-      {"stale copy", [](const std::string& at) { std::ofstream(at) << "stale module from an earlier build, longer"; },
-       ""},
-      {"link to another file", [](const std::string& at) { fs::create_symlink("../other", at); }, ""},
-      {"directory", [](const std::string& at) { fs::create_directories(at + "/inside"); },
-       "copying {P}/target/wasm32-unknown-unknown/debug/btc_usd.wasm to {P}/pkg/btc_usd_bg.wasm: Is a directory (os "
-       "error 21)"},
-  };
-  install_cargo("mkdir -p target/wasm32-unknown-unknown/debug && printf 'fresh' > "
-                "target/wasm32-unknown-unknown/debug/btc_usd.wasm");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(project_ + "/pkg");
+    SCOPED_TRACE(c.behaviour);
+    fs::remove_all(project_);
     fs::create_directories(project_ + "/pkg");
     std::ofstream(project_ + "/other") << "other";
-    c.plant(project_ + "/pkg/btc_usd_bg.wasm");
-    auto built = build_project({TargetKind::kWasm, ""}, OptLevel::kDebug, "btc_usd", project_);
+    const bool wasm = c.target.kind == TargetKind::kWasm;
+    install_cargo(c.behaviour + (wasm && c.kind == CompileErrorKind::kIo
+                                     ? "; mkdir -p target/wasm32-unknown-unknown/release && printf fresh > "
+                                       "target/wasm32-unknown-unknown/release/btc_usd.wasm"
+                                     : ""));
+    auto built = build_project(c.target, OptLevel::kRelease, "btc_usd", project_);
     EXPECT_EQ(read_file(project_ + "/other"), "other");
-    if (!c.error.empty()) {
-      ASSERT_FALSE(built.has_value());
-      EXPECT_EQ(built.error().kind, CompileErrorKind::kIo);
-      EXPECT_EQ(built.error().message, with_project(c.error));
+    if (c.message.empty()) {
+      ASSERT_TRUE(built.has_value()) << built.error().message;
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built)));
+      EXPECT_EQ(read_file(*built), "fresh");
       continue;
     }
-    ASSERT_TRUE(built.has_value()) << built.error().message;
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built)));
-    EXPECT_EQ(read_file(*built), "fresh");
+    ASSERT_FALSE(built.has_value());
+    EXPECT_EQ(built.error().kind, c.kind);
+    EXPECT_EQ(built.error().message, with_project(c.message));
   }
 }
 

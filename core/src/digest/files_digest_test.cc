@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace velkor::digest {
@@ -11,19 +12,17 @@ namespace {
 constexpr const char* kEmptyHex = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 constexpr const char* kAbcHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-TEST(FilesDigestTest, ListsFilesInPathOrderAndHashesTheListing) {
-  // The golden hash is SHA-256 of "a.txt\n<empty digest>\nb.txt\n<abc digest>\n";
-  // a digest given as known is taken as it is.
+// The golden hash is SHA-256 of "a.txt\n<empty digest>\nb.txt\n<abc digest>\n";
+// a digest given as known is taken as it is.
+TEST(FilesDigest, ListsFilesInPathOrderAndHashesTheListing) {
   for (bool known : {false, true}) {
     const FileSet files{{"b.txt", "abc"}, {"a.txt", ""}};
     const FilesDigest d = known ? digest_files(files, {{"b.txt", kAbcHex}}).value() : digest_files(files).value();
     ASSERT_EQ(d.entries.size(), 2u);
-    EXPECT_EQ(d.entries[0].path, "a.txt");
-    EXPECT_EQ(d.entries[0].sha256, kEmptyHex);
-    EXPECT_EQ(d.entries[0].bytes_len, 0u);
-    EXPECT_EQ(d.entries[1].path, "b.txt");
-    EXPECT_EQ(d.entries[1].sha256, kAbcHex);
-    EXPECT_EQ(d.entries[1].bytes_len, 3u);
+    EXPECT_EQ((std::tuple{d.entries[0].path, d.entries[0].sha256, d.entries[0].bytes_len}),
+              (std::tuple{"a.txt", kEmptyHex, 0u}));
+    EXPECT_EQ((std::tuple{d.entries[1].path, d.entries[1].sha256, d.entries[1].bytes_len}),
+              (std::tuple{"b.txt", kAbcHex, 3u}));
     EXPECT_EQ(d.project_hash, "daf952cfaadc1b5749d748d139805d7752ea00940f81063ac5524ca253639b3f");
   }
   EXPECT_EQ(digest_files({}).value().project_hash, kEmptyHex);

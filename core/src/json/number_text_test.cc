@@ -9,86 +9,51 @@
 #include <limits>
 #include <random>
 #include <string>
-
-#include "support/test_support_names.h"
+#include <utility>
 
 namespace velkor::json {
 namespace {
 
-std::string double_text(double d, ExponentSign sign = ExponentSign::kWritePlus) {
+std::string double_text(double d) {
   std::string out;
-  append_double(out, d, sign);
+  append_double(out, d, ExponentSign::kWritePlus);
   return out;
 }
 
-struct FloatCase {
-  double value;
-  const char* text;
-};
-
-class FloatFormTest : public testing::TestWithParam<FloatCase> {};
-
-TEST_P(FloatFormTest, WritesTheCanonicalForm) {
-  EXPECT_EQ(double_text(GetParam().value), GetParam().text);
+TEST(FloatForm, WritesTheCanonicalForm) {
+  const std::pair<double, const char*> cases[] = {
+      // zero and sign
+      {0.0, "0.0"}, {-0.0, "-0.0"}, {-2.5, "-2.5"},
+      // integral doubles keep a fractional part
+      {1.0, "1.0"}, {100.0, "100.0"}, {1e15, "1000000000000000.0"},
+      // upper notation boundary: exponent 16 switches to e+
+      {1e16, "1e+16"}, {999999999999999.9, "999999999999999.9"},
+      // fractions
+      {0.1 + 0.2, "0.30000000000000004"}, {101.23, "101.23"},
+      // lower notation boundary: exponent -5 is positional, -6 is not
+      {0.00001, "0.00001"}, {0.000012345, "0.000012345"}, {-0.000001, "-1e-6"},
+      // extremes
+      {5e-324, "5e-324"}, {1.7976931348623157e308, "1.7976931348623157e+308"},
+      // no JSON form: never a broken text
+      {std::numeric_limits<double>::quiet_NaN(), "null"}, {-std::numeric_limits<double>::infinity(), "null"},
+  };
+  for (const auto& [value, text] : cases) EXPECT_EQ(double_text(value), text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boundaries, FloatFormTest,
-    testing::Values(
-        // zero and sign
-        FloatCase{0.0, "0.0"}, FloatCase{-0.0, "-0.0"}, FloatCase{-2.5, "-2.5"},
-        // integral doubles keep a fractional part
-        FloatCase{1.0, "1.0"}, FloatCase{100.0, "100.0"}, FloatCase{1e15, "1000000000000000.0"},
-        // upper notation boundary: exponent 16 switches to e+
-        FloatCase{1e16, "1e+16"}, FloatCase{999999999999999.9, "999999999999999.9"},
-        // fractions
-        FloatCase{0.1 + 0.2, "0.30000000000000004"}, FloatCase{101.23, "101.23"},
-        // lower notation boundary: exponent -5 is positional, -6 is not
-        FloatCase{0.00001, "0.00001"}, FloatCase{0.000012345, "0.000012345"}, FloatCase{-0.000001, "-1e-6"},
-        // extremes
-        FloatCase{5e-324, "5e-324"}, FloatCase{1.7976931348623157e308, "1.7976931348623157e+308"},
-        // no JSON form: never a broken text
-        FloatCase{std::numeric_limits<double>::quiet_NaN(), "null"},
-        FloatCase{-std::numeric_limits<double>::infinity(), "null"}),
-    [](const auto& info) { return test_row_name(info.index, info.param.text); });
-
-TEST(FloatFormTest, MessagesOmitThePlusOfPositiveExponents) {
-  EXPECT_EQ(double_text(1e16, ExponentSign::kOmitPlus), "1e16");
-  EXPECT_EQ(double_text(1e-7, ExponentSign::kOmitPlus), "1e-7");
-  EXPECT_EQ(double_text(2.0, ExponentSign::kOmitPlus), "2.0");
-}
-
-TEST(IntegerFormTest, WritesFullRange) {
-  std::string out;
-  append_unsigned(out, 0);
-  out.push_back(' ');
-  append_unsigned(out, std::numeric_limits<std::uint64_t>::max());
-  out.push_back(' ');
-  append_signed(out, std::numeric_limits<std::int64_t>::min());
-  EXPECT_EQ(out, "0 18446744073709551615 -9223372036854775808");
-}
-
-// The float form of a finite non-zero double, built from the shortest
-// round-trip digits of std::to_chars: positional for decimal exponents -5..15
-// (integral values end in ".0"), otherwise d.ddde+XX / d.ddde-XX.
-std::string expected_form(double d) {
-  char buf[64];
-  const std::string sci(buf, std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific).ptr);
-  const std::size_t e = sci.find('e');
-  std::string digits = sci.substr(0, e);
-  if (digits.size() > 1) digits.erase(1, 1);  // the point
-  const int exponent = std::stoi(sci.substr(e + 1));
-  const int k = static_cast<int>(digits.size());
-  std::string out = d < 0 ? "-" : "";
-  if (exponent < -5 || exponent > 15) {
-    out += digits.substr(0, 1) + (k > 1 ? "." + digits.substr(1) : "");
-    return out + (exponent < 0 ? "e-" : "e+") + std::to_string(std::abs(exponent));
+// The significant digits of a number text: no sign, point, exponent, or
+// leading and trailing zeros.
+std::string significant(std::string_view text) {
+  std::string digits;
+  for (char c : text.substr(0, text.find('e'))) {
+    if (c >= '0' && c <= '9') digits += c;
   }
-  if (exponent < 0) return out + "0." + std::string(-exponent - 1, '0') + digits;
-  if (k <= exponent + 1) return out + digits + std::string(exponent + 1 - k, '0') + ".0";
-  return out + digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
+  digits.erase(0, digits.find_first_not_of('0'));
+  digits.erase(digits.find_last_not_of('0') + 1);
+  return digits;
 }
 
+// Random doubles are written with the standard library's shortest round-trip
+// digits (the layout is pinned by the rows above) and read back exactly.
 TEST(FloatFormPropertyTest, RandomDoublesRoundTripInShortestForm) {
   // Even rounds: any bit pattern. Odd rounds: prices and quantities, a few
   // significant digits at every scale around the notation boundaries, where
@@ -113,7 +78,9 @@ TEST(FloatFormPropertyTest, RandomDoublesRoundTripInShortestForm) {
     }
     if (!std::isfinite(d) || d == 0) continue;
     const std::string text = double_text(d);
-    ASSERT_EQ(text, expected_form(d));
+    char shortest[32];
+    const char* end = std::to_chars(shortest, shortest + 32, d, std::chars_format::scientific).ptr;
+    ASSERT_EQ(significant(text), significant({shortest, end})) << text;
     double back = 0;
     std::from_chars(text.data(), text.data() + text.size(), back);
     ASSERT_EQ(std::memcmp(&back, &d, sizeof d), 0) << text;

@@ -1,6 +1,6 @@
 // Test support: what tests, fuzzers and benchmarks do with values and the
-// compiler itself never does: set members one by one, copy a value, compare
-// two values, and write a value compactly in its own member order.
+// compiler itself never does: compare two values, and write a value compactly
+// in its own member order.
 #ifndef VELKOR_JSON_TEST_SUPPORT_JSON_H_
 #define VELKOR_JSON_TEST_SUPPORT_JSON_H_
 
@@ -14,42 +14,6 @@
 #include "json/value.h"
 
 namespace velkor::json {
-
-// Inserts `key` at the end, or replaces the value of an existing `key` in place.
-inline void set_member(Object& object, std::string key, Value value) {
-  if (Value* existing = object.find(key)) {
-    *existing = std::move(value);
-    return;
-  }
-  object.append_unique(std::move(key), std::move(value));
-}
-
-// A deep copy (recursive: for the shallow values of tests).
-inline Value deep_copy(const Value& v) {
-  switch (v.kind()) {
-    case Kind::kNull: return Value();
-    case Kind::kBool: return Value::boolean(v.as_bool());
-    case Kind::kNumber:
-      switch (v.number_kind()) {
-        case NumberKind::kUnsigned: return Value::unsigned_integer(v.as_unsigned());
-        case NumberKind::kNegative: return Value::signed_integer(v.as_signed());
-        case NumberKind::kDouble: return Value::floating(v.as_double());
-      }
-      return Value();
-    case Kind::kString: return Value::string(v.as_string());
-    case Kind::kArray: {
-      Array items;
-      for (const Value& item : v.as_array()) items.push_back(deep_copy(item));
-      return Value::array(std::move(items));
-    }
-    case Kind::kObject: {
-      Object copy;
-      for (const Member& m : v.as_object()) copy.append_unique(m.key, deep_copy(m.value));
-      return Value::object(std::move(copy));
-    }
-  }
-  return Value();
-}
 
 // Structural equality: same kinds (number kinds included), same values, same
 // member order. Doubles compare by bit pattern, so -0.0 differs from 0.0.

@@ -3,80 +3,63 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "support/test_support_names.h"
+#include <utility>
 
 namespace velkor::request {
 namespace {
 
-struct FaultCase {
-  std::string text;
-  std::string message;
-};
-
-class CompileRequestFault : public testing::TestWithParam<FaultCase> {};
-
 // 200 levels of arrays: deeper than a request may nest.
 const std::string kDeep = std::string(200, '[') + std::string(200, ']');
 
-TEST_P(CompileRequestFault, IsDescribedWithItsPosition) {
-  auto request = read_compile_request(GetParam().text);
-  ASSERT_FALSE(request) << GetParam().text;
-  EXPECT_EQ(request.error().text(), GetParam().message);
+TEST(CompileRequest, FaultsAreDescribedWithTheirPosition) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"cmd":"compile"})", "missing field `spec` at line 1 column 17"},
+      // Members of a tagged choice are checked only after the whole choice
+      // was read, where the enclosing record stands.
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std"}}})",
+        "missing field `mcu` at line 1 column 65"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","mcu":"a","mcu":"b"}}})",
+        "duplicate field `mcu` at line 1 column 85"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm","kind":"wasm"}}})",
+        "duplicate field `kind` at line 1 column 68"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"arm"}}})",
+        "unknown variant `arm`, expected one of `wasm`, `binary`, `no_std` at line 1 column 60"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":"wasm"}})",
+        "invalid type: string \"wasm\", expected internally tagged enum Target at line 1 column 53"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":["no_std"]}})",
+        "invalid length 0, expected struct variant Target::NoStd with 1 element at line 1 column 58"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"opt_level":"fast"}})",
+        "unknown variant `fast`, expected one of `debug`, `release`, `size` at line 1 column 81"},
+      {R"({"cmd":"compile","spec":5})", "invalid type: integer `5`, expected struct CompileSpec at line 1 column 25"},
+      {R"({"cmd":"compile","spec":[1,{"kind":"wasm"},"size",null,null,6]})", "trailing characters at line 1 column 61"},
+      {R"(["compile"])", "invalid type: string \"compile\", expected struct CompileSpec at line 1 column 10"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"out_dir":5})",
+        "invalid type: integer `5`, expected a string at line 1 column 75"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"stream_build_output":"yes"})",
+        "invalid type: string \"yes\", expected a boolean at line 1 column 91"},
+      {R"({"cmd":"compile","build_progress":null})", "invalid type: null, expected a boolean at line 1 column 38"},
+      {"{\"cmd\":\"compile\",\n \"spec\": {\n  \"strategy\": [\"\\ud800\"]}}",
+        "unexpected end of hex escape at line 3 column 23"},
+      // An exponent past 2147483647 is out of range where it passes that bound.
+      {R"({"cmd":"compile","spec":{"strategy":{"x":1e99999999999999},"target":{"kind":"binary"}}})",
+        "number out of range at line 1 column 53"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
+        R"("embed_data":{"kind":"inline","candles":[{"t":1,"c":2e99999999990}]}}})",
+        "number out of range at line 1 column 127"},
+      // Members nobody reads are skipped at any depth; the fault is a later one.
+      {R"({"x":)" + kDeep + "}", "missing field `spec` at line 1 column 406"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","x":)" + kDeep + "}}}",
+        "missing field `mcu` at line 1 column 470"},
+      // Values that are kept count toward the limit, wherever they stand.
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":["wasm",)" + kDeep + "]}}",
+        "recursion limit exceeded at line 1 column 180"},
+  };
+  for (const auto& [text, message] : cases) {
+    auto request = read_compile_request(text);
+    ASSERT_FALSE(request) << text;
+    EXPECT_EQ(request.error().text(), message);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CompileRequestFault,
-    testing::Values(
-        FaultCase{R"({"cmd":"compile"})", "missing field `spec` at line 1 column 17"},
-        FaultCase{R"({"cmd":"compile" , "spec":{"target":{"kind":"wasm"}}  })",
-                  "missing field `strategy` at line 1 column 52"},
-        // Members of a tagged choice are checked only after the whole choice
-        // was read, where the enclosing record stands.
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std"}}})",
-                  "missing field `mcu` at line 1 column 65"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","mcu":"a","mcu":"b"}}})",
-                  "duplicate field `mcu` at line 1 column 85"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm","kind":"wasm"}}})",
-                  "duplicate field `kind` at line 1 column 68"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"arm"}}})",
-                  "unknown variant `arm`, expected one of `wasm`, `binary`, `no_std` at line 1 column 60"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":"wasm"}})",
-                  "invalid type: string \"wasm\", expected internally tagged enum Target at line 1 column 53"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":["no_std"]}})",
-                  "invalid length 0, expected struct variant Target::NoStd with 1 element at line 1 column 58"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"opt_level":"fast"}})",
-                  "unknown variant `fast`, expected one of `debug`, `release`, `size` at line 1 column 81"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"embed_data":["csv"]}})",
-                  "invalid length 0, expected struct variant DatasetRef::Csv with 1 element at line 1 column 84"},
-        FaultCase{R"({"cmd":"compile","spec":5})", "invalid type: integer `5`, expected struct CompileSpec at line 1 column 25"},
-        FaultCase{R"({"cmd":"compile","spec":[1,{"kind":"wasm"},"size",null,null,6]})", "trailing characters at line 1 column 61"},
-        FaultCase{R"(["compile"])", "invalid type: string \"compile\", expected struct CompileSpec at line 1 column 10"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"out_dir":5})",
-                  "invalid type: integer `5`, expected a string at line 1 column 75"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"}},"stream_build_output":"yes"})",
-                  "invalid type: string \"yes\", expected a boolean at line 1 column 91"},
-        FaultCase{R"({"cmd":"compile","build_progress":null})",
-                  "invalid type: null, expected a boolean at line 1 column 38"},
-        FaultCase{"{\"cmd\":\"compile\",\n \"spec\": {\n  \"strategy\": [\"\\ud800\"]}}",
-                  "unexpected end of hex escape at line 3 column 23"},
-        // An exponent past 2147483647 is out of range where it passes that bound.
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":{"x":1e99999999999999},"target":{"kind":"binary"}}})",
-                  "number out of range at line 1 column 53"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
-                  R"("embed_data":{"kind":"inline","candles":[{"t":1,"c":2e99999999990}]}}})",
-                  "number out of range at line 1 column 127"},
-        // Members nobody reads are skipped at any depth; the fault is a later one.
-        FaultCase{R"({"x":)" + kDeep + "}", "missing field `spec` at line 1 column 406"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","x":)" + kDeep + "}}}",
-                  "missing field `mcu` at line 1 column 470"},
-        // Values that are kept count toward the limit, wherever they stand.
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":["wasm",)" + kDeep + "]}}",
-                  "recursion limit exceeded at line 1 column 180"},
-        FaultCase{R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
-                  R"("embed_data":{"kind":"csv","candles":)" + kDeep + "}}}",
-                  "recursion limit exceeded at line 1 column 225"}),
-    [](const auto& info) { return test_row_name(info.index, info.param.message); });
 
 TEST(CompileRequest, NestingLimitCountsTheRequestAsLevelOne) {
   auto request_with_depth = [](int strategy_levels) {

@@ -7,21 +7,15 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/test_support_files.h"
 
 namespace velkor {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
@@ -65,24 +59,22 @@ TEST(ReplaceFile, WhatLiesAtThePlaceIsReplaced) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    char tmpl[] = "/tmp/velkor_replace_file_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    TempDir temp;
+    const std::string& dir = temp.path();
     c.plant(dir);
     auto replaced = replace_file(dir + "/f", "new content");
     if (c.error.empty()) {
       ASSERT_TRUE(replaced.has_value()) << replaced.error();
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir + "/f")));
-      EXPECT_EQ(read(dir + "/f"), "new content");
+      EXPECT_EQ(read_file(dir + "/f"), "new content");
     } else {
       ASSERT_FALSE(replaced.has_value());
       EXPECT_EQ(replaced.error(), c.error);
     }
     // No temporary file is left, and no other file changed.
     EXPECT_EQ(names_in(dir), c.names);
-    if (fs::exists(dir + "/other")) EXPECT_EQ(read(dir + "/other"), "other");
-    if (fs::exists(dir + "/f/other")) EXPECT_EQ(read(dir + "/f/other"), "other");
-    fs::remove_all(dir);
+    if (fs::exists(dir + "/other")) EXPECT_EQ(read_file(dir + "/other"), "other");
+    if (fs::exists(dir + "/f/other")) EXPECT_EQ(read_file(dir + "/f/other"), "other");
   }
 }
 
