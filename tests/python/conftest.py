@@ -71,15 +71,14 @@ def fake_cargo(tmp_path, monkeypatch):
 def unraisable(monkeypatch):
     """Collects (exc_type, str(exc_value), object) of what reaches sys.unraisablehook."""
     seen = []
-    monkeypatch.setattr(sys, "unraisablehook", lambda hook: seen.append((hook.exc_type, str(hook.exc_value), hook.object)))
+    monkeypatch.setattr(sys, "unraisablehook",
+                        lambda hook: seen.append((hook.exc_type, str(hook.exc_value), hook.object)))
     return seen
 
 
 @pytest.fixture
 def run_python(tmp_path):
-    """Runs a script in a fresh interpreter and returns the completed process:
-    for what must not happen in the test process itself (interpreter exit,
-    address-space and file-size limits, another OpenSSL configuration)."""
+    """Runs a script in a fresh interpreter (for exits, limits, another OpenSSL configuration)."""
 
     def run(source, timeout=120, stdin=None, **environment):
         script = tmp_path / "script.py"

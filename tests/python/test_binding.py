@@ -1,8 +1,6 @@
 """The extension surface: argument binding, thread binding and what reaches
 Python as an exception."""
 
-import importlib
-import importlib.util
 import json
 import threading
 
@@ -10,7 +8,6 @@ import pytest
 
 from conftest import LIMIT_ADDRESS_SPACE, VERSION_ANSWER
 from velkor_compile import Compiler, PanicException
-from velkor_compile import _velkor_compile as native
 
 VERSION_REQUEST = '{"cmd":"version"}'
 SENT_TO_OTHER_THREAD = "_velkor_compile::PyCompiler is unsendable, but sent to another thread"
@@ -42,7 +39,7 @@ def on_thread(work):
         # non-ASCII text goes in and comes back as UTF-8.
         ((VERSION_REQUEST + "\x00",), {}, None,
          '{"ok":false,"error":"invalid command envelope: expected {\\"cmd\\":...}"}'),
-        (('{"cmd":"v\u00e9\u2713\U0001f600"}',), {}, None, '{"ok":false,"error":"unknown cmd: v\u00e9\u2713\U0001f600"}'),
+        (('{"cmd":"\u00e9\u2713\U0001f600"}',), {}, None, '{"ok":false,"error":"unknown cmd: \u00e9\u2713\U0001f600"}'),
         ((), {}, TypeError, "command() missing 1 required positional argument: 'cmd_json'"),
         (("{}", "{}"), {}, TypeError, "command() takes 1 positional argument but 2 were given"),
         (("{}",), {"spec": 1}, TypeError, "command() got an unexpected keyword argument 'spec'"),
@@ -61,18 +58,6 @@ def test_arguments_and_text(compiler, args, kwargs, error, message):
     assert compiler.command(VERSION_REQUEST) == VERSION_ANSWER
 
 
-def test_panic_exception_is_one_class_per_interpreter():
-    # A second instance of the native module gets its own Compiler type but
-    # shares the panic class, or `except` clauses written against one instance
-    # would miss the other's panics; a reload does not initialise again.
-    spec = importlib.util.spec_from_file_location(native.__name__, native.__file__)
-    second = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(second)
-    assert second.Compiler is not native.Compiler and second.PanicException is native.PanicException is PanicException
-    reloaded = importlib.reload(native)
-    assert (reloaded.Compiler, reloaded.PanicException) == (Compiler, PanicException)
-
-
 def test_use_from_another_thread_panics_and_leaves_the_handle_usable(compiler, unraisable):
     for request in (VERSION_REQUEST, "not json", b"not even a str"):
         with pytest.raises(PanicException, match=SENT_TO_OTHER_THREAD):
@@ -84,26 +69,11 @@ def test_use_from_another_thread_panics_and_leaves_the_handle_usable(compiler, u
     for use in (on_thread, lambda work: work()):
         with pytest.raises(PanicException, match=SENT_TO_OTHER_THREAD):
             use(lambda: box[0].command(VERSION_REQUEST))
+    on_thread(lambda: Compiler() and None)  # created and dropped on one worker: nothing to report
+    # A drop on another thread is reported; the hook is given the handle's
+    # type, since the handle itself is being freed.
     box.clear()
     assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)]
-
-
-def create_here_drop_here():
-    Compiler()
-
-
-# Each scenario leaves `box` holding what the main thread drops afterwards.
-@pytest.mark.parametrize("arrange, reports", [
-    (lambda box: box.append(Compiler()), 0),
-    (lambda box: (box.append(Compiler()), on_thread(box.clear)), 1),
-    (lambda box: on_thread(create_here_drop_here), 0),
-], ids=["main-main", "main-worker", "worker-same-worker"])
-def test_drop_on_a_foreign_thread_is_reported_as_unraisable(unraisable, arrange, reports):
-    box = []
-    arrange(box)
-    box.clear()
-    # The hook is given the handle's type: the handle itself is being freed.
-    assert unraisable == [(RuntimeError, DROPPED_ON_OTHER_THREAD, Compiler)] * reports
 
 
 ALLOCATION_FAULT = """
@@ -150,19 +120,15 @@ def test_loaded_artifacts_are_freed_when_dropped_on_another_thread(run_python):
     done = run_python("""
         import json, os, threading
         from velkor_compile import Compiler
-        def rss():
-            with open("/proc/self/statm") as statm:
-                return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-        with open("big.bin", "wb") as big:
-            big.truncate(50 << 20)
+        rss = lambda: int(open("/proc/self/statm").read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+        open("big.bin", "wb").truncate(50 << 20)
         box = [Compiler()]
         before = rss()
         for number in range(10):
             box[0].command('{"cmd":"artifact_bytes","path":"big.bin"}')
         loaded = rss()
         worker = threading.Thread(target=box.clear)
-        worker.start()
-        worker.join()
+        worker.start(), worker.join()
         print(json.dumps([before, loaded, rss()]))
     """, timeout=300)
     assert done.returncode == 0 and DROPPED_ON_OTHER_THREAD in done.stderr, done.stderr

@@ -63,8 +63,6 @@ def files(tmp_path):
         (["compile", MA_CROSS, "--candles", "candles_object.json"], 1, "candles_object.json: the candles must be"),
         # Only regular files are read: a FIFO would block.
         (["compile", MA_CROSS, "--candles", "fifo"], 1, "io: reading fifo: not a regular file"),
-        (["compile", "invalid.json", "--dry-run"], 1,
-         "bad spec: strategy is not a valid StrategySpec: missing field `timeframe`"),
         # Usage errors.
         ([], 2, "usage: velkor-compile"),
         (["compile", MA_CROSS, "--target", "no_std"], 2, "--mcu TRIPLE is required with --target no_std"),
@@ -118,7 +116,8 @@ def test_dry_run_json_and_summary(tmp_path):
     assert list(tmp_path.iterdir()) == []
 
     (tmp_path / "candles.json").write_text("[[1, 2.5]]")
-    out = text(cli("compile", MA_CROSS, "--dry-run", "--candles", "candles.json", "--target", "wasm", cwd=tmp_path).stdout)
+    out = text(cli("compile", MA_CROSS, "--dry-run", "--candles", "candles.json", "--target", "wasm",
+                   cwd=tmp_path).stdout)
     manifest = velkor_compile.compile(MA_CROSS, target="wasm", candles=[[1, 2.5]], dry_run=True)["manifest"]
     assert "crate btc_usd, target wasm" in out and "artifact      (none: dry run)" in out
     assert manifest["spec_hash"] in out and manifest["project_hash"] in out
@@ -135,8 +134,6 @@ def test_build_reports_the_artifact_and_the_cargo_line(tmp_path, fake_cargo, ent
     assert stderr.endswith(" s\n") and len(stderr.splitlines()) == 1
     assert "artifact      out/btc_usd/target/debug/btc_usd" in text(run.stdout)
     assert (tmp_path / "out/btc_usd/target/debug/btc_usd").is_file()
-    answer = json.loads(cli("compile", MA_CROSS, "--json", "--target", "wasm", cwd=tmp_path, entry=entry).stdout)
-    assert answer["built"] is True and answer["path"] == "_out/btc_usd/pkg/btc_usd_bg.wasm"
 
 
 def test_failed_build_prints_cargo_errors(tmp_path, fake_cargo, monkeypatch):
@@ -247,10 +244,9 @@ def test_version_and_targets(tmp_path):
     assert text(cli("version", "--json", cwd=tmp_path).stdout) == VERSION_ANSWER + "\n"
     assert text(cli("version", cwd=tmp_path).stdout) == (
         "velkor-compile 0.2.0 (generated projects use velkor-backtest 0.1.5)\n")
-    listed = text(cli("targets", cwd=tmp_path).stdout)
-    answer = json.loads(cli("targets", "--json", cwd=tmp_path).stdout)
-    assert listed.startswith("targets: wasm, binary, no_std\n")
-    assert [line.strip() for line in listed.splitlines()[2:]] == answer["mcus"]
+    listed = text(cli("targets", cwd=tmp_path).stdout).splitlines()
+    assert listed[0] == "targets: wasm, binary, no_std"
+    assert [mcu.strip() for mcu in listed[2:]] == velkor_compile.targets()["mcus"]
 
 
 def test_validate_checks_each_file(files):

@@ -41,7 +41,8 @@ TEST(CanonicalJson, Writes) {
       // ASCII, U+FFFF (EF BF BF) before U+1F600 (F0 9F 98 80).
       {object_of({"\xc3\xa4", "a", "_", "B", "", "\xf0\x9f\x98\x80", "\xef\xbf\xbf", "~"}),
        "{\"\":4,\"B\":3,\"_\":2,\"a\":1,\"~\":7,\"\xc3\xa4\":0,\"\xef\xbf\xbf\":6,\"\xf0\x9f\x98\x80\":5}"},
-      // Enough keys for the sort by 8-byte prefix, with ties in the prefix.
+      // Enough keys for the sort by 8-byte prefix: ties in the prefix, a short
+      // key against its extensions, a high byte (a padded or signed prefix misorders them).
       {object_of({"abcdefghb", "abcdefgh", "\xc3\xa4", "abcdefgha", "abcdefg", "z", "y", "x", "w", "v", "u", "t", "s",
                   "r", "q", "p", "o", "n", "m", "l", "k", "j", "i"}),
        "{\"abcdefg\":4,\"abcdefgh\":1,\"abcdefgha\":3,\"abcdefghb\":0,\"i\":22,\"j\":21,\"k\":20,\"l\":19,\"m\":18,"

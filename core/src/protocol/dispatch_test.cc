@@ -32,7 +32,6 @@ TEST(Dispatch, Answers) {
          R"("thumbv7em-none-eabi","thumbv7em-none-eabihf","thumbv8m.main-none-eabi",)"
          R"("thumbv8m.main-none-eabihf","riscv32imac-unknown-none-elf"]})"},
       {R"({"cmd":"reset"})", R"({"ok":true})"},
-      {R"({"cmd":"Version"})", R"({"ok":false,"error":"unknown cmd: Version"})"},
       {R"({"cmd":"a\"b\nc\u0001/"})", R"({"ok":false,"error":"unknown cmd: a\"b\nc\u0001/"})"},
       {R"({"cmd":"version"} {})", kEnvelopeError},
       {R"({"cmd":7})", kEnvelopeError},
@@ -71,16 +70,6 @@ TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) 
   EXPECT_EQ(run(valid + R"(,"x":)" + std::string(200, '[') + std::string(200, ']') + "}"), answer);
   // Unpaired surrogates are no envelope fault in skipped members, but are in read ones.
   EXPECT_EQ(run(valid + R"(,"x":"\ud800"})"), answer);
-}
-
-TEST(DispatchRobustness, HugeNestingAnswersAnError) {
-  EXPECT_EQ(run(std::string(1'000'000, '[')), kEnvelopeError);
-  EXPECT_EQ(run(std::string(1'000'000, '{')), kEnvelopeError);
-  // Deep members nobody reads are skipped, by the envelope and by the request.
-  const std::string deep = std::string(100'000, '[') + std::string(100'000, ']');
-  EXPECT_EQ(run(R"({"cmd":"version","x":)" + deep + "}"), kVersion);
-  EXPECT_EQ(run(R"({"cmd":"artifact_bytes","x":)" + deep + "}"),
-            R"({"ok":false,"error":"bad artifact_bytes request: missing field `path` at line 1 column 200029"})");
 }
 
 std::string bytes_request(const std::string& path) { return R"({"cmd":"artifact_bytes","path":")" + path + "\"}"; }

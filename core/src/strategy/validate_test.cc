@@ -50,7 +50,6 @@ TEST(StrategySpec, WholeDocuments) {
       {R"({"timeframe": 5, "symbol": 1})", "invalid type: integer `5`, expected a string"},
       // Missing fields in declaration order.
       {R"({"sizing": {"type": "fixed_qty", "qty": 1}, "symbol": "X"})", "missing field `timeframe`"},
-      {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "sizing": ["fixed_qty", 1]})", "missing field `entry`"},
       {R"({"symbol": "X", "timeframe": "1d", "indicators": {}, "entry": {"all": []}, "exit": {"any": []}})",
        "missing field `sizing`"},
       // Optional fields may be absent; unknown members are not looked at.
