@@ -135,7 +135,6 @@ TEST_F(FakeCargoTest, Failures) {
   }
 }
 
-
 // What a build shows on standard error, wherever that points, while the
 // answer stays the one a build that shows nothing gives. The stand-in colours
 // its output only when asked to, and fails at the end.
@@ -173,7 +172,7 @@ TEST_F(FakeCargoTest, LiveOutputNeverChangesTheAnswer) {
     ::setenv("PAUSE", c.pause, 1);
     int ends[2] = {-1, -1};  // what is read back, what standard error becomes
     if (c.sink == Sink::kFile) {
-      ends[0] = ::open((root_ + "/stderr").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+      ends[0] = ::open((dir_.path() + "/stderr").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
       ends[1] = ::dup(ends[0]);
     } else if (c.sink == Sink::kTerminal) {
       ends[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
@@ -193,7 +192,7 @@ TEST_F(FakeCargoTest, LiveOutputNeverChangesTheAnswer) {
     ::close(saved);
     ASSERT_FALSE(built.has_value());
     EXPECT_EQ(built.error().message, plain);
-    EXPECT_EQ(recorded_args().size(), c.sink == Sink::kTerminal ? 3u : 1u);  // build [--color always]
+    EXPECT_EQ(read_file(dir_.path() + "/log.args"), c.sink == Sink::kTerminal ? "build --color always\n" : "build\n");
     std::string shown;
     if (c.sink == Sink::kFile || c.sink == Sink::kTerminal) {
       ::lseek(ends[0], 0, SEEK_SET);  // fails harmlessly on the terminal
