@@ -1,5 +1,6 @@
 """Fixtures and texts shared by the Python tests of the extension module."""
 
+import gc
 import json
 import os
 import pathlib
@@ -69,7 +70,12 @@ def fake_cargo(tmp_path, monkeypatch):
 
 @pytest.fixture
 def unraisable(monkeypatch):
-    """Collects (exc_type, str(exc_value), object) of what reaches sys.unraisablehook."""
+    """Collects (exc_type, str(exc_value), object) of what reaches sys.unraisablehook.
+
+    Garbage left by earlier tests is collected first: a handle caught in a cycle
+    would otherwise be freed whenever the collector next runs, perhaps on a
+    worker thread, and its report would be taken for this test's."""
+    gc.collect()
     seen = []
     monkeypatch.setattr(sys, "unraisablehook",
                         lambda hook: seen.append((hook.exc_type, str(hook.exc_value), hook.object)))
