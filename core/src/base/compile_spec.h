@@ -45,6 +45,10 @@ struct DatasetRef {
   Kind kind = Kind::kCsv;
   std::string path;     // kCsv: the file to embed, relative to the working directory
   std::string candles_json;  // kInline: the canonical text of the candles array as received
+  // kInline, when the canonical text was streamed while reading instead of
+  // kept in candles_json: the candles' literal in the request text, which
+  // lives as long as the command does.
+  std::optional<std::string_view> streamed_candles;
 };
 
 struct CompileSpec {

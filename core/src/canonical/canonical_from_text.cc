@@ -179,7 +179,14 @@ ReadResult<void> append_canonical_number(const Reader& reader, const json::Numbe
   return {};
 }
 
-ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
+ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream) {
+  // Streaming hands over whatever `out` holds between two values of the
+  // outermost array, once it is a piece's worth.
+  constexpr std::size_t kStreamPiece = 64 * 1024;
+  auto hand_over = [&] {
+    if (!out.empty()) (*stream)(out);
+    out.clear();
+  };
   // Frames are reused as the reading goes up and down, so that the member
   // lists keep their capacity from one object to the next.
   std::vector<Frame> frames;
@@ -200,7 +207,12 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
   std::string unescaped;  // a string literal's text when it holds escapes
   auto dest = [&]() -> std::string& { return open_objects > 0 ? scratch : out; };
   // The canonical text is about as long as the literal text it comes from.
-  out.reserve(out.size() + (reader.text().size() - reader.index()));
+  if (stream == nullptr) {
+    out.reserve(out.size() + (reader.text().size() - reader.index()));
+  } else {
+    hand_over();
+    out.reserve(kStreamPiece + 4096);
+  }
 
   // After a key and its colon: remembers where the member's value starts.
   auto begin_member = [&](Frame& frame, std::string_view key) {
@@ -361,10 +373,15 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out) {
 
     // A value is complete: continue or close the innermost container.
     if (depth == 0) {
+      if (stream != nullptr) {
+        hand_over();
+        return {};
+      }
       // Give back what the estimate reserved beyond need.
       if (out.capacity() > out.size() + out.size() / 4 + 65536) out.shrink_to_fit();
       return {};
     }
+    if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
     Frame& top = frames[depth - 1];
     const int c = reader.peek_after_whitespace();
     if (!top.is_object) {

@@ -13,11 +13,17 @@
 
 #include <string>
 
+#include "canonical/canonical.h"
 #include "json/reader.h"
 
 namespace velkor {
 
-json::ReadResult<void> append_canonical_from_text(json::Reader& reader, std::string& out);
+// With a `stream`, the text is handed to it in pieces of about 64 KiB as it is
+// made instead of being kept: `out` only stages the next piece and is left
+// empty. The pieces, concatenated, are the text `out` would have received;
+// after a fault they are only a beginning of it.
+json::ReadResult<void> append_canonical_from_text(json::Reader& reader, std::string& out,
+                                                  const CanonicalWriter::Sink* stream = nullptr);
 
 // The canonical text of one number literal (appended to `out`), or the
 // reader's fault for a literal beyond the double range.

@@ -25,6 +25,15 @@ std::string via_text(std::string_view text) {
   std::string out;
   auto r = append_canonical_from_text(reader, out);
   if (r) r = reader.end_of_text();
+  // Streamed, the pieces make the same text and the reading the same fault.
+  json::Reader streamed_reader(text);
+  std::string pieces, staging;
+  const CanonicalWriter::Sink sink = [&](std::string_view piece) { pieces.append(piece); };
+  auto streamed = append_canonical_from_text(streamed_reader, staging, &sink);
+  if (streamed) streamed = streamed_reader.end_of_text();
+  EXPECT_EQ(streamed.has_value(), r.has_value()) << text;
+  if (r) EXPECT_EQ(pieces, out);
+  if (r) EXPECT_TRUE(staging.empty());
   return r ? out : "fault: " + r.error().text();
 }
 
@@ -105,10 +114,15 @@ TEST(CanonicalFromText, TextsMatchTheValuePath) {
     EXPECT_EQ(via_text(std::string("[") + literal + "]"), via_value(std::string("[") + literal + "]")) << literal;
   }
   TextGenerator generator(20261206);
+  std::string all = "[";
   for (int i = 0; i < 20000; ++i) {
     const std::string text = generator.value(0);
     ASSERT_EQ(via_text(text), via_value(text)) << text;
+    all += (i ? "," : "") + text;
   }
+  // Together, long enough to be streamed in several pieces.
+  all += "]";
+  EXPECT_EQ(via_text(all), via_value(all));
 }
 
 // The public conformance suite: every y_ text is read, every n_ text refused

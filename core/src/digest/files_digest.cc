@@ -3,24 +3,46 @@
 namespace velkor::digest {
 
 std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
-                                                       const std::map<std::string, std::string>& known) {
+                                                       const std::map<std::string, KnownFile>& known) {
   FilesDigest result;
-  result.entries.reserve(files.size());
+  result.entries.reserve(files.size() + known.size());
   Sha256 listing;
-  for (const auto& [path, content] : files) {
-    FileEntry entry{path, {}, content.size()};
+  Sha256 file;  // restarted for each file
+  auto add = [&](const std::string& path, const std::string* content) -> std::expected<void, DigestFailure> {
+    FileEntry entry{path, {}, 0};
     if (const auto digest = known.find(path); digest != known.end()) {
-      entry.sha256 = digest->second;
+      entry.sha256 = digest->second.sha256;
+      entry.bytes_len = digest->second.bytes_len;
     } else {
-      auto digest_text = sha256_hex(content);
-      if (!digest_text) return std::unexpected(std::move(digest_text.error()));
-      entry.sha256 = std::move(*digest_text);
+      file.restart();
+      file.update(*content);
+      auto content_digest = file.finish();
+      if (!content_digest) return std::unexpected(std::move(content_digest.error()));
+      entry.sha256 = hex(*content_digest);
+      entry.bytes_len = content->size();
     }
     listing.update(entry.path);
     listing.update("\n");
     listing.update(entry.sha256);
     listing.update("\n");
     result.entries.push_back(std::move(entry));
+    return {};
+  };
+  // The held files and the known ones, merged in path order; a path in both
+  // is listed once.
+  auto held = files.begin();
+  auto other = known.begin();
+  while (held != files.end() || other != known.end()) {
+    std::expected<void, DigestFailure> added;
+    if (other == known.end() || (held != files.end() && held->first <= other->first)) {
+      if (other != known.end() && held->first == other->first) ++other;
+      added = add(held->first, &held->second);
+      ++held;
+    } else {
+      added = add(other->first, nullptr);
+      ++other;
+    }
+    if (!added) return std::unexpected(std::move(added.error()));
   }
   auto project_hash = listing.finish();
   if (!project_hash) return std::unexpected(std::move(project_hash.error()));

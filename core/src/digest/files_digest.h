@@ -24,6 +24,13 @@ struct FileEntry {
   std::uint64_t bytes_len = 0;
 };
 
+// A file whose digest was computed elsewhere (while it was streamed, for one
+// that is never held whole).
+struct KnownFile {
+  std::string sha256;
+  std::uint64_t bytes_len = 0;
+};
+
 struct FilesDigest {
   std::vector<FileEntry> entries;  // in path order
   std::string project_hash;
@@ -32,10 +39,11 @@ struct FilesDigest {
 // The entries and the project hash together, hashing each content once. The
 // project hash is the SHA-256 of, for each file in path order, its path, a line
 // feed, its content digest text and a line feed; an empty set hashes nothing.
-// `known` holds digest texts already computed for some paths (see spec_hash);
-// every other file is hashed here.
+// `known` holds the digests and lengths of files already hashed (see
+// spec_hash), whether `files` holds their content or not; every other file is
+// hashed here.
 std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
-                                                       const std::map<std::string, std::string>& known = {});
+                                                       const std::map<std::string, KnownFile>& known = {});
 
 }  // namespace velkor::digest
 

@@ -13,11 +13,12 @@ constexpr const char* kEmptyHex = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b9
 constexpr const char* kAbcHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 // The golden hash is SHA-256 of "a.txt\n<empty digest>\nb.txt\n<abc digest>\n";
-// a digest given as known is taken as it is.
+// a digest given as known is taken as it is, whether the content is held or not.
 TEST(FilesDigest, ListsFilesInPathOrderAndHashesTheListing) {
-  for (bool known : {false, true}) {
-    const FileSet files{{"b.txt", "abc"}, {"a.txt", ""}};
-    const FilesDigest d = known ? digest_files(files, {{"b.txt", kAbcHex}}).value() : digest_files(files).value();
+  for (int known : {0, 1, 2}) {
+    const FileSet files = known == 2 ? FileSet{{"a.txt", ""}} : FileSet{{"b.txt", "abc"}, {"a.txt", ""}};
+    const FilesDigest d =
+        known > 0 ? digest_files(files, {{"b.txt", {kAbcHex, 3}}}).value() : digest_files(files).value();
     ASSERT_EQ(d.entries.size(), 2u);
     EXPECT_EQ((std::tuple{d.entries[0].path, d.entries[0].sha256, d.entries[0].bytes_len}),
               (std::tuple{"a.txt", kEmptyHex, 0u}));

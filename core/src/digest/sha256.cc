@@ -4,9 +4,29 @@
 #include <openssl/evp.h>
 
 namespace velkor::digest {
+namespace {
+
+// The SHA-256 implementation, looked up once per process: a lookup by name
+// walks OpenSSL's provider tables under locks and costs more than hashing a
+// small file. When the lookup fails, each digest looks it up again (and so
+// reports the failure itself) rather than keeping the failure for good.
+const EVP_MD* sha256_algorithm() {
+  static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  if (fetched != nullptr) return fetched;
+  ERR_clear_error();
+  return EVP_sha256();
+}
+
+}  // namespace
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr || EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) != 1) fail();
+  if (ctx_ == nullptr || EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) fail();
+}
+
+void Sha256::restart() {
+  if (ctx_ == nullptr) return;  // the failure to allocate is kept
+  failure_.clear();
+  if (EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) fail();
 }
 
 Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }

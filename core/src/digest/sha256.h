@@ -34,6 +34,9 @@ class Sha256 {
 
   void update(std::string_view bytes);
   std::expected<Digest, DigestFailure> finish();
+  // Starts a new digest on the same context, so that hashing many small texts
+  // allocates nothing after the first.
+  void restart();
 
  private:
   void fail();

@@ -33,6 +33,15 @@ std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std
                                                     std::optional<std::string_view> canonical_candles,
                                                     Sha256* candles_digest = nullptr);
 
+// The spec hash of a request with inline candles, in three steps, for
+// candles hashed while they are read: `begin_inline_spec_hash` feeds `sha` the
+// text before the candles (which depends only on the crate name), the caller
+// feeds it the candles' canonical text, and `finish_inline_spec_hash` feeds
+// the rest and returns the digest text. `spec_hash` gives the same digest.
+void begin_inline_spec_hash(Sha256& sha, const std::optional<std::string>& crate_name);
+std::expected<std::string, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
+                                                                  std::string_view canonical_strategy);
+
 }  // namespace velkor::digest
 
 #endif  // VELKOR_DIGEST_SPEC_HASH_H_

@@ -1,5 +1,6 @@
 #include "project/file_set.h"
 
+#include "digest/sha256.h"
 #include "project/templates.h"
 #include "support/utf8_text.h"
 #include "support/whole_file.h"
@@ -54,11 +55,27 @@ std::expected<std::string, CompileError> read_data_file(const std::string& path)
   return std::move(*content);
 }
 
+std::expected<digest::KnownFile, CompileError> digest_data_file(const std::string& path) {
+  // Pieces of 1 MB keep a dry run's memory flat whatever the file's size.
+  constexpr std::size_t kPiece = 1 << 20;
+  digest::Sha256 sha;
+  Utf8Stream utf8;
+  auto size = read_file_in_pieces(path, kPiece, [&](std::string_view piece) {
+    if (utf8.feed(piece)) sha.update(piece);
+  });
+  if (!size) return std::unexpected(reading_error(path, size.error()));
+  if (!utf8.finish()) return std::unexpected(reading_error(path, "stream did not contain valid UTF-8"));
+  auto digest = sha.finish();
+  if (!digest) return std::unexpected(CompileError{CompileErrorKind::kCodegen, "computing SHA-256 digests: " + digest.error()});
+  return digest::KnownFile{digest::hex(*digest), *size};
+}
+
 std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,
-                                                    std::string spec_json, std::string candles_json) {
+                                                    std::string spec_json, std::string candles_json,
+                                                    DataFile data_file) {
   FileSet files;
   // The data file is read first so a failure costs no rendering.
-  if (spec.embed_data) {
+  if (spec.embed_data && data_file == DataFile::kHeld) {
     if (spec.embed_data->kind == DatasetRef::Kind::kCsv) {
       auto csv = read_data_file(spec.embed_data->path);
       if (!csv) return std::unexpected(std::move(csv.error()));

@@ -30,15 +30,25 @@ std::string build_target_file(std::string_view triple);
 // UTF-8. Failures are Io errors "reading {path}: {cause}".
 std::expected<std::string, CompileError> read_data_file(const std::string& path);
 
+// The digest and length of the data file at `path`, read in pieces and never
+// held whole, with the checks and failures of read_data_file.
+std::expected<digest::KnownFile, CompileError> digest_data_file(const std::string& path);
+
+// Whether a file set holds the data file (src/candles.csv or
+// src/candles.json), or leaves it out because only its digest is wanted.
+enum class DataFile { kHeld, kLeftOut };
+
 // The project files for validated options: Cargo.toml rendered for the target
 // with `crate_name`, the backtest dependency and the opt level's profile; the
 // target's source file; .cargo/config.toml for wasm and no_std; src/spec.json
 // holding `spec_json` (the strategy's canonical text); and, per embed_data,
 // src/candles.csv read from disk or src/candles.json holding `candles_json`
-// (the canonical text of the inline candles, ignored otherwise). The texts are
-// moved into the set. Only a CSV read can fail.
+// (the canonical text of the inline candles, ignored otherwise), unless the
+// data file is left out. The texts are moved into the set. Only a CSV read can
+// fail.
 std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,
-                                                    std::string spec_json, std::string candles_json = {});
+                                                    std::string spec_json, std::string candles_json = {},
+                                                    DataFile data_file = DataFile::kHeld);
 
 }  // namespace velkor::project
 

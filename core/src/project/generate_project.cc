@@ -11,17 +11,8 @@
 
 namespace velkor::project {
 
-namespace {
-
-// Digesting fails only inside OpenSSL (see digest/sha256.h); the compile then
-// reports it instead of a manifest with made-up digests.
-CompileError digest_error(const digest::DigestFailure& failure) {
-  return {CompileErrorKind::kCodegen, "computing SHA-256 digests: " + failure};
-}
-
-}  // namespace
-
-std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec) {
+std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec, StreamedCandles* streamed,
+                                                               DataFile data_file) {
   if (auto valid = strategy::validate_strategy(spec.strategy); !valid) {
     return std::unexpected(bad_spec("strategy is not a valid StrategySpec: " + valid.error()));
   }
@@ -30,24 +21,54 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   if (auto mcu = check_mcu(spec.target); !mcu) return std::unexpected(mcu.error());
 
   const bool inline_data = spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline;
-  std::string candles_json = inline_data ? std::move(spec.embed_data->candles_json) : std::string();
-  auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json));
+  const bool csv_data = spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kCsv;
+  const bool candles_streamed = inline_data && spec.embed_data->streamed_candles && streamed != nullptr;
+  // Digests of data files that the set does not hold, or holds but were
+  // hashed already.
+  std::map<std::string, digest::KnownFile> known_digests;
+  if (csv_data && data_file == DataFile::kLeftOut) {
+    auto csv = digest_data_file(spec.embed_data->path);
+    if (!csv) return std::unexpected(csv.error());
+    known_digests.emplace("src/candles.csv", std::move(*csv));
+  }
+  std::string candles_json;
+  if (candles_streamed) {
+    auto candles_file = streamed->file();
+    if (!candles_file) return std::unexpected(digest_error(candles_file.error()));
+    known_digests.emplace("src/candles.json", std::move(*candles_file));
+    if (data_file == DataFile::kHeld) {
+      candles_json.reserve(known_digests.at("src/candles.json").bytes_len);
+      auto remade = remake_candles(*spec.embed_data->streamed_candles,
+                                   [&](std::string_view piece) { candles_json.append(piece); });
+      if (!remade) return std::unexpected(remade.error());
+    }
+  } else if (inline_data) {
+    candles_json = std::move(spec.embed_data->candles_json);
+  }
+  auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json), data_file);
   if (!files) return std::unexpected(files.error());
 
-  // The candles text, the largest by far, is hashed for the spec hash and as
-  // a file in one sweep over memory.
-  std::optional<std::string_view> candles_text;
-  if (inline_data) candles_text = files->at("src/candles.json");
-  digest::Sha256 candles_digest;
-  const auto spec_hash =
-      digest::spec_hash(spec, files->at("src/spec.json"), candles_text, inline_data ? &candles_digest : nullptr);
-  if (!spec_hash) return std::unexpected(digest_error(spec_hash.error()));
-  std::map<std::string, std::string> known_digests;
-  if (inline_data) {
-    const auto candles_file_digest = candles_digest.finish();
-    if (!candles_file_digest) return std::unexpected(digest_error(candles_file_digest.error()));
-    known_digests.emplace("src/candles.json", digest::hex(*candles_file_digest));
+  std::expected<std::string, CompileError> spec_hash;
+  if (candles_streamed) {
+    spec_hash = streamed->spec_hash(spec, files->at("src/spec.json"));
+  } else {
+    // The candles text, the largest by far, is hashed for the spec hash and as
+    // a file in one sweep over memory.
+    std::optional<std::string_view> candles_text;
+    if (inline_data) candles_text = files->at("src/candles.json");
+    std::optional<digest::Sha256> candles_digest;
+    if (inline_data) candles_digest.emplace();
+    auto hash =
+        digest::spec_hash(spec, files->at("src/spec.json"), candles_text, candles_digest ? &*candles_digest : nullptr);
+    if (!hash) return std::unexpected(digest_error(hash.error()));
+    spec_hash = std::move(*hash);
+    if (inline_data) {
+      const auto candles_file_digest = candles_digest->finish();
+      if (!candles_file_digest) return std::unexpected(digest_error(candles_file_digest.error()));
+      known_digests.emplace("src/candles.json", digest::KnownFile{digest::hex(*candles_file_digest), candles_text->size()});
+    }
   }
+  if (!spec_hash) return std::unexpected(spec_hash.error());
   const auto digests = digest::digest_files(*files, known_digests);
   if (!digests) return std::unexpected(digest_error(digests.error()));
 

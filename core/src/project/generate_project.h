@@ -12,6 +12,7 @@
 #include "base/compile_spec.h"
 #include "digest/files_digest.h"
 #include "project/file_set.h"
+#include "project/streamed_candles.h"
 
 namespace velkor::project {
 
@@ -35,8 +36,12 @@ struct GeneratedProject {
 // renders the files and computes the digests. The strategy is canonicalised
 // once; its text and that of the inline candles serve both as project files and
 // as parts of the spec hash. The candles text moves out of `spec` into the
-// file set, so that it is never copied.
-std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec);
+// file set, so that it is never copied. Inline candles that were streamed
+// (read with `streamed` as their stream) take their digests from it. With the
+// data file left out (a dry run), the set lacks it and a CSV file is hashed
+// in pieces; the manifest is the same either way.
+std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec, StreamedCandles* streamed = nullptr,
+                                                               DataFile data_file = DataFile::kHeld);
 
 }  // namespace velkor::project
 

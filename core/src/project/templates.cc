@@ -172,23 +172,34 @@ std::string_view source_path(TargetKind kind) {
 }
 
 std::string render(std::string_view template_text, std::span<const TemplatePair> pairs) {
-  std::string text(template_text);
-  for (const auto& [key, value] : pairs) {
-    std::string marker = "{{";
-    marker += key;
-    marker += "}}";
-    std::string next;
-    next.reserve(text.size());
-    std::size_t from = 0;
-    for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, from)) {
-      next.append(text, from, at - from);
-      next += value;
-      from = at + marker.size();
+  // The template is cut into its pieces once: the literal text between
+  // markers is copied straight into the output, which is sized beforehand.
+  auto value_of = [&](std::string_view key) -> const std::string_view* {
+    for (const auto& pair : pairs) {
+      if (pair.first == key) return &pair.second;
     }
-    if (from == 0) continue;  // no occurrence: keep the text as it is
-    next.append(text, from);
-    text = std::move(next);
-  }
+    return nullptr;
+  };
+  auto for_each_piece = [&](auto&& emit) {
+    std::size_t from = 0;
+    for (std::size_t open = template_text.find("{{"); open != std::string_view::npos;
+         open = template_text.find("{{", open + 2)) {
+      const std::size_t close = template_text.find("}}", open + 2);
+      if (close == std::string_view::npos) break;
+      const std::string_view* value = value_of(template_text.substr(open + 2, close - open - 2));
+      if (value == nullptr) continue;  // not a listed key: stays as written
+      emit(template_text.substr(from, open - from));
+      emit(*value);
+      from = close + 2;
+      open = close;
+    }
+    emit(template_text.substr(from));
+  };
+  std::size_t size = 0;
+  for_each_piece([&](std::string_view piece) { size += piece.size(); });
+  std::string text;
+  text.reserve(size);
+  for_each_piece([&](std::string_view piece) { text.append(piece); });
   return text;
 }
 

@@ -35,9 +35,9 @@ std::string_view source_path(TargetKind kind);
 
 using TemplatePair = std::pair<std::string_view, std::string_view>;
 
-// For each (key, value) in order, replaces every "{{key}}" in the current text
-// by value, scanning left to right and never rescanning inserted text. Markers
-// whose key is not listed stay as they are.
+// Replaces every "{{key}}" of a listed key by its value (the first pair with
+// that key), in one pass from left to right: inserted values are never
+// scanned for markers. Markers whose key is not listed stay as they are.
 std::string render(std::string_view template_text, std::span<const TemplatePair> pairs);
 
 }  // namespace velkor::project

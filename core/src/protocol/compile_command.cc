@@ -10,12 +10,20 @@
 namespace velkor {
 namespace {
 
-// The manifest, members in their fixed order: compiler_version, target,
-// opt_level, crate_name, spec_hash, backtest_dep, files, project_hash.
-std::string manifest_json(const project::BuildManifest& manifest) {
-  std::string files = "[";
+// Appends the manifest, members in their fixed order: compiler_version,
+// target, opt_level, crate_name, spec_hash, backtest_dep, files, project_hash.
+void append_manifest(std::string& out, const project::BuildManifest& manifest) {
+  ObjectWriter writer(out);
+  writer.string("compiler_version", kVersion)
+      .raw("target", target_json(manifest.target))
+      .string("opt_level", opt_level_name(manifest.opt_level))
+      .string("crate_name", manifest.crate_name)
+      .string("spec_hash", manifest.spec_hash)
+      .string("backtest_dep", kBacktestDep);
+  std::string& files = writer.member("files");
+  files.push_back('[');
   for (const digest::FileEntry& entry : manifest.files) {
-    if (files.size() > 1) files.push_back(',');
+    if (&entry != &manifest.files.front()) files.push_back(',');
     ObjectWriter(files)
         .string("path", entry.path)
         .string("sha256", entry.sha256)
@@ -23,39 +31,39 @@ std::string manifest_json(const project::BuildManifest& manifest) {
         .close();
   }
   files.push_back(']');
-  std::string out;
-  ObjectWriter(out)
-      .string("compiler_version", kVersion)
-      .raw("target", target_json(manifest.target))
-      .string("opt_level", opt_level_name(manifest.opt_level))
-      .string("crate_name", manifest.crate_name)
-      .string("spec_hash", manifest.spec_hash)
-      .string("backtest_dep", kBacktestDep)
-      .raw("files", files)
-      .string("project_hash", manifest.project_hash)
-      .close();
-  return out;
+  writer.string("project_hash", manifest.project_hash).close();
+}
+
+// Room for the answer with its manifest in one allocation: a manifest entry
+// is a path, a digest and a length with their keys.
+std::size_t answer_capacity(const project::BuildManifest& manifest) {
+  return 512 + manifest.crate_name.size() + manifest.files.size() * 160;
 }
 
 }  // namespace
 
 std::string compile_command(CompilerState& state, std::string_view text) {
-  auto request = request::read_compile_request(text);
+  project::StreamedCandles candles;
+  auto request = request::read_compile_request(text, request::CmdMember::kSkipped, &candles);
   if (!request) return error_document("bad compile request: " + request.error().text());
-  return run_compile(state, *request);
+  return run_compile(state, *request, &candles);
 }
 
-std::string run_compile(CompilerState& state, request::CompileRequest& request) {
+std::string run_compile(CompilerState& state, request::CompileRequest& request, project::StreamedCandles* candles) {
   CompileSpec& spec = request.spec;
 
-  auto project = project::generate_project(spec);
+  // A dry run only hashes the data file: it is never held whole.
+  const auto data_file = request.dry_run ? project::DataFile::kLeftOut : project::DataFile::kHeld;
+  auto project = project::generate_project(spec, candles, data_file);
   if (!project) return error_document(project.error().display());
 
   std::string answer;
+  answer.reserve(answer_capacity(project->manifest));
   ObjectWriter response(answer);
   response.raw("target", target_json(spec.target));
   if (request.dry_run) {
-    response.raw("manifest", manifest_json(project->manifest)).boolean("built", false).close();
+    append_manifest(response.member("manifest"), project->manifest);
+    response.boolean("built", false).close();
     return answer;
   }
 
@@ -69,7 +77,9 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request) 
       build::build_project(spec.target, spec.opt_level, crate_name, project::project_dir(out_dir, crate_name), live);
   if (!artifact) return error_document(artifact.error().display());
 
-  response.string("path", *artifact).raw("manifest", manifest_json(project->manifest)).boolean("built", true).close();
+  response.string("path", *artifact);
+  append_manifest(response.member("manifest"), project->manifest);
+  response.boolean("built", true).close();
   state.last_artifact = std::move(*artifact);
   return answer;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "project/streamed_candles.h"
 #include "request/compile_request.h"
 #include "velkor/compiler.h"
 
@@ -13,8 +14,10 @@ namespace velkor {
 
 // Answers a compile command text whose envelope has been read.
 std::string compile_command(CompilerState& state, std::string_view text);
-// Runs a compile request already read from its text.
-std::string run_compile(CompilerState& state, request::CompileRequest& request);
+// Runs a compile request already read from its text, with `candles` the
+// stream its inline candles went through (when they did).
+std::string run_compile(CompilerState& state, request::CompileRequest& request,
+                        project::StreamedCandles* candles = nullptr);
 
 }  // namespace velkor
 

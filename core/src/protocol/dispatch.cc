@@ -16,8 +16,9 @@ std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
   // Any fault falls back to the full order below, so that an envelope fault
   // still wins over a request fault.
   if (request::leads_with_cmd(cmd_json, "compile")) {
-    auto request = request::read_compile_request(cmd_json, request::CmdMember::kField);
-    if (request) return run_compile(state, *request);
+    project::StreamedCandles candles;
+    auto request = request::read_compile_request(cmd_json, request::CmdMember::kField, &candles);
+    if (request) return run_compile(state, *request, &candles);
   }
   const std::optional<std::string> cmd = request::read_envelope(cmd_json);
   if (!cmd) return error_document(R"(invalid command envelope: expected {"cmd":...})");

@@ -8,9 +8,13 @@
 namespace velkor {
 
 std::string version_answer() {
-  std::string out;
-  ObjectWriter(out).string("version", kVersion).string("backtest_dep", kBacktestDep).close();
-  return out;
+  // The same text for the life of the process: written once.
+  static const std::string answer = [] {
+    std::string out;
+    ObjectWriter(out).string("version", kVersion).string("backtest_dep", kBacktestDep).close();
+    return out;
+  }();
+  return answer;
 }
 
 std::string targets_answer() {

@@ -18,6 +18,12 @@ class ObjectWriter {
   ObjectWriter& boolean(std::string_view key, bool value);
   // A member whose value is JSON text written elsewhere.
   ObjectWriter& raw(std::string_view key, std::string_view json);
+  // Writes the member's key and returns the text, for the caller to append the
+  // value in place (a nested document without a text of its own).
+  std::string& member(std::string_view key) {
+    this->key(key);
+    return out_;
+  }
   void close() { out_.push_back('}'); }
 
  private:

@@ -35,9 +35,11 @@ ReadResult<Target> read_target(Reader& reader) {
   return target;
 }
 
-ReadResult<DatasetRef> read_dataset(Reader& reader) {
+ReadResult<DatasetRef> read_dataset(Reader& reader, CandlesStream* stream) {
   // Inline candles are needed only as canonical text: read them straight into it.
-  const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline)};
+  const CanonicalWriter::Sink to_stream = [stream](std::string_view piece) { stream->write(piece); };
+  const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline),
+                                       stream != nullptr ? &to_stream : nullptr};
   auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds,
                                      kDatasetFields, candles_as_text);
   if (!choice) return std::unexpected(choice.error());
@@ -52,6 +54,7 @@ ReadResult<DatasetRef> read_dataset(Reader& reader) {
   auto candles = take_variant_field(*choice, "DatasetRef::Inline", "candles", is_array, "a sequence");
   if (!candles) return std::unexpected(candles.error());
   data.candles_json = std::move(*(*candles)->canonical_array);
+  if (stream != nullptr) data.streamed_candles = (*candles)->streamed_source;
   return data;
 }
 
@@ -74,7 +77,7 @@ ReadResult<void> read_flag(Reader& reader, bool& flag) {
   return {};
 }
 
-ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
+ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec, CandlesStream* candles) {
   const TextField fields[] = {
       {"strategy", true,
        [&](Reader& r) -> ReadResult<void> {
@@ -104,7 +107,8 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
            spec.embed_data.reset();
            return r.parse_ident("ull");
          }
-         auto data = read_dataset(r);
+         if (candles != nullptr) candles->begin(spec.crate_name);
+         auto data = read_dataset(r, candles);
          if (!data) return std::unexpected(data.error());
          spec.embed_data = std::move(*data);
          return {};
@@ -122,11 +126,11 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec) {
 
 }  // namespace
 
-ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd) {
+ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd, CandlesStream* candles) {
   Reader reader(text);
   CompileRequest request;
   const TextField fields[] = {
-      {"spec", true, [&](Reader& r) { return read_compile_spec(r, request.spec); }},
+      {"spec", true, [&](Reader& r) { return read_compile_spec(r, request.spec, candles); }},
       {"dry_run", false, [&](Reader& r) { return read_flag(r, request.dry_run); }},
       {"out_dir", false,
        [&](Reader& r) -> ReadResult<void> {

@@ -13,6 +13,17 @@ namespace velkor::request {
 
 inline constexpr std::string_view kDefaultOutDir = "_out";
 
+// Takes the canonical text of inline candles piece by piece while the request
+// is read, so that a request that only hashes them never holds them.
+class CandlesStream {
+ public:
+  virtual ~CandlesStream() = default;
+  // Called before an embed_data value is read, with the crate name read so
+  // far (the spec hash text puts it before the candles).
+  virtual void begin(const std::optional<std::string>& crate_name) = 0;
+  virtual void write(std::string_view piece) = 0;
+};
+
 struct CompileRequest {
   CompileSpec spec;
   bool dry_run = false;
@@ -28,8 +39,11 @@ struct CompileRequest {
 // second serves a reading that must also vouch for the envelope.
 enum class CmdMember { kSkipped, kField };
 
-// Reads the request members beside "cmd" in the whole command text.
-json::ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd = CmdMember::kSkipped);
+// Reads the request members beside "cmd" in the whole command text. With
+// `candles`, inline candles go through it (DatasetRef::streamed_candles);
+// without, their canonical text is kept in DatasetRef::candles_json.
+json::ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd = CmdMember::kSkipped,
+                                                      CandlesStream* candles = nullptr);
 
 }  // namespace velkor::request
 

@@ -125,11 +125,14 @@ ReadResult<std::size_t> read_unit_choice(Reader& reader, std::span<const std::st
 
 // Reads one buffered member or element: as canonical text when it is the
 // array wanted that way, otherwise as a value.
-ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as_canonical_array) {
-  BufferedValue buffered{std::move(key), {}, std::nullopt};
+ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as_canonical_array,
+                                        const CanonicalWriter::Sink* stream) {
+  BufferedValue buffered{std::move(key), {}, std::nullopt, {}};
   if (as_canonical_array && reader.peek_after_whitespace() == '[') {
+    const std::size_t begin = reader.index();
     std::string text;
-    if (auto r = append_canonical_from_text(reader, text); !r) return std::unexpected(r.error());
+    if (auto r = append_canonical_from_text(reader, text, stream); !r) return std::unexpected(r.error());
+    if (stream != nullptr) buffered.streamed_source = reader.text().substr(begin, reader.index() - begin);
     buffered.canonical_array = std::move(text);
     return buffered;
   }
@@ -173,7 +176,7 @@ ReadResult<BufferedChoice> read_buffered_choice(Reader& reader, std::string_view
         // Decided before the call: the key is moved into an argument, and the
         // order in which arguments are evaluated is unspecified.
         const bool as_text = canonical && canonical->member == key;
-        auto buffered = read_buffered(reader, std::move(key), as_text);
+        auto buffered = read_buffered(reader, std::move(key), as_text, canonical ? canonical->stream : nullptr);
         if (!buffered) return std::unexpected(buffered.error());
         choice.members.push_back(std::move(*buffered));
       }
@@ -197,7 +200,7 @@ ReadResult<BufferedChoice> read_buffered_choice(Reader& reader, std::string_view
         if (!more) return std::unexpected(more.error());
         if (!*more) break;
         const bool as_text = canonical && canonical->variant == choice.variant && choice.elements.empty();
-        auto buffered = read_buffered(reader, {}, as_text);
+        auto buffered = read_buffered(reader, {}, as_text, canonical ? canonical->stream : nullptr);
         if (!buffered) return std::unexpected(buffered.error());
         choice.elements.push_back(std::move(*buffered));
       }

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "canonical/canonical.h"
 #include "json/reader.h"
 
 namespace velkor::request {
@@ -39,11 +40,13 @@ json::ReadResult<void> read_text_record(json::Reader& reader, std::string_view n
 json::ReadResult<std::size_t> read_unit_choice(json::Reader& reader, std::span<const std::string_view> names);
 
 // A member (or array element) of a tagged choice as read. Arrays wanted only
-// as canonical text (see CanonicalArray) are kept as that text alone.
+// as canonical text (see CanonicalArray) are kept as that text alone, or, when
+// that text was streamed, as an empty text and the literal it came from.
 struct BufferedValue {
   std::string key;  // empty for array elements
   json::Value value;
   std::optional<std::string> canonical_array;
+  std::string_view streamed_source;  // a streamed array's literal in the read text
 };
 
 // A choice tagged by a member (`tag`), read whole before its fields are looked
@@ -60,10 +63,12 @@ struct BufferedChoice {
 
 // Which field of a tagged choice, when it holds an array, is kept as canonical
 // text instead of a value: the member named `member`, or in the array form the
-// first field of variant `variant`.
+// first field of variant `variant`. With a `stream` the text goes to it piece
+// by piece instead of being kept.
 struct CanonicalArray {
   std::string_view member;
   std::size_t variant = 0;
+  const CanonicalWriter::Sink* stream = nullptr;
 };
 
 json::ReadResult<BufferedChoice> read_buffered_choice(json::Reader& reader, std::string_view tag,

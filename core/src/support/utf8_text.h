@@ -18,6 +18,19 @@ int utf8_sequence_length(std::string_view bytes, std::size_t at);
 // above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
 
+// Checks UTF-8 that arrives in pieces which may cut a sequence in two.
+class Utf8Stream {
+ public:
+  // False once anything fed so far is not well-formed UTF-8.
+  bool feed(std::string_view piece);
+  // Whether everything fed, taken as one text, is well-formed UTF-8.
+  bool finish() const { return valid_ && pending_.empty(); }
+
+ private:
+  bool valid_ = true;
+  std::string pending_;  // the start of a sequence cut by the end of a piece
+};
+
 // `bytes` decoded as UTF-8 with each maximal ill-formed subpart replaced by one
 // U+FFFD, the replacement rule of the WHATWG encoding standard: a valid
 // sequence's prefix cut short counts as one fault, any other bad byte as one.

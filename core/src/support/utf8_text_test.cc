@@ -40,6 +40,17 @@ TEST(Utf8Text, MaximalSubpartReplacement) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(decode_utf8_lossy(c.bytes), c.lossy);
     EXPECT_EQ(is_valid_utf8(c.bytes), c.bytes == c.lossy);
+    // Fed in pieces cut anywhere (one cut, and a byte at a time), the verdict is the same.
+    const std::string text = "ab" + c.bytes + "\xE2\x82\xAC" + c.bytes;
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      Utf8Stream two, bytes;
+      two.feed(text.substr(0, cut));
+      two.feed(text.substr(cut));
+      for (std::size_t i = 0; i < cut; ++i) bytes.feed(text.substr(i, 1));
+      bytes.feed(text.substr(cut));
+      EXPECT_EQ(two.finish(), is_valid_utf8(text)) << cut;
+      EXPECT_EQ(bytes.finish(), is_valid_utf8(text)) << cut;
+    }
   }
 }
 

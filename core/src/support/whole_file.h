@@ -9,8 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "support/os_error.h"
 
@@ -23,8 +27,9 @@ inline constexpr const char* kNotRegularFileText = "not a regular file";
 // the description users read after "reading {path}: ": the system's error
 // text, kNulInPathText for a path holding a NUL byte, or kNotRegularFileText. `Buffer` is any
 // contiguous byte container with resize() (std::string, std::vector<uint8_t>).
-template <typename Buffer>
-std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
+// Opens `path` for reading as read_whole_file does; returns the descriptor and
+// the size the metadata gives, or the failure description.
+inline std::expected<std::pair<int, std::size_t>, std::string> open_file_to_read(const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::unexpected(std::string(kNulInPathText));
   // Opened without blocking: a FIFO without a writer would otherwise hold the
   // caller forever. Only regular files are read (a directory fails on read,
@@ -42,7 +47,14 @@ std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
     ::close(fd);
     return std::unexpected(std::string(kNotRegularFileText));
   }
-  const std::size_t expected_size = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
+  return std::pair<int, std::size_t>(fd, info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0);
+}
+
+template <typename Buffer>
+std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
+  auto opened = open_file_to_read(path);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  const auto [fd, expected_size] = *opened;
   Buffer bytes;
   // One byte beyond the expected size, so that reaching the end needs no regrowth.
   bytes.resize(expected_size + 1);
@@ -62,6 +74,40 @@ std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
   ::close(fd);
   bytes.resize(used);
   return bytes;
+}
+
+// Reads the file at `path` like read_whole_file, but hands it to `take` in
+// pieces of `piece_size` bytes (the last one shorter), so that it is never
+// held whole. Returns the number of bytes read, or the failure description.
+inline std::expected<std::uint64_t, std::string> read_file_in_pieces(
+    const std::string& path, std::size_t piece_size, const std::function<void(std::string_view)>& take) {
+  auto opened = open_file_to_read(path);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  const int fd = opened->first;
+  std::string piece(piece_size, '\0');
+  std::uint64_t total = 0;
+  for (bool at_end = false; !at_end;) {
+    // Each piece is filled up before it is handed over.
+    std::size_t used = 0;
+    while (used < piece.size()) {
+      const ssize_t n = ::read(fd, piece.data() + used, piece.size() - used);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int err = errno;
+        ::close(fd);
+        return std::unexpected(os_error_text(err));
+      }
+      if (n == 0) {
+        at_end = true;
+        break;
+      }
+      used += static_cast<std::size_t>(n);
+    }
+    if (used > 0) take(std::string_view(piece.data(), used));
+    total += used;
+  }
+  ::close(fd);
+  return total;
 }
 
 }  // namespace velkor

@@ -1,0 +1,57 @@
+#include "project/streamed_candles.h"
+
+#include "canonical/canonical_from_text.h"
+#include "digest/spec_hash.h"
+
+namespace velkor::project {
+
+CompileError digest_error(const digest::DigestFailure& failure) {
+  return {CompileErrorKind::kCodegen, "computing SHA-256 digests: " + failure};
+}
+
+void StreamedCandles::begin(const std::optional<std::string>& crate_name) {
+  crate_name_ = crate_name;
+  file_.restart();
+  spec_.restart();
+  digest::begin_inline_spec_hash(spec_, crate_name_);
+  bytes_ = 0;
+}
+
+void StreamedCandles::write(std::string_view piece) {
+  file_.update(piece);
+  spec_.update(piece);
+  bytes_ += piece.size();
+}
+
+std::expected<digest::KnownFile, digest::DigestFailure> StreamedCandles::file() {
+  auto digest = file_.finish();
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  return digest::KnownFile{digest::hex(*digest), bytes_};
+}
+
+std::expected<std::string, CompileError> StreamedCandles::spec_hash(const CompileSpec& spec,
+                                                                    std::string_view canonical_strategy) {
+  if (spec.crate_name != crate_name_) {
+    spec_.restart();
+    digest::begin_inline_spec_hash(spec_, spec.crate_name);
+    auto remade = remake_candles(*spec.embed_data->streamed_candles, [&](std::string_view piece) { spec_.update(piece); });
+    if (!remade) return std::unexpected(remade.error());
+  }
+  auto hash = digest::finish_inline_spec_hash(spec_, spec, canonical_strategy);
+  if (!hash) return std::unexpected(digest_error(hash.error()));
+  return std::move(*hash);
+}
+
+std::expected<void, CompileError> remake_candles(std::string_view literal,
+                                                 const std::function<void(std::string_view)>& take) {
+  // The literal was read without a fault once, inside the request (so at a
+  // greater depth): reading it again alone cannot fail.
+  json::Reader reader(literal);
+  std::string staging;
+  if (auto made = append_canonical_from_text(reader, staging, &take); !made) {
+    return std::unexpected(CompileError{CompileErrorKind::kCodegen, "re-reading the inline candles: " + made.error().text()});
+  }
+  return {};
+}
+
+}  // namespace velkor::project
