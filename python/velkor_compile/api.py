@@ -289,6 +289,10 @@ def _compile_request(
         request.member("mcu", _value_text(mcu) + "}", "mcu")
     if opt_level is not None:
         request.member("opt_level", _value_text(opt_level), "opt_level")
+    # The crate name before the data: the compiler hashes inline candles while
+    # it reads them, and the spec hash text puts the crate name before them.
+    if crate_name is not None:
+        request.member("crate_name", _value_text(crate_name), "crate_name")
     if csv is not None:
         request.member("embed_data", _value_text({"kind": "csv", "path": os.fspath(csv)}), "csv")
     if isinstance(candles, (str, os.PathLike)):
@@ -301,8 +305,6 @@ def _compile_request(
         request.add(candles_text + "}", _Owner(request.line, f"candles ({os.fspath(candles)})", file_line=True))
     elif candles is not None:
         request.member("embed_data", '{"kind":"inline","candles":' + _value_text(list(candles)) + "}", "candles")
-    if crate_name is not None:
-        request.member("crate_name", _value_text(crate_name), "crate_name")
     request.add("}")
     request.member("dry_run", "true" if dry_run else "false", None)
     if out_dir is not None:

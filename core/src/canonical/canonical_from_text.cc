@@ -108,6 +108,22 @@ bool written_canonically(const json::NumberLiteral& number) {
   return zeros <= 4 && fraction_digits - zeros <= 15;
 }
 
+// Copies a few bytes (a key fragment, a number): a plain loop, since a
+// library call costs more than the copy at these sizes.
+char* copy_short(const char* from, std::size_t n, char* to) {
+  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  return to + n;
+}
+
+// Whether `text` holds `key` at `at`, in quotes.
+bool quoted_key_at(std::string_view text, std::size_t at, std::string_view key) {
+  if (text.size() - at < key.size() + 2 || text[at] != '"' || text[at + key.size() + 1] != '"') return false;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (text[at + 1 + i] != key[i]) return false;
+  }
+  return true;
+}
+
 struct MemberSpan {
   std::size_t key_begin;
   std::size_t key_size;
@@ -122,6 +138,9 @@ struct MemberSpan {
 // same keys, such as market data, then need no sorting and no escaping.
 struct ObjectLayout {
   bool valid = false;
+  // Every key is written in JSON as its own bytes between quotes (nothing to
+  // escape), so that the next object's keys can be matched in the raw text.
+  bool plain_keys = false;
   std::string keys;                      // concatenated, in the order received
   std::vector<std::size_t> key_sizes;
   std::vector<std::size_t> order;        // member index per written member
@@ -251,6 +270,9 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       layout.keys.append(key_of(i));
       layout.key_sizes.push_back(members[i].key_size);
     }
+    layout.plain_keys = std::ranges::none_of(layout.keys, [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+    });
     layout.order.clear();
     layout.fragments.clear();
     layout.fragment_ends.clear();
@@ -266,11 +288,11 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
     layout.valid = true;
   };
 
-  // Writes the object whose members are complete, in key order, into `target`.
-  auto close_object = [&](Frame& frame, std::string& target) {
+  // Writes an object whose members are complete, laid out as `layout`, in
+  // key order into `target`.
+  auto write_object = [&](const Frame& frame, std::string& target) {
     const std::vector<MemberSpan>& members = frame.members;
-    ObjectLayout& layout = frame.layout;
-    if (!layout.matches(members, scratch)) plan_layout(members, layout);
+    const ObjectLayout& layout = frame.layout;
     std::size_t size = layout.fragments.size() + 1;
     for (std::size_t m : layout.order) size += members[m].value_size;
     const std::size_t old_size = target.size();
@@ -279,16 +301,69 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       std::size_t fragment_begin = 0;
       for (std::size_t j = 0; j < layout.order.size(); ++j) {
         const std::size_t fragment_end = layout.fragment_ends[j];
-        p = std::copy(layout.fragments.data() + fragment_begin, layout.fragments.data() + fragment_end, p);
+        p = copy_short(layout.fragments.data() + fragment_begin, fragment_end - fragment_begin, p);
         fragment_begin = fragment_end;
         const MemberSpan& member = members[layout.order[j]];
         const char* value = member.value_in_text ? input : scratch.data();
-        p = std::copy_n(value + member.value_begin, member.value_size, p);
+        p = member.value_size <= 32 ? copy_short(value + member.value_begin, member.value_size, p)
+                                    : std::copy_n(value + member.value_begin, member.value_size, p);
       }
       *p++ = '}';
       return static_cast<std::size_t>(p - text);
     });
+  };
+  auto close_object = [&](Frame& frame, std::string& target) {
+    if (!frame.layout.matches(frame.members, scratch)) plan_layout(frame.members, frame.layout);
+    write_object(frame, target);
     scratch.resize(frame.scratch_base);
+  };
+
+  // Series of objects with the same keys in the same order and scalar values
+  // (market data) take a quicker way: after `{`, each key is matched in the
+  // raw text against the last object's at this depth and each value scanned
+  // as a literal that is its own canonical text. Anything else (another key,
+  // an escape, a nested value, a value to rewrite, a fault) returns false
+  // with the reader back after the `{`, for the general reading to take over.
+  auto read_like_last = [&](Frame& frame) -> bool {
+    const ObjectLayout& layout = frame.layout;
+    if (!layout.valid || !layout.plain_keys) return false;
+    const std::size_t start = reader.index();
+    auto give_up = [&] {
+      reader.rewind(start);
+      return false;
+    };
+    frame.members.clear();
+    std::size_t key_at = 0;
+    for (std::size_t i = 0; i < layout.key_sizes.size(); ++i) {
+      if (i > 0) {
+        if (reader.peek_after_whitespace() != ',') return give_up();
+        reader.eat();
+      }
+      const std::string_view key = std::string_view(layout.keys).substr(key_at, layout.key_sizes[i]);
+      key_at += key.size();
+      if (reader.peek_after_whitespace() != '"' || !quoted_key_at(reader.text(), reader.index(), key)) return give_up();
+      reader.rewind(reader.index() + key.size() + 2);
+      if (reader.peek_after_whitespace() != ':') return give_up();
+      reader.eat();
+      const int c = reader.peek_after_whitespace();
+      const std::size_t value_begin = reader.index();
+      if (c == '-' || (c >= '0' && c <= '9')) {
+        auto number = reader.scan_number();
+        if (!number || !number_is_canonical(*number)) return give_up();
+      } else if (c == '"') {
+        auto s = reader.parse_string_view(unescaped);
+        if (!s || s->data() < input || s->data() > input + reader.text().size()) return give_up();
+      } else if (c == 't' || c == 'f' || c == 'n') {
+        reader.eat();
+        if (!reader.parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse")) return give_up();
+      } else {
+        return give_up();
+      }
+      frame.members.push_back(MemberSpan{0, 0, value_begin, reader.index() - value_begin, true});
+    }
+    if (reader.peek_after_whitespace() != '}') return give_up();
+    reader.eat();
+    return true;
   };
 
   bool have_value = false;
@@ -346,6 +421,11 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
             break;
           }
           if (next == Reader::kEnd) return reader.peek_error("EOF while parsing an object");
+          if (depth < frames.size() && read_like_last(frames[depth])) {
+            reader.leave_level();
+            write_object(frames[depth], dest());
+            break;
+          }
           if (next != '"') return reader.peek_error("key must be a string");
           auto key = reader.parse_string_view(unescaped);
           if (!key) return std::unexpected(key.error());

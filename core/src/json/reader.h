@@ -76,6 +76,9 @@ class Reader {
   }
   int peek() const { return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : kEnd; }
   void eat() { ++index_; }
+  // Goes back to an earlier position, for a reading that tried a quicker way
+  // and found it does not apply. Nesting levels entered since must have been left.
+  void rewind(std::size_t index) { index_ = index; }
 
   // A fault at the current position (bytes consumed so far on this line) ...
   std::unexpected<ReadError> error(std::string description) const;
