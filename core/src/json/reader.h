@@ -72,6 +72,10 @@ class Reader {
     if (index_ < text_.size() && static_cast<unsigned char>(text_[index_]) > ' ') {
       return static_cast<unsigned char>(text_[index_]);
     }
+    // The one space many writers put after ',' and ':' is stepped over here.
+    if (index_ + 1 < text_.size() && text_[index_] == ' ' && static_cast<unsigned char>(text_[index_ + 1]) > ' ') {
+      return static_cast<unsigned char>(text_[++index_]);
+    }
     return skip_whitespace();
   }
   int peek() const { return index_ < text_.size() ? static_cast<unsigned char>(text_[index_]) : kEnd; }
