@@ -1,7 +1,8 @@
 // The condition language of the entry and exit rules: comparisons, crossings,
 // range and trend tests, boolean combinations and position tests over
 // operands (indicator names, constants, price expressions). Only the form is
-// checked; nothing is evaluated, and indicator names are not resolved.
+// checked; nothing is evaluated, and indicator names are not resolved (the
+// diagnostics pass warns of names that no indicator declares).
 #ifndef VELKOR_STRATEGY_CONDITION_H_
 #define VELKOR_STRATEGY_CONDITION_H_
 
@@ -22,6 +23,9 @@ inline constexpr std::string_view kNoMatchingOperand = "data did not match any v
 inline constexpr int kMaxNesting = 128;
 inline constexpr std::string_view kRecursionLimit = "recursion limit exceeded";
 
+Status read_condition(const json::Value& v, Check& check);
+Status read_operand(const json::Value& v, Check& check);
+// The same, stopping at the first failure.
 Status read_condition(const json::Value& v);
 Status read_operand(const json::Value& v);
 

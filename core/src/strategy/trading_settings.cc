@@ -34,8 +34,8 @@ constexpr TaggedChoice kSlippage{"internally tagged enum Slippage", kSlippageVar
 constexpr std::string_view kOrderTypes[] = {"market", "limit", "stop", "stop_limit"};
 constexpr std::string_view kFillTimings[] = {"next_open", "close"};
 
-Status read_order_type(const json::Value& v) { return read_name_only(v, kOrderTypes); }
-Status read_fill_timing(const json::Value& v) { return read_name_only(v, kFillTimings); }
+Status read_order_type(const json::Value& v, Check& check) { return read_name_only(v, kOrderTypes, check); }
+Status read_fill_timing(const json::Value& v, Check& check) { return read_name_only(v, kFillTimings, check); }
 
 // Costs, Risk and Execution: every field may be left out.
 constexpr Field kCostsFields[] = {
@@ -69,10 +69,10 @@ constexpr Record kExecution{"struct Execution", kExecutionFields};
 
 }  // namespace
 
-Status read_sizing(const json::Value& v) { return read_tagged_choice(kSizing, v); }
-Status read_slippage(const json::Value& v) { return read_tagged_choice(kSlippage, v); }
-Status read_costs(const json::Value& v) { return read_record(kCosts, v); }
-Status read_risk(const json::Value& v) { return read_record(kRisk, v); }
-Status read_execution(const json::Value& v) { return read_record(kExecution, v); }
+Status read_sizing(const json::Value& v, Check& check) { return read_tagged_choice(kSizing, v, check); }
+Status read_slippage(const json::Value& v, Check& check) { return read_tagged_choice(kSlippage, v, check); }
+Status read_costs(const json::Value& v, Check& check) { return read_record(kCosts, v, check); }
+Status read_risk(const json::Value& v, Check& check) { return read_record(kRisk, v, check); }
+Status read_execution(const json::Value& v, Check& check) { return read_record(kExecution, v, check); }
 
 }  // namespace velkor::strategy

@@ -9,11 +9,11 @@
 
 namespace velkor::strategy {
 
-Status read_sizing(const json::Value& v);
-Status read_slippage(const json::Value& v);
-Status read_costs(const json::Value& v);
-Status read_risk(const json::Value& v);
-Status read_execution(const json::Value& v);
+Status read_sizing(const json::Value& v, Check& check);
+Status read_slippage(const json::Value& v, Check& check);
+Status read_costs(const json::Value& v, Check& check);
+Status read_risk(const json::Value& v, Check& check);
+Status read_execution(const json::Value& v, Check& check);
 
 }  // namespace velkor::strategy
 

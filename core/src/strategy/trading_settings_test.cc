@@ -71,7 +71,8 @@ TEST(StrategyTradingSettings, FormsAndMessages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.json);
-    EXPECT_EQ(outcome(c.read(parse_json(c.json))), c.expected);
+    Check check;
+    EXPECT_EQ(outcome(c.read(parse_json(c.json), check)), c.expected);
   }
 }
 

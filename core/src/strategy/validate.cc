@@ -11,14 +11,15 @@ using enum Presence;
 
 constexpr std::string_view kFeeds[] = {"kline", "trade", "orderbook", "trade_quote", "derivatives", "cross_section"};
 
-Status read_feed(const json::Value& v) { return read_name_only(v, kFeeds); }
+Status read_feed(const json::Value& v, Check& check) { return read_name_only(v, kFeeds, check); }
 
-Status read_params(const json::Value& v) {
+Status read_params(const json::Value& v, Check& check) {
   if (!v.is_array()) return wrong_type(v, "a sequence");
+  Status whole;
   for (const json::Value& param : v.as_array()) {
-    if (Status s = read_number(param); !s) return s;
+    if (Status s = read_number(param, check); check.ends(s, param, whole)) return s;
   }
-  return {};
+  return whole;
 }
 
 constexpr Field kIndicatorFields[] = {
@@ -29,12 +30,14 @@ constexpr Field kIndicatorFields[] = {
 constexpr Record kIndicatorSpec{"struct IndicatorSpec", kIndicatorFields};
 
 // Indicator names are free text; each declaration is checked in document order.
-Status read_indicators(const json::Value& v) {
+Status read_indicators(const json::Value& v, Check& check) {
   if (!v.is_object()) return wrong_type(v, "a map");
+  Status whole;
   for (const json::Member& indicator : v.as_object()) {
-    if (Status s = read_record(kIndicatorSpec, indicator.value); !s) return s;
+    check.member(indicator);
+    if (Status s = read_record(kIndicatorSpec, indicator.value, check); check.ends(s, indicator.value, whole)) return s;
   }
-  return {};
+  return whole;
 }
 
 constexpr Field kStrategyFields[] = {
@@ -58,7 +61,12 @@ constexpr Record kStrategySpec{"struct StrategySpec", kStrategyFields};
 }  // namespace
 
 std::expected<void, std::string> validate_strategy(const json::Value& strategy) {
-  return read_record(kStrategySpec, strategy);
+  Check check;
+  return read_record(kStrategySpec, strategy, check);
+}
+
+Status validate_strategy(const json::Value& strategy, Check& check) {
+  return read_record(kStrategySpec, strategy, check);
 }
 
 }  // namespace velkor::strategy

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "json/value.h"
+#include "strategy/check.h"
 
 namespace velkor::strategy {
 
@@ -17,6 +18,8 @@ namespace velkor::strategy {
 // field. The message carries no position and no prefix; the compile command
 // wraps it. Pure: nothing is kept, the value is not changed.
 std::expected<void, std::string> validate_strategy(const json::Value& strategy);
+// The same check reporting to `check` (see strategy/check.h).
+Status validate_strategy(const json::Value& strategy, Check& check);
 
 }  // namespace velkor::strategy
 

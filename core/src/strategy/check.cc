@@ -1,0 +1,57 @@
+#include "strategy/check.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "strategy/closest_name.h"
+
+namespace velkor::strategy {
+namespace {
+
+constexpr std::string_view kPriceFields[] = {"open", "high", "low", "close", "volume", "hlc3", "ohlc4"};
+
+}  // namespace
+
+bool Check::ends(const Status& part, const json::Value& at, Status& whole, Anchor anchor) {
+  if (part) return false;
+  if (!collecting()) return true;
+  if (!part.error().empty()) findings_->push_back(Finding{true, &at, anchor, part.error(), std::nullopt});
+  whole = std::unexpected(std::string());
+  return false;
+}
+
+std::unexpected<std::string> Check::fail_at(const json::Value& at, std::string message, Anchor anchor,
+                                            std::optional<std::string> suggestion) {
+  if (!collecting()) return std::unexpected(std::move(message));
+  findings_->push_back(Finding{true, &at, anchor, std::move(message), std::move(suggestion)});
+  return std::unexpected(std::string());
+}
+
+void Check::warn(const json::Value& at, Anchor anchor, std::string message, std::optional<std::string> suggestion) {
+  if (!collecting()) return;
+  findings_->push_back(Finding{false, &at, anchor, std::move(message), std::move(suggestion)});
+}
+
+void Check::warn_undeclared(const json::Value& name) {
+  const std::vector<std::string_view>& declared = facts_->declared_indicators;
+  const std::string& text = name.as_string();
+  if (std::binary_search(declared.begin(), declared.end(), std::string_view(text))) return;
+  std::string message = "no indicator named `" + text + "` is declared";
+  // A bare price name reads as an indicator reference; the price is an expression.
+  if (std::ranges::find(kPriceFields, std::string_view(text)) != std::end(kPriceFields)) {
+    message += "; the bar's " + text + " is written {\"price\": \"" + text + "\"}";
+  }
+  warn(name, Anchor::kValue, std::move(message), closest_name(text, declared));
+}
+
+void Check::warn_repeated(const json::Member& member) {
+  const std::vector<const json::Value*>& repeated = facts_->repeated_members;
+  if (repeated.empty() ||
+      !std::binary_search(repeated.begin(), repeated.end(), &member.value, std::less<const json::Value*>())) {
+    return;
+  }
+  warn(member.value, Anchor::kKey, "duplicate field `" + member.key + "`: only its last value is read",
+       std::nullopt);
+}
+
+}  // namespace velkor::strategy

@@ -1,0 +1,94 @@
+// How the strategy readers report what they find. The compile check wants the
+// first failure and nothing else; the diagnostics pass wants every failure and
+// every warning, each with the value it concerns, and the reading to go on past
+// a failure with the next value that does not depend on the failed one. Both
+// drive the same readers (strategy/record_reader.h and the tables beside it)
+// with a different Check, so the two can never disagree on what is a failure.
+#ifndef VELKOR_STRATEGY_CHECK_H_
+#define VELKOR_STRATEGY_CHECK_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/value.h"
+
+namespace velkor::strategy {
+
+// Success, or the first failure's message.
+using Status = std::expected<void, std::string>;
+
+// Where in the document a finding stands: at the value, at the key of the
+// member holding the value, or at the value's closing bracket (what is found
+// missing once a record or tuple has been read).
+enum class Anchor : std::uint8_t { kValue, kKey, kEnd };
+
+struct Finding {
+  bool error;
+  const json::Value* at;
+  Anchor anchor;
+  std::string message;
+  std::optional<std::string> suggestion;
+};
+
+// What only the diagnostics pass knows of the document beyond its value.
+struct DocumentFacts {
+  std::vector<std::string_view> declared_indicators;  // sorted byte-wise
+  // Values whose member key occurs more than once in its object (the later
+  // value is the one read), sorted by address.
+  std::vector<const json::Value*> repeated_members;
+};
+
+// How the readers report. A default Check is the compile check's: nothing is
+// recorded and the first failure ends the reading. A collecting Check records
+// into `findings`. In collecting mode a failure that was recorded already
+// travels up with an empty message, so that each is recorded once.
+class Check {
+ public:
+  Check() = default;
+  Check(std::vector<Finding>& findings, const DocumentFacts& facts) : findings_(&findings), facts_(&facts) {}
+
+  bool collecting() const { return findings_ != nullptr; }
+
+  // After a part of `whole` failed: true when the reading must end with that
+  // failure. Otherwise the failure is recorded at `at` (unless it was already)
+  // and `whole` becomes a failure that was recorded.
+  bool ends(const Status& part, const json::Value& at, Status& whole, Anchor anchor = Anchor::kValue);
+  // A failure found at `at` rather than at the value being read: returned as
+  // it is, or recorded and returned as recorded.
+  std::unexpected<std::string> fail_at(const json::Value& at, std::string message, Anchor anchor = Anchor::kValue,
+                                       std::optional<std::string> suggestion = std::nullopt);
+  void warn(const json::Value& at, Anchor anchor, std::string message, std::optional<std::string> suggestion);
+
+  // The number of findings so far; `discard` drops those recorded after it.
+  std::size_t mark() const { return collecting() ? findings_->size() : 0; }
+  void discard(std::size_t mark) {
+    if (collecting()) findings_->resize(mark);
+  }
+  const Finding& finding(std::size_t i) const { return (*findings_)[i]; }
+
+  // A string operand: a warning when it names no declared indicator.
+  void indicator_reference(const json::Value& name) {
+    if (collecting()) warn_undeclared(name);
+  }
+  // A member of an object, before it is read: a warning when its key is
+  // repeated in the object.
+  void member(const json::Member& member) {
+    if (collecting()) warn_repeated(member);
+  }
+
+ private:
+  void warn_undeclared(const json::Value& name);
+  void warn_repeated(const json::Member& member);
+
+  std::vector<Finding>* findings_ = nullptr;
+  const DocumentFacts* facts_ = nullptr;
+};
+
+}  // namespace velkor::strategy
+
+#endif  // VELKOR_STRATEGY_CHECK_H_
