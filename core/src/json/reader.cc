@@ -133,7 +133,8 @@ std::string ReadError::text() const {
   return out;
 }
 
-Reader::Reader(std::string_view text, Depth depth) : text_(text), depth_limited_(depth == Depth::kLimited) {}
+Reader::Reader(std::string_view text, Depth depth, int levels)
+    : text_(text), depth_limited_(depth == Depth::kLimited), remaining_depth_(levels + 1) {}
 
 int Reader::skip_whitespace() {
   while (index_ < text_.size()) {
@@ -842,8 +843,8 @@ ReadResult<void> Reader::end_of_text() {
   return peek_error(kTrailingCharacters);
 }
 
-ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth) {
-  Reader reader(text, depth);
+ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth, int levels) {
+  Reader reader(text, depth, levels);
   auto value = reader.read_value();
   if (!value) return value;
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());

@@ -62,7 +62,8 @@ class Reader {
   enum class Depth { kLimited, kUnlimited };
   static constexpr int kEnd = -1;
 
-  explicit Reader(std::string_view text, Depth depth = Depth::kLimited);
+  // `levels`: how many levels a limited reading allows.
+  explicit Reader(std::string_view text, Depth depth = Depth::kLimited, int levels = kRequestDepthLimit);
 
   std::string_view text() const { return text_; }
   std::size_t index() const { return index_; }
@@ -163,7 +164,8 @@ class Reader {
 };
 
 // Reads a whole text as one value (whitespace around it allowed).
-ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth = Reader::Depth::kLimited);
+ReadResult<Value> parse_document(std::string_view text, Reader::Depth depth = Reader::Depth::kLimited,
+                                 int levels = kRequestDepthLimit);
 
 }  // namespace velkor::json
 

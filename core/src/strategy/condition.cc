@@ -100,7 +100,9 @@ Status read_choice(std::span<const Form> forms, const Value& v, int depth, Check
   auto form = find_variant(forms, chosen->name, chosen->name_at(v), chosen->name_anchor(), check);
   if (!form) return fail(std::move(form.error()));
   if (chosen->payload == nullptr) return fail(json::invalid_type("unit variant", "newtype variant"));
-  return read_payload((*form)->payload, *chosen->payload, depth, check);
+  Status payload = read_payload((*form)->payload, *chosen->payload, depth, check);
+  if (payload || payload.error().empty()) return payload;
+  return check.fail_at(*chosen->payload, std::move(payload.error()));
 }
 
 Status read_condition_at(const Value& v, int depth, Check& check) {

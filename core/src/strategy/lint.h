@@ -1,0 +1,45 @@
+// The author's view of a strategy document: every problem in its text, where
+// it is and what was probably meant, where the compile check gives only the
+// first failure, without a position.
+#ifndef VELKOR_STRATEGY_LINT_H_
+#define VELKOR_STRATEGY_LINT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velkor::strategy {
+
+enum class Severity : std::uint8_t { kError, kWarning };
+
+struct Problem {
+  Severity severity;
+  std::string path;    // JSON Pointer into the document ("" for the whole document)
+  std::size_t line;    // 1-based
+  std::size_t column;  // 1-based, in characters
+  std::string message;
+  std::optional<std::string> suggestion;
+};
+
+// Every problem of a strategy document's text, in the order the compile check
+// meets them (document order; a member whose key is repeated is met where the
+// key first stands).
+// - Errors are the failures the compile check finds, each with the compile
+//   check's message; reading goes on past each, skipping only the value it
+//   makes meaningless. So there is no error exactly when the compile check
+//   accepts the document, and the first error's message is its reason. A text
+//   that is not JSON gives one error with the reader's description, at the
+//   fault. Nesting is limited as for a strategy inside a compile request.
+// - Warnings: a member no record knows, a key repeated in one object, and a
+//   string operand that names no declared indicator.
+// Positions point at the key for a member's problem, at the value for a
+// value's, and at the closing bracket for what is missing from an array or
+// object.
+std::vector<Problem> lint_strategy(std::string_view text);
+
+}  // namespace velkor::strategy
+
+#endif  // VELKOR_STRATEGY_LINT_H_

@@ -1,0 +1,209 @@
+#include "strategy/lint.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "json/reader.h"
+#include "json/test_support_json.h"
+#include "strategy/validate.h"
+
+namespace velkor::strategy {
+namespace {
+
+using json::Value;
+
+// One problem as one line: "E /path 9:5 message -> suggestion".
+std::string line_of(const Problem& p) {
+  std::string out = p.severity == Severity::kError ? "E " : "W ";
+  out += p.path + " " + std::to_string(p.line) + ":" + std::to_string(p.column) + " " + p.message;
+  if (p.suggestion) out += " -> " + *p.suggestion;
+  return out;
+}
+
+std::vector<std::string> lint_lines(std::string_view text) {
+  std::vector<std::string> out;
+  for (const Problem& p : lint_strategy(text)) out.push_back(line_of(p));
+  return out;
+}
+
+constexpr char kHead[] = R"({"symbol": "BTC", "timeframe": "1h",
+  "indicators": {"rsi": {"type": "rsi", "params": [14]}},
+  "entry": {"lt": ["rsi", 30]}, "exit": {"gt": ["rsi", 70]},
+  "sizing": {"type": "fixed_fraction", "fraction": 0.5},
+)";
+
+TEST(StrategyLint, ProblemsWithPathsPositionsAndSuggestions) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {std::string(kHead) + R"(  "costs": {"maker_fee_bps": 2, "taker_bps": 5},
+  "warm_up": 50})",
+       {"W /costs/maker_fee_bps 5:13 unknown field `maker_fee_bps` -> maker_bps",
+        "W /warm_up 6:3 unknown field `warm_up` -> warmup"}},
+      // An undeclared name, a price name, a string where a number belongs, the
+      // message inside the compile check's operand rule; column in characters.
+      {R"({"symbol": "€€", "timeframe": "1h", "indicators": {"rsi": {"type": "rsi", "params": ["14"]}},
+ "entry": {"lt": ["rsi_14", "close"]}, "exit": {"gt": [{"price": "clse"}, 1]},
+ "sizing": {"type": "fixed_frac", "fraction": 0.5}, "risk": {"max_leverage": "0.5"}})",
+       {"E /indicators/rsi/params/0 1:86 invalid type: string \"14\", expected f64",
+        "W /entry/lt/0 2:19 no indicator named `rsi_14` is declared -> rsi",
+        "W /entry/lt/1 2:29 no indicator named `close` is declared; the bar's close is written {\"price\": \"close\"}",
+        "E /exit/gt/0 2:56 data did not match any variant of untagged enum Operand",
+        "E /sizing/type 3:21 unknown variant `fixed_frac`, expected one of `fixed_fraction`, `fixed_qty`, "
+        "`fixed_cash`, `vol_target`, `risk_per_trade` -> fixed_fraction",
+        "E /risk/max_leverage 3:78 invalid type: string \"0.5\", expected f64"}},
+      // Missing members at the closing bracket, after what the record holds;
+      // a repeated key is met where it first stands, with its last value.
+      {R"({"symbol": "X", "timeframe": 1, "indicators": {"a": {"params": []}, "a": {"type": "t"}},
+ "entry": {"all": [{"gt": [1]}, {"nope": 1}]}, "exit": {"in_position": 1}, "sizing": ["vol_target", 1, 2, 3]})",
+       {"E /timeframe 1:30 invalid type: integer `1`, expected a string",
+        "W /indicators/a 1:69 duplicate field `a`: only its last value is read",
+        "E /entry/all/0/gt 2:29 invalid length 1, expected a tuple of size 2",
+        "E /entry/all/1/nope 2:34 unknown variant `nope`, expected one of `gt`, `lt`, `ge`, `le`, `eq`, `ne`, "
+        "`cross_above`, `cross_below`, `between`, `rising`, `falling`, `all`, `any`, `not`, `in_position`, "
+        "`bars_since_entry` -> ne",
+        "E /exit/in_position 2:72 invalid type: integer `1`, expected a boolean",
+        "E /sizing/3 2:107 invalid length 3, expected 2 elements in sequence"}},
+      {R"({"symbol": "X", "timeframe": "1h", "indicators": {}, "entry": {"in_position": true},
+ "sizing": {"fraction": 1}})",
+       {"E /sizing 2:26 missing field `type`", "E  2:27 missing field `exit`"}},
+      // Not JSON: the reader's description at the fault.
+      {"{\"symbol\": \"X\",\n  \"timeframe\": \"1h\",,}", {"E  2:21 key must be a string"}},
+      {"[1, 2", {"E  1:5 EOF while parsing a list"}},
+      {"\"abc\"", {"E  1:1 invalid type: string \"abc\", expected struct StrategySpec"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(lint_lines(c.text), c.expected);
+  }
+}
+
+TEST(StrategyLint, ExamplesHaveNoProblem) {
+  for (const char* name : {"ma_cross", "ma_cross_positional", "rsi_mean_reversion", "breakout_risk",
+                           "breakout_risk_positional"}) {
+    std::ifstream file(std::string(VELKOR_SOURCE_DIR) + "/examples/" + name + ".json");
+    std::stringstream text;
+    text << file.rdbuf();
+    SCOPED_TRACE(name);
+    ASSERT_FALSE(text.str().empty());
+    EXPECT_EQ(lint_lines(text.str()), std::vector<std::string>());
+  }
+}
+
+// Mutations of valid documents: the property that holds lint and the compile
+// check together is checked on each.
+class Mutator {
+ public:
+  explicit Mutator(std::uint32_t seed) : random_(seed) {}
+
+  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
+
+  Value scalar() {
+    static constexpr std::string_view kWords[] = {
+        "type", "fixed_fraction", "vol_target", "spread", "close", "gt", "all", "price", "prev",
+        "kline", "market", "rsi", "sma_fast", "x", "symbol", "maker_bps", "next_open", "fixed_bps"};
+    switch (pick(9)) {
+      case 0: return Value();
+      case 1: return Value::boolean(pick(2) == 1);
+      case 2: return Value::unsigned_integer(pick(3) == 0 ? 4294967296u : pick(100));
+      case 3: return Value::signed_integer(-1);
+      case 4: return Value::floating(0.5);
+      case 5: return Value::array();
+      case 6: return Value::object();
+      default: return Value::string(std::string(kWords[pick(std::size(kWords))]));
+    }
+  }
+
+  // Replaces, drops, renames, wraps or extends one value of `root`.
+  void mutate(Value& root) {
+    std::vector<Value*> nodes;
+    collect(root, nodes);
+    Value& v = *nodes[pick(nodes.size())];
+    switch (pick(6)) {
+      case 0: v = scalar(); return;
+      case 1: v = json::deep_copy(*nodes[pick(nodes.size())]); return;
+      case 2: {
+        Value inner = std::move(v);
+        v = Value::array();
+        v.as_array().push_back(std::move(inner));
+        return;
+      }
+      default: break;
+    }
+    if (v.is_array()) {
+      if (!v.as_array().empty() && pick(2) == 0) {
+        v.as_array().erase(v.as_array().begin() + static_cast<std::ptrdiff_t>(pick(v.as_array().size())));
+      } else {
+        v.as_array().push_back(scalar());
+      }
+    } else if (v.is_object()) {
+      auto& members = v.as_object().members();
+      if (!members.empty() && pick(2) == 0) {
+        members.erase(members.begin() + static_cast<std::ptrdiff_t>(pick(members.size())));
+      } else if (!members.empty() && pick(2) == 0) {
+        members[pick(members.size())].key = scalar().is_string() ? "warm_up" : "type";  // may repeat a key
+      } else {
+        members.push_back(json::Member{"gt", scalar()});
+      }
+    } else {
+      v = scalar();
+    }
+  }
+
+ private:
+  static void collect(Value& v, std::vector<Value*>& nodes) {
+    nodes.push_back(&v);
+    if (v.is_array()) {
+      for (Value& item : v.as_array()) collect(item, nodes);
+    } else if (v.is_object()) {
+      for (json::Member& m : v.as_object().members()) collect(m.value, nodes);
+    }
+  }
+  std::mt19937 random_;
+};
+
+TEST(StrategyLint, ErrorsExactlyWhenTheCompileCheckFailsFirstErrorItsReason) {
+  std::vector<Value> seeds;
+  for (const char* name : {"ma_cross", "ma_cross_positional", "rsi_mean_reversion", "breakout_risk"}) {
+    std::ifstream file(std::string(VELKOR_SOURCE_DIR) + "/examples/" + name + ".json");
+    std::stringstream text;
+    text << file.rdbuf();
+    seeds.push_back(json::parse_document(text.str()).value());
+  }
+  Mutator mutator(20261206);
+  int rejected = 0;
+  for (int i = 0; i < 10000; ++i) {
+    Value doc = json::deep_copy(seeds[mutator.pick(seeds.size())]);
+    for (std::size_t n = 1 + mutator.pick(2); n > 0; --n) mutator.mutate(doc);
+    std::string text;
+    json::write_compact(text, doc);
+    if (i % 50 == 0) text.resize(mutator.pick(text.size()));  // now and then not JSON at all
+    std::optional<std::string> reason;
+    auto value = json::parse_document(text, json::Reader::Depth::kLimited, json::kRequestDepthLimit - 2);
+    if (!value) {
+      reason = value.error().description;
+    } else if (auto valid = validate_strategy(*value); !valid) {
+      reason = valid.error();
+    }
+    const std::vector<Problem> problems = lint_strategy(text);
+    auto first_error = std::find_if(problems.begin(), problems.end(),
+                                    [](const Problem& p) { return p.severity == Severity::kError; });
+    SCOPED_TRACE(text);
+    ASSERT_EQ(first_error != problems.end(), reason.has_value());
+    if (reason) {
+      ASSERT_EQ(first_error->message, *reason);
+      ++rejected;
+    }
+    for (const Problem& p : problems) ASSERT_GE(p.column, 1u);
+  }
+  EXPECT_GT(rejected, 5000);
+  EXPECT_LT(rejected, 11000);
+}
+
+}  // namespace
+}  // namespace velkor::strategy
