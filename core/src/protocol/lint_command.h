@@ -1,0 +1,18 @@
+// The "lint" command: every problem of a strategy document's text, for its
+// author, beside the compile command's single verdict.
+#ifndef VELKOR_PROTOCOL_LINT_COMMAND_H_
+#define VELKOR_PROTOCOL_LINT_COMMAND_H_
+
+#include <string>
+#include <string_view>
+
+namespace velkor {
+
+// Answers a "lint" command text: {"problems":[...]}, each problem's members in
+// the order severity, path, line, column, message and, when there is one,
+// suggestion; or an error document when the request cannot be read.
+std::string lint_command(std::string_view text);
+
+}  // namespace velkor
+
+#endif  // VELKOR_PROTOCOL_LINT_COMMAND_H_
