@@ -6,8 +6,8 @@ Two ways in:
   through `Compiler.command`, which answers with a JSON response text; domain
   failures are answered in-band as ``{"ok": false, "error": ...}``. A handle is
   bound to the thread that created it.
-- the Pythonic functions `compile`, `validate`, `targets`, `version_info` and
-  `schema`, which build the command documents, parse the answers and raise
+- the Pythonic functions `compile`, `validate`, `lint`, `targets`,
+  `version_info` and `schema`, which build the command documents, parse the answers and raise
   `CompileError` for error documents.
 
 The command line (``velkor-compile`` or ``python -m velkor_compile``) is built on
@@ -19,10 +19,12 @@ from .answers import CompileAnswer, FileEntry, Manifest, TargetDoc, TargetsAnswe
 from .api import (
     CompileError,
     OptLevel,
+    Problem,
     StrategyInput,
     Target,
     compile,
     default_compiler,
+    lint,
     load_json_text,
     request_text,
     schema,
@@ -39,6 +41,7 @@ __all__ = [
     "Manifest",
     "OptLevel",
     "PanicException",
+    "Problem",
     "StrategyInput",
     "Target",
     "TargetDoc",
@@ -47,6 +50,7 @@ __all__ = [
     "__version__",
     "compile",
     "default_compiler",
+    "lint",
     "load_json_text",
     "request_text",
     "schema",

@@ -16,6 +16,7 @@ import os
 import re
 import stat
 import threading
+from dataclasses import dataclass
 from importlib import resources
 from typing import Any, Literal, Mapping, NamedTuple, Sequence, Union, cast
 
@@ -25,10 +26,13 @@ from .answers import CompileAnswer, TargetsAnswer, VersionAnswer
 __all__ = [
     "CompileError",
     "OptLevel",
+    "Problem",
     "StrategyInput",
     "Target",
     "compile",
     "default_compiler",
+    "lint",
+    "lint_text",
     "load_json_text",
     "read_input_file",
     "request_text",
@@ -61,7 +65,8 @@ class CompileError(Exception):
 
     `kind` is the part of the message before the first ": " when that part is one
     of the known prefixes ("bad spec", "bad target", "build", "io", "parse",
-    "codegen", "bad compile request", "bad artifact_bytes request"), otherwise
+    "codegen", "bad compile request", "bad artifact_bytes request", "bad lint
+    request"), otherwise
     "error"; `message` is the rest (the whole text for kind "error"). `str()` of
     the exception is the full message as the compiler wrote it.
     """
@@ -75,6 +80,7 @@ class CompileError(Exception):
         "codegen",
         "bad compile request",
         "bad artifact_bytes request",
+        "bad lint request",
     )
 
     def __init__(self, kind: str, message: str) -> None:
@@ -438,6 +444,56 @@ def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> No
         dry_run=True,
     )
     _compile_answer(compiler, request)
+
+
+@dataclass(frozen=True)
+class Problem:
+    """One problem `lint` found in a strategy document.
+
+    `path` is a JSON Pointer into the document ("" for the whole of it); `line`
+    and `column` are 1-based, the column counted in characters; `suggestion` is
+    the name probably meant, or None.
+    """
+
+    severity: Literal["error", "warning"]
+    path: str
+    line: int
+    column: int
+    message: str
+    suggestion: str | None = None
+
+
+def _lint_input_text(strategy: StrategyInput) -> str:
+    """The text to lint: a JSON text as given, a file's text as written (not
+    checked to be JSON: that is lint's to report), or a value's JSON text."""
+    if isinstance(strategy, str) and strategy.lstrip()[:1] in ("{", "["):
+        return strategy
+    if isinstance(strategy, (str, os.PathLike)):
+        name = os.fspath(strategy)
+        try:
+            return read_input_file(name).decode("utf-8-sig")
+        except UnicodeDecodeError as error:
+            raise CompileError("io", f"reading {name}: not valid UTF-8 at byte {error.start}") from None
+    return _strategy_text(strategy)
+
+
+def lint(strategy: StrategyInput, *, compiler: Compiler | None = None) -> list[Problem]:
+    """Every problem of a strategy document, in document order; [] for a sound one.
+
+    `strategy` is a parsed value, a path, or a JSON text (a string whose first
+    character after whitespace is "{" or "["). Errors are the failures the
+    compile check would find, each with its message (so `validate` fails exactly
+    when there is an error, with the first error's message); warnings are
+    unknown fields, repeated keys and condition operands that name no declared
+    indicator. Raises `CompileError` for a file that cannot be read.
+    """
+    return lint_text(_lint_input_text(strategy), compiler=compiler)
+
+
+def lint_text(text: str, *, compiler: Compiler | None = None) -> list[Problem]:
+    """`lint` of a strategy document's text, whatever the text holds."""
+    answer = _answer(compiler, json.dumps({"cmd": "lint", "text": text}))
+    return [Problem(**problem) for problem in answer["problems"]]
 
 
 def targets(*, compiler: Compiler | None = None) -> TargetsAnswer:

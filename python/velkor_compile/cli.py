@@ -19,6 +19,7 @@ import time
 from typing import IO, Any, Callable, NoReturn, Sequence
 
 from ._velkor_compile import Compiler, PanicException
+from . import check
 from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .config import ConfigError, find_config
@@ -400,6 +401,8 @@ def build_parser() -> argparse.ArgumentParser:
                                  help='print one JSON line per file: {"path":FILE,"valid":BOOL} and "error" when invalid')
     _add_quiet(validate_parser, "print nothing for valid files")
     validate_parser.set_defaults(handler=run_validate, parser=validate_parser)
+
+    check.add_parser(commands)
 
     targets_parser = commands.add_parser("targets", help="list the targets and microcontroller triples",
                                          description="List the target kinds and the triples --mcu accepts.")
