@@ -81,15 +81,17 @@ def main():
 
     fixed = ['{"cmd":"version"}', '{"cmd":"targets"}', '{"cmd":"reset"}', '["version"]', '["reset"]',
              '{"cmd":"artifact_bytes","path":"a"}', '["artifact_bytes"]', '{"cmd":"artifact_bytes","path":"c.csv"}',
-             '{"cmd":"artifact_bytes","path":"missing\\u0000"}', '{"cmd":"nope"}', '{"cmd":7}', "not json"]
+             '{"cmd":"artifact_bytes","path":"missing\\u0000"}', '{"cmd":"nope"}', '{"cmd":7}', "not json",
+             '{"cmd":"lint","text":"{\\"symbol\\":1,,}"}', '{"cmd":"lint","text":7}']
     seeds["dispatch_fuzz"] += [text.encode() for text in fixed]
     for strategy in strategies:
         clean = without_slashes(strategy)
         keys_and_strings(clean, tokens)
         seeds["dispatch_fuzz"] += [text.encode() for text in compile_requests(clean)]
+        seeds["dispatch_fuzz"].append(json.dumps({"cmd": "lint", "text": json.dumps(clean, indent=1)}).encode())
     tokens |= {"cmd", "compile", "version", "targets", "reset", "artifact_bytes", "path", "spec", "dry_run",
                "out_dir", "strategy", "target", "kind", "wasm", "binary", "no_std", "mcu", "opt_level", "debug",
-               "release", "size", "embed_data", "csv", "inline", "candles", "crate_name", "c.csv", "a"}
+               "release", "size", "embed_data", "csv", "inline", "candles", "crate_name", "c.csv", "a", "lint", "text"}
 
     # Inputs that once crashed a target stay among its seeds, so that every
     # run replays them first.

@@ -2,7 +2,10 @@
 // (with the request depth limit, as a compile request reads its strategy).
 // Besides not crashing or leaking, the check must be a pure function: the same
 // verdict and message twice, the value unchanged, and a message on failure.
+// The diagnostics pass over the same text must agree with it: an error exactly
+// on a rejection, the first with the rejection's message.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +13,7 @@
 #include "canonical/canonical.h"
 #include "fuzz_support.h"
 #include "json/reader.h"
+#include "strategy/lint.h"
 #include "strategy/validate.h"
 
 using velkor::fuzz::check;
@@ -28,5 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(first.error() == second.error(), "the message is repeatable", text);
   }
   check(velkor::canonical_json(*value) == before, "the check leaves the value as it was", text);
+
+  const auto problems = velkor::strategy::lint_strategy(text);
+  const auto error = std::find_if(problems.begin(), problems.end(), [](const velkor::strategy::Problem& p) {
+    return p.severity == velkor::strategy::Severity::kError;
+  });
+  // A strategy may nest two levels less than a request; deeper texts are the reader's fault.
+  if (error != problems.end() && error->message == "recursion limit exceeded") return 0;
+  check((error == problems.end()) == first.has_value(), "lint finds an error exactly on a rejection", text);
+  if (!first) check(error->message == first.error(), "lint's first error is the rejection's message", text);
   return 0;
 }
