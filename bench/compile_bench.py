@@ -33,6 +33,10 @@ With matplotlib installed, the bench draws time against input size on log-log
 axes (product, peers and limit, inline and CSV data) into ``--plot``
 (docs/compile_scaling.png by default; not drawn by ``--quick`` unless asked).
 
+The "lint" row checks a strategy of 10,000 indicators, each used by a
+condition, with the lint command (the file's indented text) against a dry-run
+compile of the same strategy.
+
 Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick] [--plot FILE]
 """
 
@@ -295,6 +299,28 @@ def keys_request(keys: list[str]) -> str:
     doc = strategy()
     doc.update(dict.fromkeys(keys, 1))
     return request_text(compile_request(strategy_doc=doc))
+
+
+def many_indicators_strategy(count: int) -> dict:
+    doc = strategy()
+    doc["indicators"] = {f"ind_{i}": {"type": "sma", "params": [i + 1], "feed": "kline"} for i in range(count)}
+    doc["entry"] = {"all": [{"gt": [f"ind_{i}", {"price": "close"}]} for i in range(count)]}
+    doc["exit"] = {"lt": ["ind_0", {"price": "close"}]}
+    return doc
+
+
+def lint_against_dry_run(command: Callable[[str], str], count: int, runs: int) -> tuple[float, float]:
+    """Median CPU seconds of the lint command and of a dry-run compile of one strategy."""
+    doc = many_indicators_strategy(count)
+    lint_text = json.dumps({"cmd": "lint", "text": json.dumps(doc, indent=2)})
+    compile_text = request_text(compile_request(strategy_doc=doc))
+    answer = json.loads(command(lint_text))
+    if answer.get("problems") != []:
+        raise SystemExit(f"lint of the {count}-indicator strategy: {str(answer)[:200]}")
+    if (reason := failed_answer(command(compile_text))) is not None:
+        raise SystemExit(f"dry run of the {count}-indicator strategy: {reason}")
+    timings = measure({"lint": (lambda: command(lint_text), runs), "dry run": (lambda: command(compile_text), runs)})
+    return timings["lint"].median_s, timings["dry run"].median_s
 
 
 def build_workloads(
@@ -667,6 +693,12 @@ def main() -> int:
         product = timings["product"]
         peers = ", ".join(f"{name} {us:.2f} ({product / us:.2f}x)" for name, us in timings.items() if name != "product")
         print(f"  {label:<23} product {product:.2f}; {peers} ({calls:,} calls a round)")
+    lint_s, dry_run_s = lint_against_dry_run(command, 10_000, max(3, repeat))
+    lint_ratio = lint_s / dry_run_s
+    print(
+        f"lint, 10,000 indicators: {lint_s * 1e3:.1f} ms CPU; dry-run compile {dry_run_s * 1e3:.1f} ms; "
+        f"lint / dry run = {lint_ratio:.2f}x"
+    )
 
     inline = [w for w in workloads if w.kind == "inline"]
     per_mb = [(w.size_mb, results[(w.name, "product")].median_s / (w.data_bytes / MB)) for w in inline]
@@ -735,6 +767,7 @@ def main() -> int:
             targets.append((f"{label} <= {most:g}x the orjson peer", ratio <= most, f"{ratio:.2f}x"))
         else:
             targets.append((f"{label} <= {most:g}x the orjson peer", None, "no orjson"))
+    targets.append(("lint of 10,000 indicators <= 3x its dry run", lint_ratio <= 3, f"{lint_ratio:.2f}x"))
     if steps:
         within = all(abs(ratio - 1) <= 0.15 for _, _, ratio in steps)
         span = " -> ".join(f"{size:g}" for size, _ in per_mb)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 
 #include "json/reader.h"
 
@@ -11,7 +12,7 @@ ValuePlaces::ValuePlaces(std::string_view text, const Value& root) {
   Reader reader(text, Reader::Depth::kUnlimited);
   walk(reader, &root, nullptr, 0, Place::kNone);
   for (const Repeat& r : repeats_) {
-    if (places_.at(r.object).value == r.object_at) repeated_.push_back(r.member);
+    if (find(r.object)->value == r.object_at) repeated_.push_back(r.member);
   }
   std::sort(repeated_.begin(), repeated_.end(), std::less<const Value*>());
   repeated_.erase(std::unique(repeated_.begin(), repeated_.end()), repeated_.end());
@@ -68,12 +69,20 @@ void ValuePlaces::walk(Reader& reader, const Value* v, const Value* parent, std:
   }
   const std::size_t end = c == '[' || c == '{' ? reader.index() : at;
   if (c == '[' || c == '{') reader.eat();  // the closing bracket
-  if (v != nullptr) places_[v] = Place{key, at, end, parent, index};
+  if (v != nullptr) places_.emplace_back(v, Place{key, at, end, parent, index});
 }
 
 const Place* ValuePlaces::find(const Value* v) const {
-  auto found = places_.find(v);
-  return found == places_.end() ? nullptr : &found->second;
+  auto by_value = [](const std::pair<const Value*, Place>& a, const std::pair<const Value*, Place>& b) {
+    return std::less<const Value*>()(a.first, b.first);
+  };
+  if (!sorted_) {
+    std::stable_sort(places_.begin(), places_.end(), by_value);
+    sorted_ = true;
+  }
+  auto after = std::upper_bound(places_.begin(), places_.end(), std::pair<const Value*, Place>(v, Place{}), by_value);
+  if (after == places_.begin() || std::prev(after)->first != v) return nullptr;
+  return &std::prev(after)->second;
 }
 
 std::string ValuePlaces::pointer(const Value* v) const {

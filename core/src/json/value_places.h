@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "json/value.h"
@@ -42,7 +42,11 @@ class ValuePlaces {
  private:
   void walk(class Reader& reader, const Value* v, const Value* parent, std::size_t index, std::size_t key);
 
-  std::unordered_map<const Value*, Place> places_;
+  // In walking order; sorted by value (stably, so that the last walk of a
+  // value is its last entry) only when a place is first looked up, which a
+  // document without problems never does.
+  mutable std::vector<std::pair<const Value*, Place>> places_;
+  mutable bool sorted_ = false;
   // A member found repeated while walking an object that started at `object_at`:
   // an earlier occurrence of an enclosing member is walked beside the value of
   // its last occurrence, so only findings from the last walk of an object count.
