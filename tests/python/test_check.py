@@ -1,0 +1,86 @@
+"""`lint` and `velkor-compile check`: problems as values, as compiler-style lines,
+annotations and JSON, and the exit status each severity gives."""
+
+import argparse
+import dataclasses
+import io
+import json
+import pathlib
+
+import pytest
+
+import velkor_compile
+from velkor_compile import Problem
+from velkor_compile.check import run_check
+from velkor_compile.cli import main
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+MISTAKES = ROOT / "examples" / "mistakes" / "rsi_mistakes.json"
+WARNINGS_ONLY = '{"symbol": "X", "timeframe": "1h", "indicators": {},\n  "entry": {"gt": ["rsi", 1]}, ' \
+    '"exit": {"in_position": true}, "sizing": {"type": "fixed_qty", "qty": 1}}'
+
+
+def test_lint_takes_a_path_a_text_or_a_value():
+    problems = velkor_compile.lint(MISTAKES)
+    assert problems[1] == Problem("error", "/sizing/fraction", 9, 53, 'invalid type: string "0.5", expected f64')
+    assert problems[2].suggestion == "maker_bps" and problems[0].suggestion == "rsi"
+    assert velkor_compile.lint(str(MISTAKES)) == problems
+    assert velkor_compile.lint(MISTAKES.read_text()) == problems
+    assert [p.message for p in velkor_compile.lint(json.loads(MISTAKES.read_text()))] == [p.message for p in problems]
+    assert velkor_compile.lint('{"symbol": 1,}') == [Problem("error", "", 1, 14, "trailing comma")]
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        problems[0].line = 2  # type: ignore[misc]
+    with pytest.raises(velkor_compile.CompileError, match="No such file"):
+        velkor_compile.lint("no/such/file.json")
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+@pytest.mark.parametrize(
+    "content, options, status, expected",
+    [
+        (WARNINGS_ONLY, [], 0,
+         "F:2:20: warning: no indicator named `rsi` is declared [/entry/gt/0]\n"
+         '    "entry": {"gt": ["rsi", 1]}, "exit": {"in_position": true}, "sizing": {"type": "fixed_qty", "qty": 1}}\n'
+         "                     ^\n"
+         "0 errors, 1 warning in 1 file\n"),
+        (WARNINGS_ONLY, ["--strict"], 1, None),
+        ('{"symbol":\t"X", "Timeframe": 1}', ["--format", "github"], 1,
+         "::warning file=F,line=1,col=17::unknown field `Timeframe` [/Timeframe]\n"
+         "::error file=F,line=1,col=31::missing field `timeframe`\n"),
+        ('{"symbol":\t"X", "Timeframe": 1}', [], 1,
+         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         '  {"symbol":\t"X", "Timeframe": 1}\n'
+         "            \t     ^\n"
+         "  help: did you mean `timeframe`?\n"),
+        ("[1,", ["--format", "json"], 1,
+         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value"}]\n'),
+    ],
+)
+def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options, status, expected):
+    monkeypatch.chdir(tmp_path)
+    pathlib.Path("F").write_text(content)
+    assert main(["check", *options, "F"]) == status
+    out = capsys.readouterr().out
+    if expected is not None:
+        assert out.startswith(expected)
+
+
+@pytest.mark.parametrize("no_color, coloured", [("", True), ("1", False)])
+def test_colour_only_on_a_terminal_without_no_color(monkeypatch, no_color, coloured):
+    monkeypatch.setenv("NO_COLOR", no_color)
+    for out, tty in ((Terminal(), True), (io.StringIO(), False)):
+        args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False)
+        assert run_check(args, out, io.StringIO()) == 1
+        assert ("\033[1;31merror:" in out.getvalue()) == (coloured and tty)
+        assert out.getvalue().endswith("2 errors, 3 warnings in 1 file\n")
+
+
+def test_unreadable_file_is_an_error_and_the_others_are_still_checked(capsys):
+    assert main(["check", "no/such.json", str(ROOT / "examples" / "ma_cross.json")]) == 1
+    out = capsys.readouterr().out
+    assert out.startswith("no/such.json:1:1: error: reading no/such.json: No such file or directory")
+    assert out.endswith("1 error, 0 warnings in 2 files\n")
