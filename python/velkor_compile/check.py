@@ -11,7 +11,7 @@ import json
 import os
 from typing import IO, Any
 
-from .api import CompileError, Problem, lint_text
+from .api import CompileError, Problem, lint_text, read_input_file
 
 FORMATS = ("text", "json", "github")
 
@@ -45,17 +45,11 @@ def _use_colour(out: IO[str]) -> bool:
 
 
 def _read(path: str) -> str:
-    with open(path, "rb") as file:
-        raw = file.read()
+    """A file's text as written (a byte-order mark dropped); only regular files are read."""
     try:
-        return raw.decode("utf-8-sig")
+        return read_input_file(path).decode("utf-8-sig")
     except UnicodeDecodeError as error:
         raise CompileError("io", f"reading {path}: not valid UTF-8 at byte {error.start}") from None
-
-
-def _unreadable(path: str, error: Exception) -> Problem:
-    message = error.text if isinstance(error, CompileError) else f"reading {path}: {error.strerror or error}"
-    return Problem("error", "", 1, 1, message)
 
 
 def _github_escape(text: str, *, property_value: bool = False) -> str:
@@ -95,8 +89,8 @@ def run_check(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
             text = _read(path)
             problems = lint_text(text)
             lines = text.splitlines()
-        except (OSError, CompileError) as error:
-            problems, lines = [_unreadable(path, error)], []
+        except CompileError as error:
+            problems, lines = [Problem("error", "", 1, 1, error.message)], []
         for p in problems:
             errors += p.severity == "error"
             warnings += p.severity == "warning"
