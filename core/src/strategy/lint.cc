@@ -84,7 +84,9 @@ std::vector<Problem> lint_strategy(std::string_view text) {
   const LineIndex lines(text);
   problems.reserve(findings.size());
   for (Finding& f : findings) {
-    const std::size_t offset = offset_of(*places.find(f.at), f.anchor);
+    // Every finding concerns a value of the document, so it has a place.
+    const json::Place* place = places.find(f.at);
+    const std::size_t offset = place != nullptr ? offset_of(*place, f.anchor) : 0;
     const std::size_t line = lines.line_of(offset);
     problems.push_back(Problem{f.error ? Severity::kError : Severity::kWarning, places.pointer(f.at), line,
                                lines.characters_before(line, offset) + 1, std::move(f.message),
