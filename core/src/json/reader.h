@@ -160,7 +160,7 @@ class Reader {
   std::string_view text_;
   std::size_t index_ = 0;
   bool depth_limited_;
-  int remaining_depth_ = kRequestDepthLimit + 1;
+  int remaining_depth_;  // levels that may still be entered, set from the constructor's limit
 };
 
 // Reads a whole text as one value (whitespace around it allowed).
