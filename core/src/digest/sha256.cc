@@ -19,13 +19,19 @@ const EVP_MD* sha256_algorithm() {
 
 }  // namespace
 
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr || EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) fail();
+bool Sha256::started() {
+  if (ctx_ != nullptr) return true;
+  ctx_ = EVP_MD_CTX_new();
+  if (ctx_ == nullptr || EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) {
+    fail();
+    return false;
+  }
+  return true;
 }
 
 void Sha256::restart() {
-  if (ctx_ == nullptr) return;  // the failure to allocate is kept
   failure_.clear();
+  if (ctx_ == nullptr) return;  // made on first use (again, after a failure to allocate it)
   if (EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) fail();
 }
 
@@ -41,14 +47,16 @@ void Sha256::fail() {
 }
 
 void Sha256::update(std::string_view bytes) {
-  if (!failure_.empty() || bytes.empty()) return;
+  if (!failure_.empty() || bytes.empty() || !started()) return;
   if (EVP_DigestUpdate(ctx_, bytes.data(), bytes.size()) != 1) fail();
 }
 
 std::expected<Digest, DigestFailure> Sha256::finish() {
   Digest digest{};
   unsigned int len = 0;
-  if (failure_.empty() && (EVP_DigestFinal_ex(ctx_, digest.data(), &len) != 1 || len != digest.size())) fail();
+  if (failure_.empty() && started() && (EVP_DigestFinal_ex(ctx_, digest.data(), &len) != 1 || len != digest.size())) {
+    fail();
+  }
   if (!failure_.empty()) return std::unexpected(failure_);
   return digest;
 }

@@ -27,7 +27,10 @@ using DigestFailure = std::string;
 // the first failure further chunks are ignored and finish() reports it.
 class Sha256 {
  public:
-  Sha256();
+  // The OpenSSL context is made on first use, so that a digest that is never
+  // fed (the inline-data digests of a request without inline data) costs no
+  // allocation.
+  Sha256() = default;
   ~Sha256();
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
@@ -40,8 +43,10 @@ class Sha256 {
 
  private:
   void fail();
+  // Makes the context on first use; false (with the failure kept) when it cannot.
+  bool started();
 
-  evp_md_ctx_st* ctx_;
+  evp_md_ctx_st* ctx_ = nullptr;
   DigestFailure failure_;  // empty while every call succeeded
 };
 

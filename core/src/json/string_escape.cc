@@ -1,5 +1,6 @@
 #include "json/string_escape.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -43,6 +44,16 @@ char* write_escape(char* p, std::uint8_t c, char escape) {
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
+  // Most texts (keys, names, digests) need no escape: they are copied whole
+  // once a scan has found nothing to escape.
+  const auto needs_escape = [](char ch) { return kEscape[static_cast<std::uint8_t>(ch)] != 0; };
+  if (std::none_of(text.begin(), text.end(), needs_escape)) {
+    out.reserve(out.size() + text.size() + 2);
+    out.push_back('"');
+    out.append(text);
+    out.push_back('"');
+    return;
+  }
   if (text.size() <= kShortText) {
     const std::size_t old_size = out.size();
     out.resize_and_overwrite(old_size + 6 * text.size() + 2, [&](char* buf, std::size_t) {
