@@ -4,12 +4,12 @@
 
 #include "digest/sha256.h"
 #include "protocol/response.h"
-#include "request/bytes_request.h"
+#include "request/string_request.h"
 #include "support/whole_file.h"
 
 namespace velkor {
 std::string load_artifact_command(CompilerState& state, std::string_view text) {
-  auto path = request::read_bytes_request(text);
+  auto path = request::read_string_request(text, "BytesReq", "path");
   if (!path) return error_document("bad artifact_bytes request: " + path.error().text());
   auto bytes = read_whole_file<std::vector<std::uint8_t>>(*path);
   if (!bytes) return error_document("reading " + *path + ": " + bytes.error());

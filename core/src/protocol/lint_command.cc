@@ -1,13 +1,13 @@
 #include "protocol/lint_command.h"
 
 #include "protocol/response.h"
-#include "request/lint_request.h"
+#include "request/string_request.h"
 #include "strategy/lint.h"
 
 namespace velkor {
 
 std::string lint_command(std::string_view text) {
-  auto document = request::read_lint_request(text);
+  auto document = request::read_string_request(text, "LintReq", "text");
   if (!document) return error_document("bad lint request: " + document.error().text());
   std::string problems = "[";
   for (const strategy::Problem& p : strategy::lint_strategy(*document)) {

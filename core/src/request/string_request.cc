@@ -1,24 +1,25 @@
-#include "request/bytes_request.h"
+#include "request/string_request.h"
 
 #include "request/record.h"
 
 namespace velkor::request {
 
-json::ReadResult<std::string> read_bytes_request(std::string_view text) {
+json::ReadResult<std::string> read_string_request(std::string_view text, std::string_view record,
+                                                  std::string_view member) {
   json::Reader reader(text);
-  std::string path;
+  std::string value;
   const TextField fields[] = {
-      {"path", true,
+      {member, true,
        [&](json::Reader& r) -> json::ReadResult<void> {
          auto s = r.read_string();
          if (!s) return std::unexpected(s.error());
-         path = std::move(*s);
+         value = std::move(*s);
          return {};
        }},
   };
-  if (auto read = read_text_record(reader, "BytesReq", fields); !read) return std::unexpected(read.error());
+  if (auto read = read_text_record(reader, record, fields); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
-  return path;
+  return value;
 }
 
 }  // namespace velkor::request
