@@ -1,6 +1,8 @@
 #include "canonical/canonical_from_text.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -108,20 +110,102 @@ bool written_canonically(const json::NumberLiteral& number) {
   return zeros <= 4 && fraction_digits - zeros <= 15;
 }
 
-// Copies a few bytes (a key fragment, a number): a plain loop, since a
-// library call costs more than the copy at these sizes.
-char* copy_short(const char* from, std::size_t n, char* to) {
-  for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+// Copies a few bytes (a key fragment, a number). Up to kCopyBlock bytes go
+// as one fixed-size block, which compiles to a single load and store, when
+// the caller knows that a whole block can be read at `from` and written at
+// `to`: the bytes past `n` are overwritten by whatever is written next.
+constexpr std::size_t kCopyBlock = 16;
+char* copy_short(const char* from, std::size_t n, char* to, bool whole_block_readable) {
+  if (n <= kCopyBlock && whole_block_readable) {
+    std::memcpy(to, from, kCopyBlock);
+  } else {
+    std::memcpy(to, from, n);
+  }
   return to + n;
 }
 
-// Whether `text` holds `key` at `at`, in quotes.
-bool quoted_key_at(std::string_view text, std::size_t at, std::string_view key) {
-  if (text.size() - at < key.size() + 2 || text[at] != '"' || text[at + key.size() + 1] != '"') return false;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    if (text[at + 1 + i] != key[i]) return false;
+bool number_is_canonical(const json::NumberLiteral& number) {
+  if (!number.is_integer) return written_canonically(number);
+  // Up to 18 digits always lie in range; only -0 is written otherwise.
+  if (number.int_digits <= 18) return !(number.negative && number.int_digits == 1 && number.text[1] == '0');
+  return integer_in_range(number.text.substr(number.negative ? 1 : 0), number.negative);
+}
+
+// Steps over JSON whitespace.
+const char* skip_whitespace(const char* p, const char* end) {
+  while (p != end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t')) ++p;
+  return p;
+}
+
+bool is_digit(const char* p, const char* end) { return p != end && static_cast<unsigned char>(*p - '0') < 10; }
+
+// Steps over a run of ASCII digits, eight bytes at a time while eight can be
+// read: numbers in market data have digit runs of varying length, and a
+// byte-by-byte loop pays a mispredicted exit on each.
+const char* skip_digits(const char* p, const char* end) {
+  while (end - p >= 8) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, 8);
+    // A byte is a digit when its high nibble is 3 and adding 6 keeps it 3.
+    // A carry out of a non-digit byte only disturbs the bytes after it.
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0;
+    constexpr std::uint64_t kThrees = 0x3030303030303030;
+    const std::uint64_t not_digit = ((bytes & kHigh) ^ kThrees) | (((bytes + 0x0606060606060606) & kHigh) ^ kThrees);
+    if (not_digit != 0) {
+      // Bytes are loaded little-endian: the lowest set bit is in the first non-digit.
+      static_assert(std::endian::native == std::endian::little);
+      return p + std::countr_zero(not_digit) / 8;
+    }
+    p += 8;
   }
-  return true;
+  while (is_digit(p, end)) ++p;
+  return p;
+}
+
+// The end of a scalar at `p` whose literal is already its canonical text and
+// needs no unescaping: a number that number_is_canonical accepts, a string
+// with no escape and no byte that needs one or a check (control, non-ASCII),
+// or a literal name. nullptr for anything else, faults included, which the
+// reader then handles with its own messages.
+const char* canonical_scalar_end(const char* p, const char* end) {
+  if (p == end) return nullptr;
+  const char first = *p;
+  if (first == '"') {
+    for (++p; p != end; ++p) {
+      const auto c = static_cast<unsigned char>(*p);
+      if (c == '"') return p + 1;
+      if (c == '\\' || c < 0x20 || c >= 0x80) return nullptr;
+    }
+    return nullptr;
+  }
+  if (first == 't' || first == 'f' || first == 'n') {
+    const std::string_view name = first == 't' ? "true" : first == 'f' ? "false" : "null";
+    if (static_cast<std::size_t>(end - p) < name.size() || !std::equal(name.begin(), name.end(), p)) return nullptr;
+    p += name.size();
+    // A name running on into letters is a fault for the reader to describe.
+    return p != end && static_cast<unsigned char>((*p | 0x20) - 'a') < 26 ? nullptr : p;
+  }
+  json::NumberLiteral number{{}, first == '-', true};
+  const char* const begin = p;
+  if (number.negative) ++p;
+  const char* const int_begin = p;
+  if (!is_digit(p, end)) return nullptr;
+  if (*p++ == '0') {
+    if (is_digit(p, end)) return nullptr;
+  } else {
+    p = skip_digits(p, end);
+  }
+  number.int_digits = static_cast<std::size_t>(p - int_begin);
+  if (p != end && *p == '.') {
+    number.is_integer = false;
+    const char* const fraction_begin = ++p;
+    p = skip_digits(p, end);
+    number.fraction_digits = static_cast<std::size_t>(p - fraction_begin);
+    if (number.fraction_digits == 0) return nullptr;
+  }
+  if (p != end && (*p == 'e' || *p == 'E')) return nullptr;
+  number.text = std::string_view(begin, static_cast<std::size_t>(p - begin));
+  return number_is_canonical(number) ? p : nullptr;
 }
 
 struct MemberSpan {
@@ -171,11 +255,6 @@ struct Frame {
 };
 
 }  // namespace
-
-bool number_is_canonical(const json::NumberLiteral& number) {
-  if (!number.is_integer) return written_canonically(number);
-  return integer_in_range(number.text.substr(number.negative ? 1 : 0), number.negative) && number.text != "-0";
-}
 
 ReadResult<void> append_canonical_number(const Reader& reader, const json::NumberLiteral& number, std::string& out) {
   const std::string_view literal = number.text;
@@ -243,6 +322,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   // A scalar that is its own canonical text, as a member's value, is referred
   // to where it stands in the input instead of being copied aside.
   const char* const input = reader.text().data();
+  const std::size_t input_size = reader.text().size();
   auto place_literal = [&](std::string_view literal) {
     if (depth > 0 && frames[depth - 1].is_object) {
       MemberSpan& member = frames[depth - 1].members.back();
@@ -285,6 +365,8 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       layout.fragment_ends.push_back(layout.fragments.size());
       layout.order.push_back(by_key[j]);
     }
+    // Room for the last fragment to be copied as a whole block.
+    layout.fragments.append(kCopyBlock, '\0');
     layout.valid = true;
   };
 
@@ -293,20 +375,23 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   auto write_object = [&](const Frame& frame, std::string& target) {
     const std::vector<MemberSpan>& members = frame.members;
     const ObjectLayout& layout = frame.layout;
-    std::size_t size = layout.fragments.size() + 1;
+    std::size_t size = layout.fragment_ends.back() + 1;
     for (std::size_t m : layout.order) size += members[m].value_size;
     const std::size_t old_size = target.size();
-    target.resize_and_overwrite(old_size + size, [&](char* text, std::size_t) {
+    // Asks for a block more than the text needs, so that every copy may
+    // write a whole block; the size returned is the text's.
+    target.resize_and_overwrite(old_size + size + kCopyBlock, [&](char* text, std::size_t) {
       char* p = text + old_size;
       std::size_t fragment_begin = 0;
       for (std::size_t j = 0; j < layout.order.size(); ++j) {
         const std::size_t fragment_end = layout.fragment_ends[j];
-        p = copy_short(layout.fragments.data() + fragment_begin, fragment_end - fragment_begin, p);
+        p = copy_short(layout.fragments.data() + fragment_begin, fragment_end - fragment_begin, p, true);
         fragment_begin = fragment_end;
         const MemberSpan& member = members[layout.order[j]];
-        const char* value = member.value_in_text ? input : scratch.data();
-        p = member.value_size <= 32 ? copy_short(value + member.value_begin, member.value_size, p)
-                                    : std::copy_n(value + member.value_begin, member.value_size, p);
+        const bool in_text = member.value_in_text;
+        const char* value = (in_text ? input : scratch.data()) + member.value_begin;
+        const std::size_t source_size = in_text ? input_size : scratch.size();
+        p = copy_short(value, member.value_size, p, member.value_begin + kCopyBlock <= source_size);
       }
       *p++ = '}';
       return static_cast<std::size_t>(p - text);
@@ -324,46 +409,59 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   // as a literal that is its own canonical text. Anything else (another key,
   // an escape, a nested value, a value to rewrite, a fault) returns false
   // with the reader back after the `{`, for the general reading to take over.
-  auto read_like_last = [&](Frame& frame) -> bool {
+  // It walks a plain pointer rather than the reader's cursor, since it runs
+  // once per candle of data that can hold millions: `p` is just after the
+  // `{`, and the result is just after the `}`, or nullptr.
+  const char* const input_end = input + input_size;
+  auto read_like_last = [&](Frame& frame, const char* p) -> const char* {
     const ObjectLayout& layout = frame.layout;
-    if (!layout.valid || !layout.plain_keys) return false;
-    const std::size_t start = reader.index();
-    auto give_up = [&] {
-      reader.rewind(start);
-      return false;
-    };
+    if (!layout.valid || !layout.plain_keys) return nullptr;
     frame.members.clear();
-    std::size_t key_at = 0;
+    const char* key = layout.keys.data();
     for (std::size_t i = 0; i < layout.key_sizes.size(); ++i) {
       if (i > 0) {
-        if (reader.peek_after_whitespace() != ',') return give_up();
-        reader.eat();
+        p = skip_whitespace(p, input_end);
+        if (p == input_end || *p != ',') return nullptr;
+        ++p;
       }
-      const std::string_view key = std::string_view(layout.keys).substr(key_at, layout.key_sizes[i]);
-      key_at += key.size();
-      if (reader.peek_after_whitespace() != '"' || !quoted_key_at(reader.text(), reader.index(), key)) return give_up();
-      reader.rewind(reader.index() + key.size() + 2);
-      if (reader.peek_after_whitespace() != ':') return give_up();
-      reader.eat();
-      const int c = reader.peek_after_whitespace();
-      const std::size_t value_begin = reader.index();
-      if (c == '-' || (c >= '0' && c <= '9')) {
-        auto number = reader.scan_number();
-        if (!number || !number_is_canonical(*number)) return give_up();
-      } else if (c == '"') {
-        auto s = reader.parse_string_view(unescaped);
-        if (!s || s->data() < input || s->data() > input + reader.text().size()) return give_up();
-      } else if (c == 't' || c == 'f' || c == 'n') {
-        reader.eat();
-        if (!reader.parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse")) return give_up();
-      } else {
-        return give_up();
+      p = skip_whitespace(p, input_end);
+      const std::size_t n = layout.key_sizes[i];
+      if (static_cast<std::size_t>(input_end - p) < n + 2 || p[0] != '"' || p[n + 1] != '"') return nullptr;
+      for (std::size_t k = 0; k < n; ++k) {  // keys are short: no library call
+        if (p[1 + k] != key[k]) return nullptr;
       }
-      frame.members.push_back(MemberSpan{0, 0, value_begin, reader.index() - value_begin, true});
+      key += n;
+      p = skip_whitespace(p + n + 2, input_end);
+      if (p == input_end || *p != ':') return nullptr;
+      p = skip_whitespace(p + 1, input_end);
+      const char* const value_begin = p;
+      p = canonical_scalar_end(p, input_end);
+      if (p == nullptr) return nullptr;
+      frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input),
+                                         static_cast<std::size_t>(p - value_begin), true});
     }
-    if (reader.peek_after_whitespace() != '}') return give_up();
-    reader.eat();
-    return true;
+    p = skip_whitespace(p, input_end);
+    if (p == input_end || *p != '}') return nullptr;
+    return p + 1;
+  };
+
+  // After an element of an array that took the quicker way: takes the
+  // following elements that are more of the same (`,` then an object read
+  // like the last) without going round the general reading for each.
+  auto read_run_like_last = [&](Frame& frame) {
+    std::string& target = dest();
+    for (;;) {
+      if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
+      const char* p = skip_whitespace(input + reader.index(), input_end);
+      if (p == input_end || *p != ',') return;
+      p = skip_whitespace(p + 1, input_end);
+      if (p == input_end || *p != '{') return;
+      const char* const after = read_like_last(frame, p + 1);
+      if (after == nullptr) return;
+      target.push_back(',');
+      write_object(frame, target);
+      reader.rewind(static_cast<std::size_t>(after - input));
+    }
   };
 
   bool have_value = false;
@@ -421,10 +519,15 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
             break;
           }
           if (next == Reader::kEnd) return reader.peek_error("EOF while parsing an object");
-          if (depth < frames.size() && read_like_last(frames[depth])) {
-            reader.leave_level();
-            write_object(frames[depth], dest());
-            break;
+          if (depth < frames.size()) {
+            if (const char* after = read_like_last(frames[depth], input + reader.index())) {
+              reader.rewind(static_cast<std::size_t>(after - input));
+              reader.leave_level();
+              write_object(frames[depth], dest());
+              // Its siblings in an array are at the same level: no deeper than this one.
+              if (depth > 0 && !frames[depth - 1].is_object) read_run_like_last(frames[depth]);
+              break;
+            }
           }
           if (next != '"') return reader.peek_error("key must be a string");
           auto key = reader.parse_string_view(unescaped);

@@ -125,6 +125,41 @@ TEST(CanonicalFromText, TextsMatchTheValuePath) {
   EXPECT_EQ(via_text(all), via_value(all));
 }
 
+// Series of objects with the same keys (market data) are read a quicker way
+// while each member matches the last object's: every way a member can stop
+// matching, and every place a text can be cut short, must come out as the
+// general reading has it, faults and positions included.
+TEST(CanonicalFromText, SeriesOfLikeObjectsMatchTheValuePath) {
+  // The first nine are their own canonical text; the rest are not, or are faults.
+  static const char* values[] = {"1", "-7", "101.23", "0.00001", "1700000000000", "123456789012345678", "\"x\"",
+                                 "true", "null", "-0", "1.50", "2e3", "98446744073709551616", "-9223372036854775809",
+                                 "\"\\u0041\"", "\"\\/\"", "\"ä\"", "nul", "[1]", "{\"t\":1}", "01", "1.",
+                                 "-", "truex"};
+  static const char* keys[] = {"\"t\"", "\"o\"", "\"c\"", "\"t\\u0000\""};
+  static const char* spaces[] = {"", "", "", " ", "\n\t"};
+  std::mt19937_64 rng(7);
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int series = 0; series < 300; ++series) {
+    std::string text = "[";
+    for (int i = 0, n = 1 + static_cast<int>(pick(6)); i < n; ++i) {
+      text += i == 0 ? "" : pick(40) != 0 ? "," : pick(2) ? " " : ":";
+      text += spaces[pick(5)];
+      text += "{";
+      for (int k = 0; k < 3; ++k) {
+        // Mostly the same keys with canonical values; now and then anything.
+        const bool odd = pick(8) == 0;
+        text += std::string(k > 0 ? "," : "") + spaces[pick(5)] + keys[odd ? pick(4) : k] + spaces[pick(5)] + ":" +
+                spaces[pick(5)] + values[pick(odd ? std::size(values) : 9)];
+      }
+      text += std::string(spaces[pick(5)]) + (pick(40) == 0 ? "," : "") + "}";
+    }
+    text += pick(40) == 0 ? ",]" : "]";
+    for (std::size_t cut = series % 4 == 0 ? 1 : text.size(); cut <= text.size(); ++cut) {
+      ASSERT_EQ(via_text(text.substr(0, cut)), via_value(text.substr(0, cut))) << text.substr(0, cut);
+    }
+  }
+}
+
 // The public conformance suite: every y_ text is read, every n_ text refused
 // (i_ texts may go either way), skipping (members nobody reads) gives the same
 // verdict, and the text-to-text path agrees with the value path on all.
