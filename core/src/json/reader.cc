@@ -433,6 +433,9 @@ struct ObjectBuilder {
         }
       }
     }
+    // Most objects have a handful of members: room for four at once saves
+    // the growth steps through one and two.
+    if (members.empty()) members.reserve(4);
     object.append_unique(std::move(key), std::move(value));
   }
 
