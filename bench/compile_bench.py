@@ -17,7 +17,12 @@ The contenders do the same work on each request:
   once inside the spec hash), the CSV file once for CSV data.
 
 Times are process CPU time (user + system, every thread), so that the other
-work on a shared machine does not count; the wall median is printed beside it.
+work on a shared machine does not count; the wall median is printed beside it,
+with the ratio to the limit in both. The inline targets are in wall time: the
+product hashes large inline candles on a worker thread within one command
+while the reading thread makes their canonical text, so its CPU time counts
+both cores while its caller waits for the wall time; the limit runs on one
+thread, where its CPU and wall times agree.
 Peak memory is measured in a fresh interpreter per contender and workload
 (``--child``): the resident high-water mark while running the contender once,
 less the resident size just before, with the request text already loaded.
@@ -70,7 +75,7 @@ MB = 1_000_000  # decimal megabytes: MB/s below is request bytes / 1e6 per secon
 
 TABLE_HEADER = (
     f"{'workload':<22} {'contender':<10} {'runs':>4} {'min s':>9} {'median s':>9} "
-    f"{'wall med s':>10} {'MB/s':>9} {'x limit':>8} {'peak extra MB':>13} {'x request':>9}"
+    f"{'wall med s':>10} {'MB/s':>9} {'x limit':>8} {'x lim wall':>10} {'peak extra MB':>13} {'x request':>9}"
 )
 TARGETS_HEADER = "targets"
 
@@ -607,7 +612,10 @@ def main() -> int:
     print(f"{cpu_model()}, {os.cpu_count()} cpus, load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
     print(f"SHA-256 rate: {openssl_speed()}")
     print(f"orjson {orjson.__version__}" if orjson is not None else "orjson not installed: its rows are skipped")
-    print(f"times: process CPU seconds (min and median of the runs); MB/s = data bytes / median; sizes in 1e6 bytes")
+    print(
+        "times: process CPU seconds (min and median of the runs) and wall median; MB/s = data bytes / CPU median; "
+        "sizes in 1e6 bytes"
+    )
 
     with tempfile.TemporaryDirectory(prefix="velkor_bench_") as tmp:
         workdir = pathlib.Path(tmp)
@@ -655,11 +663,12 @@ def main() -> int:
                 memory[(workload.name, contender)] = extra
                 rate = workload.data_bytes / MB / timing.median_s if timing.median_s > 0 else float("inf")
                 vs_limit = timing.median_s / floor.median_s if floor.median_s > 0 else float("nan")
+                wall_vs_limit = timing.wall_median_s / floor.wall_median_s if floor.wall_median_s > 0 else float("nan")
                 share = "-" if extra is None else f"{extra / workload.data_bytes:.2f}"
                 name = workload.name if contender == "product" else ""
                 print(
                     f"{name:<22} {contender:<10} {timing.runs:>4} {timing.min_s:>9.4f} {timing.median_s:>9.4f} "
-                    f"{timing.wall_median_s:>10.4f} {rate:>9.1f} {vs_limit:>8.2f} {megabytes(extra):>13} {share:>9}",
+                    f"{timing.wall_median_s:>10.4f} {rate:>9.1f} {vs_limit:>8.2f} {wall_vs_limit:>10.2f} {megabytes(extra):>13} {share:>9}",
                     flush=True,
                 )
         print()
@@ -736,8 +745,14 @@ def main() -> int:
     targets: list[tuple[str, bool | None, str]] = []
     for w in inline:
         if w.size_mb >= 10 or w is largest:
-            over_limit = results[(w.name, "product")].median_s / results[(w.name, "limit")].median_s
-            targets.append((f"{w.size_mb:g} MB inline: <= 2x the SHA-256 limit", over_limit <= 2, f"{over_limit:.2f}x"))
+            product, floor = results[(w.name, "product")], results[(w.name, "limit")]
+            over_limit = product.wall_median_s / floor.wall_median_s
+            cpu = f"(CPU time {product.median_s / floor.median_s:.2f}x)"
+            targets.append(
+                (f"{w.size_mb:g} MB inline: <= 2x the SHA-256 limit, wall time", over_limit <= 2, f"{over_limit:.2f}x {cpu}")
+            )
+            if w is largest:
+                targets.append((f"{w.size_mb:g} MB inline: < 1x the limit, wall time (stretch)", over_limit < 1, f"{over_limit:.2f}x"))
     if largest is not None:
         at = f"{largest.size_mb:g} MB inline"
         speedup = results[(largest.name, "reference")].median_s / results[(largest.name, "product")].median_s

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "digest/background_digest.h"
+
 namespace velkor::digest {
 namespace {
 
@@ -25,6 +27,16 @@ TEST(Sha256, MatchesTheStandardVectors) {
       sha.update(std::string_view(input).substr(at, step));
     }
     EXPECT_EQ(hex(sha.finish().value()), expected);
+    // On a worker thread, which starts partway (the first large piece) and
+    // takes over what was hashed in place, it agrees too.
+    Sha256 threaded;
+    {
+      BackgroundDigest worker({&threaded});
+      for (std::size_t at = 0, step = 1; at < input.size(); at += step, step = step * 3 + 1) {
+        worker.update(std::string_view(input).substr(at, step));
+      }
+    }
+    EXPECT_EQ(hex(threaded.finish().value()), expected);
   }
 }
 

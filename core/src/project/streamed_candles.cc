@@ -10,6 +10,7 @@ CompileError digest_error(const digest::DigestFailure& failure) {
 }
 
 void StreamedCandles::begin(const std::optional<std::string>& crate_name) {
+  worker_.join();
   crate_name_ = crate_name;
   file_.restart();
   spec_.restart();
@@ -18,12 +19,12 @@ void StreamedCandles::begin(const std::optional<std::string>& crate_name) {
 }
 
 void StreamedCandles::write(std::string_view piece) {
-  file_.update(piece);
-  spec_.update(piece);
+  worker_.update(piece);
   bytes_ += piece.size();
 }
 
 std::expected<digest::KnownFile, digest::DigestFailure> StreamedCandles::file() {
+  worker_.join();
   auto digest = file_.finish();
   if (!digest) return std::unexpected(std::move(digest.error()));
   return digest::KnownFile{digest::hex(*digest), bytes_};
@@ -31,6 +32,7 @@ std::expected<digest::KnownFile, digest::DigestFailure> StreamedCandles::file() 
 
 std::expected<std::string, CompileError> StreamedCandles::spec_hash(const CompileSpec& spec,
                                                                     std::string_view canonical_strategy) {
+  worker_.join();
   if (spec.crate_name != crate_name_) {
     spec_.restart();
     digest::begin_inline_spec_hash(spec_, spec.crate_name);

@@ -1,6 +1,9 @@
 // Inline candles hashed while the request is read: the candles file's digest
 // and the spec hash's text up to the end of the candles, so that a dry run
-// never holds the candles' canonical text.
+// never holds the candles' canonical text. Once the candles are large enough
+// to be worth a thread, both digests take the pieces on a worker thread while
+// the reading thread makes the next ones. The worker is joined before either
+// digest is finished, and by the destructor on every other path.
 #ifndef VELKOR_PROJECT_STREAMED_CANDLES_H_
 #define VELKOR_PROJECT_STREAMED_CANDLES_H_
 
@@ -12,6 +15,7 @@
 #include <string_view>
 
 #include "base/compile_error.h"
+#include "digest/background_digest.h"
 #include "digest/files_digest.h"
 #include "digest/sha256.h"
 #include "request/compile_request.h"
@@ -34,6 +38,7 @@ class StreamedCandles final : public request::CandlesStream {
   std::optional<std::string> crate_name_;  // as known when the candles began
   digest::Sha256 file_;
   digest::Sha256 spec_;
+  digest::BackgroundDigest worker_{{&file_, &spec_}};  // after them: joined before they go
   std::uint64_t bytes_ = 0;
 };
 
