@@ -91,7 +91,7 @@ bool evident_digits(std::string_view literal, char (&digits)[16], int& n, int& e
 // Whether a literal with a fraction is already its own canonical text: a plain
 // positional decimal (no exponent) without superfluous zeros, of at most 15
 // significant digits and a magnitude in the positional range, such as 101.23.
-bool written_canonically(const json::NumberLiteral& number) {
+inline bool written_canonically(const json::NumberLiteral& number) {
   if (number.is_integer || number.has_exponent) return false;
   const std::string_view literal = number.text;
   const std::size_t fraction_digits = number.fraction_digits;
@@ -124,7 +124,7 @@ char* copy_short(const char* from, std::size_t n, char* to, bool whole_block_rea
   return to + n;
 }
 
-bool number_is_canonical(const json::NumberLiteral& number) {
+inline bool number_is_canonical(const json::NumberLiteral& number) {
   if (!number.is_integer) return written_canonically(number);
   // Up to 18 digits always lie in range; only -0 is written otherwise.
   if (number.int_digits <= 18) return !(number.negative && number.int_digits == 1 && number.text[1] == '0');
@@ -208,6 +208,23 @@ const char* canonical_scalar_end(const char* p, const char* end) {
   return number_is_canonical(number) ? p : nullptr;
 }
 
+// The position after `expected` when the bytes at `p` are exactly those,
+// else nullptr. `expected` lies in the same text, which ends at `end`. Up to
+// eight bytes are compared as one word when eight can be read at both.
+const char* match_bytes(const char* p, const char* end, std::string_view expected) {
+  const std::size_t n = expected.size();
+  if (static_cast<std::size_t>(end - p) < n) return nullptr;
+  if (n <= 8 && end - p >= 8 && end - expected.data() >= 8) {
+    std::uint64_t have;
+    std::uint64_t want;
+    std::memcpy(&have, p, 8);
+    std::memcpy(&want, expected.data(), 8);
+    const std::uint64_t mask = n == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1;
+    return ((have ^ want) & mask) == 0 ? p + n : nullptr;
+  }
+  return std::equal(expected.begin(), expected.end(), p) ? p + n : nullptr;
+}
+
 struct MemberSpan {
   std::size_t key_begin;
   std::size_t key_size;
@@ -230,6 +247,11 @@ struct ObjectLayout {
   std::vector<std::size_t> order;        // member index per written member
   std::string fragments;                 // concatenated, in written order
   std::vector<std::size_t> fragment_ends;
+  // The raw bytes before each value and before the closing brace of the last
+  // object read the quicker way, as views into the input (whitespace, commas,
+  // quoted keys, colons; checked when first read). An object written byte for
+  // byte like it is matched against them whole. Empty when not known.
+  std::vector<std::string_view> separators;
 
   bool matches(const std::vector<MemberSpan>& members, const std::string& scratch) const {
     if (!valid || members.size() != key_sizes.size()) return false;
@@ -345,6 +367,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
     for (std::size_t i = 0; i < members.size(); ++i) by_key[i] = i;
     std::stable_sort(by_key.begin(), by_key.end(), [&](std::size_t a, std::size_t b) { return key_of(a) < key_of(b); });
     layout.keys.clear();
+    layout.separators.clear();
     layout.key_sizes.clear();
     for (std::size_t i = 0; i < members.size(); ++i) {
       layout.keys.append(key_of(i));
@@ -414,11 +437,31 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   // `{`, and the result is just after the `}`, or nullptr.
   const char* const input_end = input + input_size;
   auto read_like_last = [&](Frame& frame, const char* p) -> const char* {
-    const ObjectLayout& layout = frame.layout;
+    ObjectLayout& layout = frame.layout;
     if (!layout.valid || !layout.plain_keys) return nullptr;
+    const std::size_t count = layout.key_sizes.size();
+    // Written exactly like the last one (the usual case in market data): only
+    // the values are to be read.
+    if (layout.separators.size() == count + 1) {
+      frame.members.clear();
+      const char* q = p;
+      for (std::size_t i = 0; i < count && q != nullptr; ++i) {
+        q = match_bytes(q, input_end, layout.separators[i]);
+        const char* const value_begin = q;
+        if (q != nullptr) q = canonical_scalar_end(q, input_end);
+        if (q != nullptr) {
+          frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input),
+                                             static_cast<std::size_t>(q - value_begin), true});
+        }
+      }
+      if (q != nullptr) q = match_bytes(q, input_end, layout.separators.back());
+      if (q != nullptr && q != input_end && *q == '}') return q + 1;
+    }
     frame.members.clear();
+    layout.separators.clear();
     const char* key = layout.keys.data();
-    for (std::size_t i = 0; i < layout.key_sizes.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const char* const separator = p;
       if (i > 0) {
         p = skip_whitespace(p, input_end);
         if (p == input_end || *p != ',') return nullptr;
@@ -437,11 +480,17 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       const char* const value_begin = p;
       p = canonical_scalar_end(p, input_end);
       if (p == nullptr) return nullptr;
+      layout.separators.emplace_back(separator, static_cast<std::size_t>(value_begin - separator));
       frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input),
                                          static_cast<std::size_t>(p - value_begin), true});
     }
+    const char* const separator = p;
     p = skip_whitespace(p, input_end);
-    if (p == input_end || *p != '}') return nullptr;
+    if (p == input_end || *p != '}') {
+      layout.separators.clear();
+      return nullptr;
+    }
+    layout.separators.emplace_back(separator, static_cast<std::size_t>(p - separator));
     return p + 1;
   };
 

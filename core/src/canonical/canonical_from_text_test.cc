@@ -139,22 +139,24 @@ TEST(CanonicalFromText, SeriesOfLikeObjectsMatchTheValuePath) {
   static const char* spaces[] = {"", "", "", " ", "\n\t"};
   std::mt19937_64 rng(7);
   auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
-  for (int series = 0; series < 300; ++series) {
+  for (int series = 0; series < 1000; ++series) {
+    // Each series is written in one style, now and then departed from.
+    const char* style = spaces[pick(5)];
+    auto space = [&] { return pick(20) == 0 ? spaces[pick(5)] : style; };
     std::string text = "[";
     for (int i = 0, n = 1 + static_cast<int>(pick(6)); i < n; ++i) {
       text += i == 0 ? "" : pick(40) != 0 ? "," : pick(2) ? " " : ":";
-      text += spaces[pick(5)];
+      text += space();
       text += "{";
       for (int k = 0; k < 3; ++k) {
-        // Mostly the same keys with canonical values; now and then anything.
-        const bool odd = pick(8) == 0;
-        text += std::string(k > 0 ? "," : "") + spaces[pick(5)] + keys[odd ? pick(4) : k] + spaces[pick(5)] + ":" +
-                spaces[pick(5)] + values[pick(odd ? std::size(values) : 9)];
+        // Mostly the same keys with canonical values; now and then any key or value.
+        text += std::string(k > 0 ? "," : "") + space() + keys[pick(10) == 0 ? pick(4) : k] + space() + ":" +
+                space() + values[pick(pick(10) == 0 ? std::size(values) : 9)];
       }
-      text += std::string(spaces[pick(5)]) + (pick(40) == 0 ? "," : "") + "}";
+      text += std::string(space()) + (pick(40) == 0 ? "," : "") + "}";
     }
     text += pick(40) == 0 ? ",]" : "]";
-    for (std::size_t cut = series % 4 == 0 ? 1 : text.size(); cut <= text.size(); ++cut) {
+    for (std::size_t cut = series % 10 == 0 ? 1 : text.size(); cut <= text.size(); ++cut) {
       ASSERT_EQ(via_text(text.substr(0, cut)), via_value(text.substr(0, cut))) << text.substr(0, cut);
     }
   }
