@@ -5,7 +5,7 @@
 namespace velkor::digest {
 
 void BackgroundDigest::update(std::string_view piece) {
-  if (!worker_.joinable() && !in_place_ && piece.size() >= kThreadedFrom) {
+  if (!worker_.joinable() && !in_place_ && hashed_in_place_ >= threaded_from_) {
     try {
       worker_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -14,12 +14,15 @@ void BackgroundDigest::update(std::string_view piece) {
   }
   if (!worker_.joinable()) {
     for (Sha256* sha : digests_) sha->update(piece);
+    hashed_in_place_ += piece.size();
     return;
   }
   hand_over(piece, false);
 }
 
 void BackgroundDigest::join() {
+  hashed_in_place_ = 0;
+  in_place_ = false;
   if (!worker_.joinable()) return;
   hand_over({}, true);
   worker_.join();

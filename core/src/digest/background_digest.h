@@ -18,12 +18,12 @@ namespace velkor::digest {
 
 // Hands the pieces given to update() to each of `digests`, in order, on a
 // worker thread.
-// The thread starts with the first piece of kThreadedFrom bytes or more
-// (smaller texts are hashed in place: starting a thread costs more than
-// hashing them); when it cannot be started, every piece is hashed in place.
+// The thread starts once `threaded_from` bytes were hashed in place (below
+// that, starting and joining a thread costs more than it saves); when it
+// cannot be started, every piece is hashed in place.
 // join() waits until every piece is hashed and ends the thread; the digests
-// are then the caller's alone again. The destructor joins, so no thread outlives the
-// object on any path.
+// are then the caller's alone again, and the next piece starts over in place.
+// The destructor joins, so no thread outlives the object on any path.
 //
 // The pieces travel through a ring of kSlots copies guarded by two
 // semaphores (free slots, filled slots): the caller runs at most kSlots
@@ -33,9 +33,10 @@ namespace velkor::digest {
 // than the oldest systems the wheel supports provide.)
 class BackgroundDigest {
  public:
-  static constexpr std::size_t kThreadedFrom = 32 * 1024;
+  static constexpr std::size_t kThreadedFrom = 1 << 20;
 
-  explicit BackgroundDigest(std::vector<Sha256*> digests) : digests_(std::move(digests)) {}
+  explicit BackgroundDigest(std::vector<Sha256*> digests, std::size_t threaded_from = kThreadedFrom)
+      : digests_(std::move(digests)), threaded_from_(threaded_from) {}
   ~BackgroundDigest() { join(); }
   BackgroundDigest(const BackgroundDigest&) = delete;
   BackgroundDigest& operator=(const BackgroundDigest&) = delete;
@@ -61,6 +62,8 @@ class BackgroundDigest {
   std::size_t next_in_ = 0;  // the slot the caller fills next
   std::counting_semaphore<kSlots> free_{kSlots};
   std::counting_semaphore<kSlots> filled_{0};
+  std::size_t threaded_from_;
+  std::size_t hashed_in_place_ = 0;
   bool in_place_ = false;  // the thread could not be started
 };
 

@@ -27,11 +27,11 @@ TEST(Sha256, MatchesTheStandardVectors) {
       sha.update(std::string_view(input).substr(at, step));
     }
     EXPECT_EQ(hex(sha.finish().value()), expected);
-    // On a worker thread, which starts partway (the first large piece) and
-    // takes over what was hashed in place, it agrees too.
+    // On a worker thread, which starts partway and takes over what was
+    // hashed in place, it agrees too.
     Sha256 threaded;
     {
-      BackgroundDigest worker({&threaded});
+      BackgroundDigest worker({&threaded}, 1000);
       for (std::size_t at = 0, step = 1; at < input.size(); at += step, step = step * 3 + 1) {
         worker.update(std::string_view(input).substr(at, step));
       }

@@ -44,7 +44,7 @@ std::string streamed_digests(const std::string& text) {
 
 TEST(GenerateProject, StreamedOrLeftOutDataGivesTheHeldDigests) {
   std::string candles = "[";
-  for (int i = 0; i < 20000; ++i) candles += (i ? ", " : "") + std::string(R"({"t": 1, "c": 1.50, "k\u00e9": [2e3]})");
+  for (int i = 0; i < 45000; ++i) candles += (i ? ", " : "") + std::string(R"({"t": 1, "c": 1.50, "k\u00e9": [2e3]})");
   candles += "]";
   // A CSV file whose multi-byte characters straddle the 1 MB pieces it is read in.
   const std::string csv_path = ::testing::TempDir() + "generate_project_test.csv";
