@@ -7,6 +7,7 @@ import json
 import os
 
 from conftest import MA_CROSS, VERSION_ANSWER, error_document
+from velkor_compile import Compiler
 
 STRATEGY = json.loads(MA_CROSS.read_text())
 
@@ -52,15 +53,22 @@ def test_digest_failure_is_an_error_never_a_made_up_digest(tmp_path, run_python)
                                           "[evp_properties]\ndefault_properties = fips=yes\n")
     (tmp_path / "artifact.bin").write_bytes(b"abc")
     done = run_python(f"""
+        import ctypes
         from velkor_compile import Compiler
         compiler = Compiler()
         print(compiler.command({compile_text(dry_run=True)!r}))
         print(compiler.command('{{"cmd":"artifact_bytes","path":"artifact.bin"}}'))
         print(compiler.command('{{"cmd":"artifact_bytes","path":"artifact.bin"}}'))
         print(compiler.command('{{"cmd":"version"}}'))
+        # Once SHA-256 is allowed again, digests work: no failure was kept
+        # (the source file's digest, computed once per process, included).
+        ctypes.CDLL("libcrypto.so.3").EVP_set_default_properties(None, b"")
+        print(compiler.command({compile_text(dry_run=True)!r}))
     """, OPENSSL_CONF=str(tmp_path / "openssl.cnf"))
     assert done.returncode == 0, done.stderr
     # A failed load uses up no handle number.
     artifact_error = error_document("computing SHA-256 of artifact.bin: initialization error")
-    assert done.stdout.splitlines() == [error_document("codegen: computing SHA-256 digests: initialization error"),
-                                        artifact_error, artifact_error, VERSION_ANSWER]
+    *failed, recovered = done.stdout.splitlines()
+    assert failed == [error_document("codegen: computing SHA-256 digests: initialization error"),
+                      artifact_error, artifact_error, VERSION_ANSWER]
+    assert recovered == Compiler().command(compile_text(dry_run=True))

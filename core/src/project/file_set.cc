@@ -1,5 +1,8 @@
 #include "project/file_set.h"
 
+#include <mutex>
+#include <optional>
+
 #include "digest/sha256.h"
 #include "project/templates.h"
 #include "support/utf8_text.h"
@@ -68,6 +71,24 @@ std::expected<digest::KnownFile, CompileError> digest_data_file(const std::strin
   auto digest = sha.finish();
   if (!digest) return std::unexpected(CompileError{CompileErrorKind::kCodegen, "computing SHA-256 digests: " + digest.error()});
   return digest::KnownFile{digest::hex(*digest), *size};
+}
+
+std::expected<digest::KnownFile, digest::DigestFailure> source_file_digest(TargetKind kind) {
+  // Handles may compile on several threads at once; the lock guards only the
+  // kept digests, not the hashing.
+  static std::mutex mutex;
+  static std::optional<digest::KnownFile> kept[3];  // by TargetKind
+  std::optional<digest::KnownFile>& slot = kept[static_cast<std::size_t>(kind)];
+  {
+    const std::lock_guard lock(mutex);
+    if (slot) return *slot;
+  }
+  const std::string_view text = source_text(kind);
+  auto digest = digest::sha256_hex(text);
+  if (!digest) return std::unexpected(std::move(digest.error()));
+  const std::lock_guard lock(mutex);
+  slot = digest::KnownFile{std::move(*digest), text.size()};
+  return *slot;
 }
 
 std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,

@@ -34,6 +34,11 @@ std::expected<std::string, CompileError> read_data_file(const std::string& path)
 // held whole, with the checks and failures of read_data_file.
 std::expected<digest::KnownFile, CompileError> digest_data_file(const std::string& path);
 
+// The digest and length of the target kind's source file. The text is fixed,
+// so it is hashed once per process and the digest kept; a failure is not kept,
+// so a later call hashes again and reports its own outcome.
+std::expected<digest::KnownFile, digest::DigestFailure> source_file_digest(TargetKind kind);
+
 // Whether a file set holds the data file (src/candles.csv or
 // src/candles.json), or leaves it out because only its digest is wanted.
 enum class DataFile { kHeld, kLeftOut };

@@ -7,6 +7,7 @@
 #include "digest/spec_hash.h"
 #include "project/crate_name.h"
 #include "project/mcu_allowlist.h"
+#include "project/templates.h"
 #include "strategy/validate.h"
 
 namespace velkor::project {
@@ -47,6 +48,10 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   }
   auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json), data_file);
   if (!files) return std::unexpected(files.error());
+  // The source file is the same text on every compile for its target kind.
+  auto source = source_file_digest(spec.target.kind);
+  if (!source) return std::unexpected(digest_error(source.error()));
+  known_digests.emplace(source_path(spec.target.kind), std::move(*source));
 
   std::expected<std::string, CompileError> spec_hash;
   if (candles_streamed) {
