@@ -138,8 +138,9 @@ std::string canonical_json(const json::Value& value) {
 
 CanonicalWriter::CanonicalWriter(Sink sink, std::size_t chunk_size)
     : sink_(std::move(sink)), chunk_size_(std::max<std::size_t>(chunk_size, 1)) {
-  // Room for one chunk plus the step that crosses its end, in the common case.
-  buffer_.reserve(chunk_size_ + 4096);
+  // Most texts written so are short (the spec hash's text around a strategy
+  // written whole); the buffer grows towards a chunk only for a long one.
+  buffer_.reserve(std::min<std::size_t>(chunk_size_, 1024));
 }
 
 void CanonicalWriter::write_text(std::string_view text) {

@@ -6,25 +6,28 @@ std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
                                                        const std::map<std::string, KnownFile>& known) {
   FilesDigest result;
   result.entries.reserve(files.size() + known.size());
-  Sha256 listing;
-  Sha256 file;  // restarted for each file
+  // One context serves every file and then the listing, which is assembled as
+  // text first: a path, a digest and two line feeds per file.
+  Sha256 sha;
+  std::string listing;
+  listing.reserve((files.size() + known.size()) * 96);
   auto add = [&](const std::string& path, const std::string* content) -> std::expected<void, DigestFailure> {
     FileEntry entry{path, {}, 0};
     if (const auto digest = known.find(path); digest != known.end()) {
       entry.sha256 = digest->second.sha256;
       entry.bytes_len = digest->second.bytes_len;
     } else {
-      file.restart();
-      file.update(*content);
-      auto content_digest = file.finish();
+      sha.restart();
+      sha.update(*content);
+      auto content_digest = sha.finish();
       if (!content_digest) return std::unexpected(std::move(content_digest.error()));
       entry.sha256 = hex(*content_digest);
       entry.bytes_len = content->size();
     }
-    listing.update(entry.path);
-    listing.update("\n");
-    listing.update(entry.sha256);
-    listing.update("\n");
+    listing += entry.path;
+    listing += '\n';
+    listing += entry.sha256;
+    listing += '\n';
     result.entries.push_back(std::move(entry));
     return {};
   };
@@ -44,7 +47,9 @@ std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
     }
     if (!added) return std::unexpected(std::move(added.error()));
   }
-  auto project_hash = listing.finish();
+  sha.restart();
+  sha.update(listing);
+  auto project_hash = sha.finish();
   if (!project_hash) return std::unexpected(std::move(project_hash.error()));
   result.project_hash = hex(*project_hash);
   return result;
