@@ -125,13 +125,17 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s) {
 }  // namespace
 
 void append_canonical(std::string& out, const json::Value& value) {
+  // Room for the nesting and members of a small document at once, instead of
+  // growing through one, two, four...
   CanonicalScratch scratch;
+  scratch.open.reserve(16);
+  scratch.order.reserve(64);
   write_canonical(out, value, scratch);
 }
 
 std::string canonical_json(const json::Value& value) {
   std::string out;
-  out.reserve(128);
+  out.reserve(512);  // a small strategy's text without growing
   append_canonical(out, value);
   return out;
 }

@@ -497,7 +497,13 @@ struct Frame {
 }  // namespace
 
 ReadResult<Value> Reader::read_value() {
+  // The open containers. Room for a few levels is made when the first one
+  // opens, rather than level by level (a scalar needs none).
   std::vector<Frame> stack;
+  auto open = [&stack](Frame frame) {
+    if (stack.capacity() == 0) stack.reserve(8);
+    stack.push_back(std::move(frame));
+  };
   Value current;
   bool have_value = false;
   for (;;) {
@@ -541,7 +547,7 @@ ReadResult<Value> Reader::read_value() {
             break;
           }
           if (next == kEnd) return peek_error(kEofList);
-          stack.push_back(Frame{false, {}, {}, {}});
+          open(Frame{false, {}, {}, {}});
           continue;
         }
         case '{': {
@@ -559,7 +565,7 @@ ReadResult<Value> Reader::read_value() {
           auto key = parse_string();
           if (!key) return std::unexpected(key.error());
           if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-          stack.push_back(Frame{true, {}, {}, std::move(*key)});
+          open(Frame{true, {}, {}, std::move(*key)});
           continue;
         }
         default: {
@@ -579,6 +585,7 @@ ReadResult<Value> Reader::read_value() {
     Frame& top = stack.back();
     const int c = peek_after_whitespace();
     if (!top.is_object) {
+      if (top.array.empty()) top.array.reserve(4);  // as for objects: most arrays are short
       top.array.push_back(std::move(current));
       if (c == ',') {
         ++index_;

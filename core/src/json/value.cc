@@ -90,16 +90,19 @@ Value::~Value() {
   // Containers are torn down with an explicit work list: children that are
   // themselves non-empty containers are moved out before their parent is
   // freed, so no destructor call ever recurses more than one level.
+  // A container of scalars allocates no list; otherwise room for a small
+  // document's containers is made at once.
   std::vector<Value> pending;
-  auto take_children = [&pending](Value& v) {
+  auto keep = [&pending](Value& child) {
+    if (child.kind_ != Kind::kArray && child.kind_ != Kind::kObject) return;
+    if (pending.capacity() == 0) pending.reserve(16);
+    pending.push_back(std::move(child));
+  };
+  auto take_children = [&keep](Value& v) {
     if (v.kind_ == Kind::kArray) {
-      for (Value& child : *v.a_) {
-        if (child.kind_ == Kind::kArray || child.kind_ == Kind::kObject) pending.push_back(std::move(child));
-      }
+      for (Value& child : *v.a_) keep(child);
     } else if (v.kind_ == Kind::kObject) {
-      for (Member& m : v.o_->members()) {
-        if (m.value.kind_ == Kind::kArray || m.value.kind_ == Kind::kObject) pending.push_back(std::move(m.value));
-      }
+      for (Member& m : v.o_->members()) keep(m.value);
     }
   };
   take_children(*this);
