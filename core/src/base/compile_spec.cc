@@ -4,20 +4,20 @@
 
 namespace velkor {
 
-std::string target_json(const Target& target) {
+void append_target_json(std::string& out, const Target& target) {
   switch (target.kind) {
     case TargetKind::kWasm:
-      return R"({"kind":"wasm"})";
+      out.append(R"({"kind":"wasm"})");
+      return;
     case TargetKind::kBinary:
-      return R"({"kind":"binary"})";
-    case TargetKind::kNoStd: {
-      std::string out = R"({"kind":"no_std","mcu":)";
+      out.append(R"({"kind":"binary"})");
+      return;
+    case TargetKind::kNoStd:
+      out.append(R"({"kind":"no_std","mcu":)");
       json::append_json_string(out, target.mcu);
       out.push_back('}');
-      return out;
-    }
+      return;
   }
-  return {};
 }
 
 }  // namespace velkor

@@ -26,8 +26,9 @@ inline std::string_view opt_level_name(OptLevel level) { return kOptLevelNames[s
 
 // The target as requests and manifests write it: {"kind":"wasm"},
 // {"kind":"binary"} or {"kind":"no_std","mcu":"..."}. Its keys are in
-// canonical order, so the text also serves inside canonical texts.
-std::string target_json(const Target& target);
+// canonical order, so the text also serves inside canonical texts. Appended
+// to `out`, which is mostly the text it is part of.
+void append_target_json(std::string& out, const Target& target);
 
 // The triple cargo builds a target for: "wasm32-unknown-unknown" for wasm, the
 // mcu for no_std, and the empty text for a binary, which builds for the host.

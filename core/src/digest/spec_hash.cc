@@ -31,9 +31,10 @@ void write_tail(CanonicalWriter& text, const CompileSpec& spec, std::string_view
   text.write_text(opt_level_name(spec.opt_level));
   text.write_text("\",\"strategy\":");
   text.write_text(canonical_strategy);
-  text.write_text(",\"target\":");
-  text.write_text(target_json(spec.target));
-  text.write_text("}");
+  std::string target = ",\"target\":";
+  append_target_json(target, spec.target);
+  target.push_back('}');
+  text.write_text(target);
 }
 
 std::expected<std::string, DigestFailure> finish_hex(Sha256& sha) {

@@ -14,9 +14,9 @@ namespace {
 // target, opt_level, crate_name, spec_hash, backtest_dep, files, project_hash.
 void append_manifest(std::string& out, const project::BuildManifest& manifest) {
   ObjectWriter writer(out);
-  writer.string("compiler_version", kVersion)
-      .raw("target", target_json(manifest.target))
-      .string("opt_level", opt_level_name(manifest.opt_level))
+  writer.string("compiler_version", kVersion);
+  append_target_json(writer.member("target"), manifest.target);
+  writer.string("opt_level", opt_level_name(manifest.opt_level))
       .string("crate_name", manifest.crate_name)
       .string("spec_hash", manifest.spec_hash)
       .string("backtest_dep", kBacktestDep);
@@ -60,7 +60,7 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request, 
   std::string answer;
   answer.reserve(answer_capacity(project->manifest));
   ObjectWriter response(answer);
-  response.raw("target", target_json(spec.target));
+  append_target_json(response.member("target"), spec.target);
   if (request.dry_run) {
     append_manifest(response.member("manifest"), project->manifest);
     response.boolean("built", false).close();

@@ -141,10 +141,11 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
        }},
       {"stream_build_output", false, [&](Reader& r) { return read_flag(r, request.stream_build_output); }},
       {"build_progress", false, [&](Reader& r) { return read_flag(r, request.build_progress); }},
+      {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }},
   };
-  const TextField with_cmd[] = {fields[0], fields[1], fields[2], fields[3], fields[4],
-                                {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }}};
-  const std::span<const TextField> record = cmd == CmdMember::kField ? std::span<const TextField>(with_cmd) : fields;
+  // Without its last field, "cmd" is an unknown member (skipped as any other).
+  const std::span<const TextField> record =
+      cmd == CmdMember::kField ? std::span<const TextField>(fields) : std::span<const TextField>(fields).first(std::size(fields) - 1);
   if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
   return request;
