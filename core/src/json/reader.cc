@@ -423,7 +423,9 @@ struct ObjectBuilder {
   Object object;
   static constexpr std::size_t kScanUpTo = 16;
 
-  void insert(std::string key, Value value) {
+  // Takes both by reference: a key is moved once, into its member (moving a
+  // short string copies its bytes).
+  void insert(std::string&& key, Value&& value) {
     auto& members = object.members();
     if (members.size() < kScanUpTo) {
       for (Member& m : members) {
@@ -500,9 +502,9 @@ ReadResult<Value> Reader::read_value() {
   // The open containers. Room for a few levels is made when the first one
   // opens, rather than level by level (a scalar needs none).
   std::vector<Frame> stack;
-  auto open = [&stack](Frame frame) {
+  auto open = [&stack](bool is_object) -> Frame& {
     if (stack.capacity() == 0) stack.reserve(8);
-    stack.push_back(std::move(frame));
+    return stack.emplace_back(Frame{is_object, {}, {}, {}});
   };
   Value current;
   bool have_value = false;
@@ -547,7 +549,7 @@ ReadResult<Value> Reader::read_value() {
             break;
           }
           if (next == kEnd) return peek_error(kEofList);
-          open(Frame{false, {}, {}, {}});
+          open(false);
           continue;
         }
         case '{': {
@@ -565,7 +567,7 @@ ReadResult<Value> Reader::read_value() {
           auto key = parse_string();
           if (!key) return std::unexpected(key.error());
           if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-          open(Frame{true, {}, {}, std::move(*key)});
+          open(true).key = std::move(*key);
           continue;
         }
         default: {

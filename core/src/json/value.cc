@@ -5,7 +5,7 @@
 namespace velkor::json {
 
 void Object::append_unique(std::string key, Value value) {
-  members_.push_back(Member{std::move(key), std::move(value)});
+  members_.emplace_back(std::move(key), std::move(value));
 }
 
 const Value* Object::find(std::string_view key) const {
@@ -55,7 +55,7 @@ Value Value::floating(double d) {
   return v;
 }
 
-Value Value::string(std::string s) {
+Value Value::string(std::string&& s) {
   Value v;
   v.s_ = new std::string(std::move(s));
   v.kind_ = Kind::kString;

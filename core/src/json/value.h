@@ -68,7 +68,7 @@ class Value {
   // A negative integer; a non-negative argument is stored as an unsigned integer.
   static Value signed_integer(std::int64_t i);
   static Value floating(double d);
-  static Value string(std::string s);
+  static Value string(std::string&& s);  // by reference: moving a short string copies its bytes
   static Value array(Array items = {});
   static Value object(Object members);
   static Value object();  // an empty object
