@@ -506,6 +506,9 @@ ReadResult<Value> Reader::read_value() {
     if (stack.capacity() == 0) stack.reserve(8);
     return stack.emplace_back(Frame{is_object, {}, {}, {}});
   };
+  // Most strings are viewed in the text and copied once, into the key or
+  // value that keeps them; `escaped` holds one that had to be unescaped.
+  std::string escaped;
   Value current;
   bool have_value = false;
   for (;;) {
@@ -533,9 +536,9 @@ ReadResult<Value> Reader::read_value() {
           break;
         }
         case '"': {
-          auto s = parse_string();
+          auto s = parse_string_view(escaped);
           if (!s) return std::unexpected(s.error());
-          current = Value::string(std::move(*s));
+          current = Value::string(std::string(*s));
           break;
         }
         case '[': {
@@ -564,10 +567,10 @@ ReadResult<Value> Reader::read_value() {
           }
           if (next == kEnd) return peek_error(kEofObject);
           if (next != '"') return peek_error(kKeyMustBeString);
-          auto key = parse_string();
+          auto key = parse_string_view(escaped);
           if (!key) return std::unexpected(key.error());
           if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-          open(true).key = std::move(*key);
+          open(true).key.assign(*key);
           continue;
         }
         default: {
@@ -611,10 +614,10 @@ ReadResult<Value> Reader::read_value() {
       if (next == '}') return peek_error(kTrailingComma);
       if (next == kEnd) return peek_error(kEofValue);
       if (next != '"') return peek_error(kKeyMustBeString);
-      auto key = parse_string();
+      auto key = parse_string_view(escaped);
       if (!key) return std::unexpected(key.error());
       if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-      top.key = std::move(*key);
+      top.key.assign(*key);
       have_value = false;
       continue;
     }
@@ -794,9 +797,11 @@ ReadResult<bool> Reader::next_key(bool& first, std::string& key) {
   if (c == '}') return peek_error(kTrailingComma);
   if (c == kEnd) return peek_error(kEofValue);
   if (c != '"') return peek_error(kKeyMustBeString);
-  auto s = parse_string();
+  // Copied into `key`, which keeps its room from one key to the next.
+  std::string escaped;
+  auto s = parse_string_view(escaped);
   if (!s) return std::unexpected(s.error());
-  key = std::move(*s);
+  key.assign(*s);
   return true;
 }
 
