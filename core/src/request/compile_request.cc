@@ -144,8 +144,8 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
       {"cmd", false, [](Reader& r) { return r.skip_value(Reader::Depth::kUnlimited); }},
   };
   // Without its last field, "cmd" is an unknown member (skipped as any other).
-  const std::span<const TextField> record =
-      cmd == CmdMember::kField ? std::span<const TextField>(fields) : std::span<const TextField>(fields).first(std::size(fields) - 1);
+  const std::span<const TextField> all(fields);
+  const std::span<const TextField> record = cmd == CmdMember::kField ? all : all.first(all.size() - 1);
   if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
   return request;
