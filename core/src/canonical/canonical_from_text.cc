@@ -430,12 +430,12 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   // Series of objects with the same keys in the same order and scalar values
   // (market data) take a quicker way: after `{`, each key is matched in the
   // raw text against the last object's at this depth and each value scanned
-  // as a literal that is its own canonical text. Anything else (another key,
-  // an escape, a nested value, a value to rewrite, a fault) returns false
-  // with the reader back after the `{`, for the general reading to take over.
-  // It walks a plain pointer rather than the reader's cursor, since it runs
-  // once per candle of data that can hold millions: `p` is just after the
-  // `{`, and the result is just after the `}`, or nullptr.
+  // as a literal that is its own canonical text. It walks a plain pointer
+  // rather than the reader's cursor, since it runs once per candle of data
+  // that can hold millions: `p` is just after the `{`, and the result is just
+  // after the `}`. Anything else (another key, an escape, a nested value, a
+  // value to rewrite, a fault) gives nullptr, the reader still after the `{`,
+  // for the general reading to take over.
   const char* const input_end = input + input_size;
   auto read_like_last = [&](Frame& frame, const char* p) -> const char* {
     ObjectLayout& layout = frame.layout;
