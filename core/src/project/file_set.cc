@@ -58,6 +58,10 @@ std::expected<std::string, CompileError> read_data_file(const std::string& path)
   return std::move(*content);
 }
 
+CompileError digest_error(const digest::DigestFailure& failure) {
+  return {CompileErrorKind::kCodegen, "computing SHA-256 digests: " + failure};
+}
+
 std::expected<digest::KnownFile, CompileError> digest_data_file(const std::string& path) {
   // Pieces of 1 MB keep a dry run's memory flat whatever the file's size.
   constexpr std::size_t kPiece = 1 << 20;
@@ -69,7 +73,7 @@ std::expected<digest::KnownFile, CompileError> digest_data_file(const std::strin
   if (!size) return std::unexpected(reading_error(path, size.error()));
   if (!utf8.finish()) return std::unexpected(reading_error(path, "stream did not contain valid UTF-8"));
   auto digest = sha.finish();
-  if (!digest) return std::unexpected(CompileError{CompileErrorKind::kCodegen, "computing SHA-256 digests: " + digest.error()});
+  if (!digest) return std::unexpected(digest_error(digest.error()));
   return digest::KnownFile{digest::hex(*digest), *size};
 }
 

@@ -30,6 +30,9 @@ std::string build_target_file(std::string_view triple);
 // UTF-8. Failures are Io errors "reading {path}: {cause}".
 std::expected<std::string, CompileError> read_data_file(const std::string& path);
 
+// A failure of OpenSSL while digesting, as the compile reports it.
+CompileError digest_error(const digest::DigestFailure& failure);
+
 // The digest and length of the data file at `path`, read in pieces and never
 // held whole, with the checks and failures of read_data_file.
 std::expected<digest::KnownFile, CompileError> digest_data_file(const std::string& path);

@@ -5,10 +5,6 @@
 
 namespace velkor::project {
 
-CompileError digest_error(const digest::DigestFailure& failure) {
-  return {CompileErrorKind::kCodegen, "computing SHA-256 digests: " + failure};
-}
-
 void StreamedCandles::begin(const std::optional<std::string>& crate_name) {
   worker_.join();
   crate_name_ = crate_name;

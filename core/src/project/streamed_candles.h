@@ -18,6 +18,7 @@
 #include "digest/background_digest.h"
 #include "digest/files_digest.h"
 #include "digest/sha256.h"
+#include "project/file_set.h"
 #include "request/compile_request.h"
 
 namespace velkor::project {
@@ -46,9 +47,6 @@ class StreamedCandles final : public request::CandlesStream {
 // request text, for a compile that writes them, and fed to `take` in pieces.
 std::expected<void, CompileError> remake_candles(std::string_view literal,
                                                  const std::function<void(std::string_view)>& take);
-
-// A failure of OpenSSL while digesting, as the compile reports it.
-CompileError digest_error(const digest::DigestFailure& failure);
 
 }  // namespace velkor::project
 
