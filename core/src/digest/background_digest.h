@@ -6,18 +6,17 @@
 #include <array>
 #include <cstddef>
 #include <semaphore>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "digest/sha256.h"
 
 namespace velkor::digest {
 
-// Hands the pieces given to update() to each of `digests`, in order, on a
-// worker thread.
+// Hands the pieces given to update() to each of `digests` (the caller's
+// list, which must outlive this object), in order, on a worker thread.
 // The thread starts once `threaded_from` bytes were hashed in place (below
 // that, starting and joining a thread costs more than it saves); when it
 // cannot be started, every piece is hashed in place.
@@ -35,8 +34,8 @@ class BackgroundDigest {
  public:
   static constexpr std::size_t kThreadedFrom = 1 << 20;
 
-  explicit BackgroundDigest(std::vector<Sha256*> digests, std::size_t threaded_from = kThreadedFrom)
-      : digests_(std::move(digests)), threaded_from_(threaded_from) {}
+  explicit BackgroundDigest(std::span<Sha256* const> digests, std::size_t threaded_from = kThreadedFrom)
+      : digests_(digests), threaded_from_(threaded_from) {}
   ~BackgroundDigest() { join(); }
   BackgroundDigest(const BackgroundDigest&) = delete;
   BackgroundDigest& operator=(const BackgroundDigest&) = delete;
@@ -56,7 +55,7 @@ class BackgroundDigest {
   void hand_over(std::string_view piece, bool last);
   void run();
 
-  std::vector<Sha256*> digests_;
+  std::span<Sha256* const> digests_;
   std::thread worker_;
   std::array<Slot, kSlots> slots_;
   std::size_t next_in_ = 0;  // the slot the caller fills next
