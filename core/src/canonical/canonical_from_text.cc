@@ -327,6 +327,11 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   std::string assembled;
   std::string unescaped;  // a string literal's text when it holds escapes
   auto dest = [&]() -> std::string& { return open_objects > 0 ? scratch : out; };
+  // Between two values of the outermost array (no object open, whose text
+  // would still be in scratch), a piece's worth goes to the stream.
+  auto hand_over_when_full = [&] {
+    if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
+  };
   // The canonical text is about as long as the literal text it comes from.
   if (stream == nullptr) {
     out.reserve(out.size() + (reader.text().size() - reader.index()));
@@ -501,7 +506,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
   auto read_run_like_last = [&](Frame& frame) {
     std::string& target = dest();
     for (;;) {
-      if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
+      hand_over_when_full();
       const char* p = skip_whitespace(input + reader.index(), input_end);
       if (p == input_end || *p != ',') return;
       p = skip_whitespace(p + 1, input_end);
@@ -614,7 +619,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       if (out.capacity() > out.size() + out.size() / 4 + 65536) out.shrink_to_fit();
       return {};
     }
-    if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
+    hand_over_when_full();
     Frame& top = frames[depth - 1];
     const int c = reader.peek_after_whitespace();
     if (!top.is_object) {
