@@ -172,8 +172,8 @@ TEST(CanonicalFromText, ConformanceCases) {
   for (std::string line; std::getline(in, line); ++cases) {
     auto record = json::parse_document(line);
     ASSERT_TRUE(record.has_value()) << line;
-    const std::string name = record->as_object().find("name")->as_string();
-    const std::string input = record->as_object().find("input")->as_string();
+    const std::string name(record->as_object().find("name")->as_string());
+    const std::string input(record->as_object().find("input")->as_string());
     const std::string canonical = via_value(input);
     if (!name.starts_with("i_")) EXPECT_EQ(canonical.starts_with("fault: "), name.starts_with("n_")) << name;
     json::Reader skipper(input, json::Reader::Depth::kUnlimited);

@@ -538,7 +538,7 @@ ReadResult<Value> Reader::read_value() {
         case '"': {
           auto s = parse_string_view(escaped);
           if (!s) return std::unexpected(s.error());
-          current = Value::string(std::string(*s));
+          current = Value::string(*s);
           break;
         }
         case '[': {

@@ -83,5 +83,22 @@ TEST(ReaderStrings, UnescapeToUtf8) {
   EXPECT_FALSE(parse_document("[\"\xed\xa0\x80\"]"));  // an encoded surrogate
 }
 
+// Strings up to 14 bytes are held in the value itself, longer ones on the
+// heap: both keep their bytes, a NUL among them, when values are moved.
+TEST(ReaderStrings, KeepTheirBytesInPlaceAndOnTheHeap) {
+  std::vector<std::string> expected;
+  std::string text = "[";
+  for (const std::size_t size : {0, 1, 13, 14, 15, 40}) {
+    expected.push_back(size == 0 ? "" : '\0' + std::string(size - 1, 'x'));
+    text += (size == 0 ? "\"" : ",\"\\u0000") + std::string(size == 0 ? 0 : size - 1, 'x') + "\"";
+  }
+  auto v = parse_document(text + "]");
+  ASSERT_TRUE(v);
+  Value moved = std::move(*v);
+  std::vector<Value> items;
+  for (Value& item : moved.as_array()) items.push_back(std::move(item));
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(items[i].as_string(), expected[i]) << i;
+}
+
 }  // namespace
 }  // namespace velkor::json

@@ -22,64 +22,61 @@ Value* Object::find(std::string_view key) {
   return nullptr;
 }
 
+static_assert(sizeof(Value) == 16, "a Value is a kind, a tag and 14 bytes");
+
 Value Value::boolean(bool b) {
   Value v;
-  v.kind_ = Kind::kBool;
-  v.u_ = 0;
-  v.b_ = b;
+  v.store(Kind::kBool, 0, b);
   return v;
 }
 
 Value Value::unsigned_integer(std::uint64_t u) {
   Value v;
-  v.kind_ = Kind::kNumber;
-  v.number_kind_ = NumberKind::kUnsigned;
-  v.u_ = u;
+  v.store(Kind::kNumber, static_cast<std::uint8_t>(NumberKind::kUnsigned), u);
   return v;
 }
 
 Value Value::signed_integer(std::int64_t i) {
   if (i >= 0) return unsigned_integer(static_cast<std::uint64_t>(i));
   Value v;
-  v.kind_ = Kind::kNumber;
-  v.number_kind_ = NumberKind::kNegative;
-  v.i_ = i;
+  v.store(Kind::kNumber, static_cast<std::uint8_t>(NumberKind::kNegative), i);
   return v;
 }
 
 Value Value::floating(double d) {
   Value v;
-  v.kind_ = Kind::kNumber;
-  v.number_kind_ = NumberKind::kDouble;
-  v.d_ = d;
+  v.store(Kind::kNumber, static_cast<std::uint8_t>(NumberKind::kDouble), d);
   return v;
 }
 
-Value Value::string(std::string&& s) {
+Value Value::string(std::string_view s) {
   Value v;
-  v.s_ = new std::string(std::move(s));
-  v.kind_ = Kind::kString;
+  if (s.size() <= kInPlace) {
+    v.kind_ = Kind::kString;
+    v.tag_ = static_cast<std::uint8_t>(s.size());
+    if (!s.empty()) std::memcpy(v.data_, s.data(), s.size());
+    return v;
+  }
+  v.store(Kind::kString, kOnHeap, new std::string(s));
   return v;
 }
 
 Value Value::array(Array items) {
   Value v;
-  v.a_ = new Array(std::move(items));
-  v.kind_ = Kind::kArray;
+  v.store(Kind::kArray, 0, new Array(std::move(items)));
   return v;
 }
 
 Value Value::object(Object members) {
   Value v;
-  v.o_ = new Object(std::move(members));
-  v.kind_ = Kind::kObject;
+  v.store(Kind::kObject, 0, new Object(std::move(members)));
   return v;
 }
 
 Value::~Value() {
   switch (kind_) {
     case Kind::kString:
-      delete s_;
+      if (tag_ == kOnHeap) delete load<std::string*>();
       return;
     case Kind::kArray:
     case Kind::kObject:
@@ -100,9 +97,9 @@ Value::~Value() {
   };
   auto take_children = [&keep](Value& v) {
     if (v.kind_ == Kind::kArray) {
-      for (Value& child : *v.a_) keep(child);
+      for (Value& child : v.as_array()) keep(child);
     } else if (v.kind_ == Kind::kObject) {
-      for (Member& m : v.o_->members()) keep(m.value);
+      for (Member& m : v.as_object().members()) keep(m.value);
     }
   };
   take_children(*this);
@@ -113,22 +110,22 @@ Value::~Value() {
     // `v` now holds only scalar or moved-from children and is freed here.
   }
   if (kind_ == Kind::kArray) {
-    delete a_;
+    delete load<Array*>();
   } else {
-    delete o_;
+    delete load<Object*>();
   }
 }
 
 double Value::to_double() const {
-  switch (number_kind_) {
+  switch (number_kind()) {
     case NumberKind::kUnsigned:
-      return static_cast<double>(u_);
+      return static_cast<double>(as_unsigned());
     case NumberKind::kNegative:
-      return static_cast<double>(i_);
+      return static_cast<double>(as_signed());
     case NumberKind::kDouble:
-      return d_;
+      return as_double();
   }
-  return d_;
+  return as_double();
 }
 
 }  // namespace velkor::json

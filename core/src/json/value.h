@@ -5,15 +5,18 @@
 // later changes it. Objects keep insertion order and unique keys (the reader
 // resolves a repeated key: the first position wins, the later value wins).
 //
-// A Value is 16 bytes: a kind tag and either a scalar or a pointer to its heap
-// payload. It is move-only, so that a large document is never copied by
-// accident. Destruction is iterative, so a value of any depth can be dropped
-// without exhausting the stack.
+// A Value is 16 bytes: a kind, a one-byte tag and either a scalar, a pointer to
+// its heap payload, or a string of up to 14 bytes held in place (most keys'
+// values in a strategy are such names, and holding them in place spares an
+// allocation each). It is move-only, so that a large document is never copied
+// by accident. Destruction is iterative, so a value of any depth can be
+// dropped without exhausting the stack.
 #ifndef VELKOR_JSON_VALUE_H_
 #define VELKOR_JSON_VALUE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,31 +63,30 @@ class Object {
   std::vector<Member> members_;
 };
 
-class Value {
+class alignas(8) Value {
  public:
-  Value() noexcept : kind_(Kind::kNull), number_kind_(NumberKind::kUnsigned), u_(0) {}
+  Value() noexcept : kind_(Kind::kNull), tag_(0), data_{} {}
   static Value boolean(bool b);
   static Value unsigned_integer(std::uint64_t u);
   // A negative integer; a non-negative argument is stored as an unsigned integer.
   static Value signed_integer(std::int64_t i);
   static Value floating(double d);
-  static Value string(std::string&& s);  // by reference: moving a short string copies its bytes
+  static Value string(std::string_view s);
   static Value array(Array items = {});
   static Value object(Object members);
   static Value object();  // an empty object
 
-  Value(Value&& other) noexcept : kind_(other.kind_), number_kind_(other.number_kind_), u_(other.u_) {
+  Value(Value&& other) noexcept : kind_(other.kind_), tag_(other.tag_) {
+    std::memcpy(data_, other.data_, sizeof data_);
     other.kind_ = Kind::kNull;
-    other.u_ = 0;
   }
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       Value old(std::move(*this));
       kind_ = other.kind_;
-      number_kind_ = other.number_kind_;
-      u_ = other.u_;
+      tag_ = other.tag_;
+      std::memcpy(data_, other.data_, sizeof data_);
       other.kind_ = Kind::kNull;
-      other.u_ = 0;
     }
     return *this;
   }
@@ -101,32 +103,47 @@ class Value {
   bool is_object() const { return kind_ == Kind::kObject; }
 
   // Accessors; each requires the matching kind.
-  bool as_bool() const { return b_; }
-  NumberKind number_kind() const { return number_kind_; }
-  std::uint64_t as_unsigned() const { return u_; }
-  std::int64_t as_signed() const { return i_; }
-  double as_double() const { return d_; }
+  bool as_bool() const { return load<bool>(); }
+  NumberKind number_kind() const { return static_cast<NumberKind>(tag_); }
+  std::uint64_t as_unsigned() const { return load<std::uint64_t>(); }
+  std::int64_t as_signed() const { return load<std::int64_t>(); }
+  double as_double() const { return load<double>(); }
   // Any number as the nearest double (integers converted).
   double to_double() const;
-  const std::string& as_string() const { return *s_; }
-  std::string& as_string() { return *s_; }
-  const Array& as_array() const { return *a_; }
-  Array& as_array() { return *a_; }
-  const Object& as_object() const { return *o_; }
-  Object& as_object() { return *o_; }
+  std::string_view as_string() const {
+    if (tag_ == kOnHeap) return *load<std::string*>();
+    return {data_, tag_};
+  }
+  const Array& as_array() const { return *load<Array*>(); }
+  Array& as_array() { return *load<Array*>(); }
+  const Object& as_object() const { return *load<Object*>(); }
+  Object& as_object() { return *load<Object*>(); }
 
  private:
+  // The longest string held in place, and the tag of a string on the heap.
+  static constexpr std::size_t kInPlace = 14;
+  static constexpr std::uint8_t kOnHeap = 0xff;
+  // Where a scalar or a payload pointer sits in `data_`: its last 8 bytes,
+  // which are 8-byte aligned in the value.
+  static constexpr std::size_t kScalarAt = 6;
+
+  template <class T>
+  T load() const {
+    T t;
+    std::memcpy(&t, data_ + kScalarAt, sizeof t);
+    return t;
+  }
+  template <class T>
+  void store(Kind kind, std::uint8_t tag, T t) {
+    kind_ = kind;
+    tag_ = tag;
+    std::memcpy(data_ + kScalarAt, &t, sizeof t);
+  }
+
   Kind kind_;
-  NumberKind number_kind_;
-  union {
-    bool b_;
-    std::uint64_t u_;
-    std::int64_t i_;
-    double d_;
-    std::string* s_;
-    Array* a_;
-    Object* o_;
-  };
+  // A number's NumberKind; a string's length when held in place, else kOnHeap.
+  std::uint8_t tag_;
+  char data_[kInPlace];
 };
 
 struct Member {

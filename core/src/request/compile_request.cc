@@ -31,7 +31,7 @@ ReadResult<Target> read_target(Reader& reader) {
   }
   auto mcu = take_variant_field(*choice, "Target::NoStd", "mcu", is_string, "a string");
   if (!mcu) return std::unexpected(mcu.error());
-  target.mcu = std::move((*mcu)->value.as_string());
+  target.mcu = (*mcu)->value.as_string();
   return target;
 }
 
@@ -48,7 +48,7 @@ ReadResult<DatasetRef> read_dataset(Reader& reader, CandlesStream* stream) {
   if (data.kind == DatasetRef::Kind::kCsv) {
     auto path = take_variant_field(*choice, "DatasetRef::Csv", "path", is_string, "a string");
     if (!path) return std::unexpected(path.error());
-    data.path = std::move((*path)->value.as_string());
+    data.path = (*path)->value.as_string();
     return data;
   }
   auto candles = take_variant_field(*choice, "DatasetRef::Inline", "candles", is_array, "a sequence");

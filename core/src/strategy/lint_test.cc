@@ -115,7 +115,7 @@ class Mutator {
       case 4: return Value::floating(0.5);
       case 5: return Value::array();
       case 6: return Value::object();
-      default: return Value::string(std::string(kWords[pick(std::size(kWords))]));
+      default: return Value::string(kWords[pick(std::size(kWords))]);
     }
   }
 
