@@ -20,20 +20,20 @@ using FileSet = std::map<std::string, std::string>;
 
 struct FileEntry {
   std::string path;
-  std::string sha256;  // digest text of the content
+  DigestText sha256;  // of the content
   std::uint64_t bytes_len = 0;
 };
 
 // A file whose digest was computed elsewhere (while it was streamed, for one
 // that is never held whole).
 struct KnownFile {
-  std::string sha256;
+  DigestText sha256;
   std::uint64_t bytes_len = 0;
 };
 
 struct FilesDigest {
   std::vector<FileEntry> entries;  // in path order
-  std::string project_hash;
+  DigestText project_hash;
 };
 
 // The entries and the project hash together, hashing each content once. The

@@ -61,17 +61,17 @@ std::expected<Digest, DigestFailure> Sha256::finish() {
   return digest;
 }
 
-std::string hex(const Digest& digest) {
+DigestText hex(const Digest& digest) {
   static constexpr char kHexDigits[] = "0123456789abcdef";
-  std::string text(64, '0');
+  DigestText text;
   for (std::size_t i = 0; i < digest.size(); ++i) {
-    text[2 * i] = kHexDigits[digest[i] >> 4];
-    text[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
+    text.digits_[2 * i] = kHexDigits[digest[i] >> 4];
+    text.digits_[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
   }
   return text;
 }
 
-std::expected<std::string, DigestFailure> sha256_hex(std::string_view bytes) {
+std::expected<DigestText, DigestFailure> sha256_hex(std::string_view bytes) {
   Sha256 sha;
   sha.update(bytes);
   auto digest = sha.finish();

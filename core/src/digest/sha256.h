@@ -9,6 +9,7 @@
 #define VELKOR_DIGEST_SHA256_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -50,11 +51,49 @@ class Sha256 {
   DigestFailure failure_;  // empty while every call succeeded
 };
 
-// 64 lowercase hex digits: for each byte, its high then its low four bits.
-std::string hex(const Digest& digest);
+// A digest's text, 64 lowercase hex digits, held in place: a std::string of
+// 64 characters is past the small-string buffer, so each one kept or copied
+// (an entry, the manifest, a kept source digest) would be an allocation.
+class DigestText {
+ public:
+  static constexpr std::size_t kSize = 64;
+
+  // All zeros, a placeholder until a digest's text is assigned.
+  constexpr DigestText() { digits_.fill('0'); }
+  // A digest text written in the code, checked when it is compiled.
+  consteval DigestText(const char* text) {
+    for (std::size_t i = 0; i < kSize; ++i) {
+      const char c = text[i];
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) digest_text_needs_64_lowercase_hex_digits();
+      digits_[i] = c;
+    }
+    if (text[kSize] != '\0') digest_text_needs_64_lowercase_hex_digits();
+  }
+
+  std::string_view view() const { return {digits_.data(), digits_.size()}; }
+  // So that it goes wherever text is taken: a writer, a listing, a comparison.
+  operator std::string_view() const { return view(); }
+
+  friend bool operator==(const DigestText& text, std::string_view other) { return text.view() == other; }
+  // Joined with other text, as a message or a listing is built.
+  friend std::string operator+(const DigestText& text, std::string_view tail) {
+    return std::string(text.view()).append(tail);
+  }
+  friend std::string operator+(std::string head, const DigestText& text) { return head.append(text.view()); }
+
+ private:
+  friend DigestText hex(const Digest& digest);
+  // Not defined: reached only when a literal is malformed, where it stops the compilation.
+  static void digest_text_needs_64_lowercase_hex_digits();
+
+  std::array<char, kSize> digits_;
+};
+
+// For each byte, its high then its low four bits.
+DigestText hex(const Digest& digest);
 
 // SHA-256 of `bytes` as digest text.
-std::expected<std::string, DigestFailure> sha256_hex(std::string_view bytes);
+std::expected<DigestText, DigestFailure> sha256_hex(std::string_view bytes);
 
 }  // namespace velkor::digest
 

@@ -37,7 +37,7 @@ void write_tail(CanonicalWriter& text, const CompileSpec& spec, std::string_view
   text.write_text(target);
 }
 
-std::expected<std::string, DigestFailure> finish_hex(Sha256& sha) {
+std::expected<DigestText, DigestFailure> finish_hex(Sha256& sha) {
   auto digest = sha.finish();
   if (!digest) return std::unexpected(std::move(digest.error()));
   return hex(*digest);
@@ -51,8 +51,8 @@ void begin_inline_spec_hash(Sha256& sha, const std::optional<std::string>& crate
   text.flush();
 }
 
-std::expected<std::string, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
-                                                                  std::string_view canonical_strategy) {
+std::expected<DigestText, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
+                                                                 std::string_view canonical_strategy) {
   CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   text.write_text(",\"kind\":\"inline\"},");
   write_tail(text, spec, canonical_strategy);
@@ -60,9 +60,9 @@ std::expected<std::string, DigestFailure> finish_inline_spec_hash(Sha256& sha, c
   return finish_hex(sha);
 }
 
-std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                                                    std::optional<std::string_view> canonical_candles,
-                                                    Sha256* candles_digest) {
+std::expected<DigestText, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                                                   std::optional<std::string_view> canonical_candles,
+                                                   Sha256* candles_digest) {
   Sha256 sha;
   if (spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline) {
     begin_inline_spec_hash(sha, spec.crate_name);

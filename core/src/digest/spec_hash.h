@@ -29,9 +29,9 @@ namespace velkor::digest {
 // by piece as the spec hash takes it: the candles file's own digest then costs
 // no second pass over memory (hashing the same piece twice while it is in the
 // cache is markedly faster than two passes over a large text).
-std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
-                                                    std::optional<std::string_view> canonical_candles,
-                                                    Sha256* candles_digest = nullptr);
+std::expected<DigestText, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+                                                   std::optional<std::string_view> canonical_candles,
+                                                   Sha256* candles_digest = nullptr);
 
 // The spec hash of a request with inline candles, in three steps, for
 // candles hashed while they are read: `begin_inline_spec_hash` feeds `sha` the
@@ -39,8 +39,8 @@ std::expected<std::string, DigestFailure> spec_hash(const CompileSpec& spec, std
 // feeds it the candles' canonical text, and `finish_inline_spec_hash` feeds
 // the rest and returns the digest text. `spec_hash` gives the same digest.
 void begin_inline_spec_hash(Sha256& sha, const std::optional<std::string>& crate_name);
-std::expected<std::string, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
-                                                                  std::string_view canonical_strategy);
+std::expected<DigestText, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
+                                                                 std::string_view canonical_strategy);
 
 }  // namespace velkor::digest
 

@@ -53,7 +53,7 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   if (!source) return std::unexpected(digest_error(source.error()));
   known_digests.emplace(source_path(spec.target.kind), std::move(*source));
 
-  std::expected<std::string, CompileError> spec_hash;
+  std::expected<digest::DigestText, CompileError> spec_hash;
   if (candles_streamed) {
     spec_hash = streamed->spec_hash(spec, files->at("src/spec.json"));
   } else {

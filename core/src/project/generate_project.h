@@ -22,9 +22,9 @@ struct BuildManifest {
   Target target;
   OptLevel opt_level = OptLevel::kRelease;
   std::string crate_name;
-  std::string spec_hash;
+  digest::DigestText spec_hash;
   std::vector<digest::FileEntry> files;  // in path order
-  std::string project_hash;
+  digest::DigestText project_hash;
 };
 
 struct GeneratedProject {

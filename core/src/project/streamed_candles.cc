@@ -26,8 +26,8 @@ std::expected<digest::KnownFile, digest::DigestFailure> StreamedCandles::file() 
   return digest::KnownFile{digest::hex(*digest), bytes_};
 }
 
-std::expected<std::string, CompileError> StreamedCandles::spec_hash(const CompileSpec& spec,
-                                                                    std::string_view canonical_strategy) {
+std::expected<digest::DigestText, CompileError> StreamedCandles::spec_hash(const CompileSpec& spec,
+                                                                           std::string_view canonical_strategy) {
   worker_.join();
   if (spec.crate_name != crate_name_) {
     spec_.restart();

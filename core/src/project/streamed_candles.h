@@ -33,7 +33,7 @@ class StreamedCandles final : public request::CandlesStream {
   // The spec hash of `spec`, whose inline candles were streamed here. The
   // text before the candles depends on the crate name: when the request gave
   // it after the candles, the candles are made again from their literal.
-  std::expected<std::string, CompileError> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy);
+  std::expected<digest::DigestText, CompileError> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy);
 
  private:
   std::optional<std::string> crate_name_;  // as known when the candles began
