@@ -74,7 +74,7 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
     }
   }
   if (!spec_hash) return std::unexpected(spec_hash.error());
-  const auto digests = digest::digest_files(*files, known_digests);
+  auto digests = digest::digest_files(*files, known_digests);
   if (!digests) return std::unexpected(digest_error(digests.error()));
 
   GeneratedProject project;
