@@ -75,11 +75,6 @@ class DigestText {
   operator std::string_view() const { return view(); }
 
   friend bool operator==(const DigestText& text, std::string_view other) { return text.view() == other; }
-  // Joined with other text, as a message or a listing is built.
-  friend std::string operator+(const DigestText& text, std::string_view tail) {
-    return std::string(text.view()).append(tail);
-  }
-  friend std::string operator+(std::string head, const DigestText& text) { return head.append(text.view()); }
 
  private:
   friend DigestText hex(const Digest& digest);

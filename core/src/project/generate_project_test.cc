@@ -19,7 +19,8 @@ std::string example_strategy() {
 
 // The manifest's digests and lengths, as one comparable text.
 std::string digests_of(const GeneratedProject& project) {
-  std::string text = project.manifest.spec_hash + " " + project.manifest.project_hash;
+  std::string text(project.manifest.spec_hash.view());
+  text.append(" ").append(project.manifest.project_hash.view());
   for (const auto& file : project.manifest.files) text += " " + file.path + ":" + std::to_string(file.bytes_len);
   return text;
 }
