@@ -52,9 +52,9 @@ Value Value::floating(double d) {
 Value Value::string(std::string_view s) {
   Value v;
   if (s.size() <= kInPlace) {
-    v.kind_ = Kind::kString;
-    v.tag_ = static_cast<std::uint8_t>(s.size());
-    if (!s.empty()) std::memcpy(v.data_, s.data(), s.size());
+    v.r_.kind = Kind::kString;
+    v.r_.tag = static_cast<std::uint8_t>(s.size());
+    if (!s.empty()) std::memcpy(v.r_.data, s.data(), s.size());
     return v;
   }
   v.store(Kind::kString, kOnHeap, new std::string(s));
@@ -74,9 +74,9 @@ Value Value::object(Object members) {
 }
 
 Value::~Value() {
-  switch (kind_) {
+  switch (r_.kind) {
     case Kind::kString:
-      if (tag_ == kOnHeap) delete load<std::string*>();
+      if (r_.tag == kOnHeap) delete load<std::string*>();
       return;
     case Kind::kArray:
     case Kind::kObject:
@@ -91,14 +91,14 @@ Value::~Value() {
   // document's containers is made at once.
   std::vector<Value> pending;
   auto keep = [&pending](Value& child) {
-    if (child.kind_ != Kind::kArray && child.kind_ != Kind::kObject) return;
+    if (child.r_.kind != Kind::kArray && child.r_.kind != Kind::kObject) return;
     if (pending.capacity() == 0) pending.reserve(16);
     pending.push_back(std::move(child));
   };
   auto take_children = [&keep](Value& v) {
-    if (v.kind_ == Kind::kArray) {
+    if (v.r_.kind == Kind::kArray) {
       for (Value& child : v.as_array()) keep(child);
-    } else if (v.kind_ == Kind::kObject) {
+    } else if (v.r_.kind == Kind::kObject) {
       for (Member& m : v.as_object().members()) keep(m.value);
     }
   };
@@ -109,7 +109,7 @@ Value::~Value() {
     take_children(v);
     // `v` now holds only scalar or moved-from children and is freed here.
   }
-  if (kind_ == Kind::kArray) {
+  if (r_.kind == Kind::kArray) {
     delete load<Array*>();
   } else {
     delete load<Object*>();

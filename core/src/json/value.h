@@ -63,9 +63,9 @@ class Object {
   std::vector<Member> members_;
 };
 
-class alignas(8) Value {
+class Value {
  public:
-  Value() noexcept : kind_(Kind::kNull), tag_(0), data_{} {}
+  Value() noexcept : r_{} {}
   static Value boolean(bool b);
   static Value unsigned_integer(std::uint64_t u);
   // A negative integer; a non-negative argument is stored as an unsigned integer.
@@ -76,17 +76,12 @@ class alignas(8) Value {
   static Value object(Object members);
   static Value object();  // an empty object
 
-  Value(Value&& other) noexcept : kind_(other.kind_), tag_(other.tag_) {
-    std::memcpy(data_, other.data_, sizeof data_);
-    other.kind_ = Kind::kNull;
-  }
+  Value(Value&& other) noexcept : r_(other.r_) { other.r_.kind = Kind::kNull; }
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       Value old(std::move(*this));
-      kind_ = other.kind_;
-      tag_ = other.tag_;
-      std::memcpy(data_, other.data_, sizeof data_);
-      other.kind_ = Kind::kNull;
+      r_ = other.r_;
+      other.r_.kind = Kind::kNull;
     }
     return *this;
   }
@@ -94,25 +89,25 @@ class alignas(8) Value {
   Value& operator=(const Value&) = delete;
   ~Value();
 
-  Kind kind() const { return kind_; }
-  bool is_null() const { return kind_ == Kind::kNull; }
-  bool is_bool() const { return kind_ == Kind::kBool; }
-  bool is_number() const { return kind_ == Kind::kNumber; }
-  bool is_string() const { return kind_ == Kind::kString; }
-  bool is_array() const { return kind_ == Kind::kArray; }
-  bool is_object() const { return kind_ == Kind::kObject; }
+  Kind kind() const { return r_.kind; }
+  bool is_null() const { return r_.kind == Kind::kNull; }
+  bool is_bool() const { return r_.kind == Kind::kBool; }
+  bool is_number() const { return r_.kind == Kind::kNumber; }
+  bool is_string() const { return r_.kind == Kind::kString; }
+  bool is_array() const { return r_.kind == Kind::kArray; }
+  bool is_object() const { return r_.kind == Kind::kObject; }
 
   // Accessors; each requires the matching kind.
   bool as_bool() const { return load<bool>(); }
-  NumberKind number_kind() const { return static_cast<NumberKind>(tag_); }
+  NumberKind number_kind() const { return static_cast<NumberKind>(r_.tag); }
   std::uint64_t as_unsigned() const { return load<std::uint64_t>(); }
   std::int64_t as_signed() const { return load<std::int64_t>(); }
   double as_double() const { return load<double>(); }
   // Any number as the nearest double (integers converted).
   double to_double() const;
   std::string_view as_string() const {
-    if (tag_ == kOnHeap) return *load<std::string*>();
-    return {data_, tag_};
+    if (r_.tag == kOnHeap) return *load<std::string*>();
+    return {r_.data, r_.tag};
   }
   const Array& as_array() const { return *load<Array*>(); }
   Array& as_array() { return *load<Array*>(); }
@@ -123,27 +118,29 @@ class alignas(8) Value {
   // The longest string held in place, and the tag of a string on the heap.
   static constexpr std::size_t kInPlace = 14;
   static constexpr std::uint8_t kOnHeap = 0xff;
-  // Where a scalar or a payload pointer sits in `data_`: its last 8 bytes,
-  // which are 8-byte aligned in the value.
-  static constexpr std::size_t kScalarAt = 6;
 
   template <class T>
   T load() const {
     T t;
-    std::memcpy(&t, data_ + kScalarAt, sizeof t);
+    std::memcpy(&t, r_.data, sizeof t);
     return t;
   }
   template <class T>
   void store(Kind kind, std::uint8_t tag, T t) {
-    kind_ = kind;
-    tag_ = tag;
-    std::memcpy(data_ + kScalarAt, &t, sizeof t);
+    r_.kind = kind;
+    r_.tag = tag;
+    std::memcpy(r_.data, &t, sizeof t);
   }
 
-  Kind kind_;
-  // A number's NumberKind; a string's length when held in place, else kOnHeap.
-  std::uint8_t tag_;
-  char data_[kInPlace];
+  // Plain bytes, copied whole when a value moves: a scalar or a payload
+  // pointer in the first 8 (aligned), or a short string in the first 14.
+  struct Representation {
+    char data[kInPlace];
+    // A number's NumberKind; a string's length when held in place, else kOnHeap.
+    std::uint8_t tag;
+    Kind kind;
+  };
+  alignas(8) Representation r_;
 };
 
 struct Member {
