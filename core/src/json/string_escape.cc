@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace velkor::json {
 namespace {
@@ -48,10 +49,17 @@ void append_json_string(std::string& out, std::string_view text) {
   // once a scan has found nothing to escape.
   const auto needs_escape = [](char ch) { return kEscape[static_cast<std::uint8_t>(ch)] != 0; };
   if (std::none_of(text.begin(), text.end(), needs_escape)) {
-    out.reserve(out.size() + text.size() + 2);
-    out.push_back('"');
-    out.append(text);
-    out.push_back('"');
+    // One size change for the quotes and the text, not three appends. The
+    // size is our own: when the text grows, this standard library passes the
+    // new capacity as the second argument, not the size asked for.
+    const std::size_t old_size = out.size();
+    const std::size_t new_size = old_size + text.size() + 2;
+    out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
+      buf[old_size] = '"';
+      std::memcpy(buf + old_size + 1, text.data(), text.size());
+      buf[new_size - 1] = '"';
+      return new_size;
+    });
     return;
   }
   if (text.size() <= kShortText) {
