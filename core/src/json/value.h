@@ -105,6 +105,9 @@ class Value {
   double as_double() const { return load<double>(); }
   // Any number as the nearest double (integers converted).
   double to_double() const;
+  // A short string is viewed inside the value itself: like the text of a short
+  // std::string, the view lasts only while the value is neither moved nor
+  // dropped.
   std::string_view as_string() const {
     if (r_.tag == kOnHeap) return *load<std::string*>();
     return {r_.data, r_.tag};
