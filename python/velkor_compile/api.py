@@ -265,14 +265,14 @@ _POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
 def _compile_request(
     strategy: StrategyInput,
     *,
-    target: Target = "binary",
-    mcu: str | None = None,
-    opt_level: OptLevel | None = None,
-    crate_name: str | None = None,
-    csv: str | os.PathLike[str] | None = None,
-    candles: Sequence[Any] | str | os.PathLike[str] | None = None,
-    out_dir: str | os.PathLike[str] | None = None,
-    dry_run: bool = False,
+    target: Target,
+    mcu: str | None,
+    opt_level: OptLevel | None,
+    crate_name: str | None,
+    csv: str | os.PathLike[str] | None,
+    candles: Sequence[Any] | str | os.PathLike[str] | None,
+    out_dir: str | os.PathLike[str] | None,
+    dry_run: bool,
     stream_build_output: bool = False,
     build_progress: bool = False,
 ) -> _Request:
@@ -432,7 +432,7 @@ def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> No
     (kind "bad spec", message "strategy is not a valid StrategySpec: ...") for an
     invalid strategy, and as `compile` does for an unusable file.
     """
-    _compile_answer(compiler, _compile_request(strategy, crate_name=VALIDATE_CRATE_NAME, dry_run=True))
+    compile(strategy, crate_name=VALIDATE_CRATE_NAME, dry_run=True, compiler=compiler)
 
 
 @dataclass(frozen=True)
