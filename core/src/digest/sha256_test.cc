@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -38,6 +39,21 @@ TEST(Sha256, MatchesTheStandardVectors) {
       }
     }
     EXPECT_EQ(hex(threaded.finish().value()), expected);
+  }
+}
+
+TEST(Hex, WritesEveryByteValueAsTwoLowercaseDigits) {
+  // Eight digests cover the 256 byte values, each at a different place.
+  for (std::size_t first = 0; first < 256; first += 32) {
+    Digest digest{};
+    std::string expected;
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+      digest[i] = static_cast<std::uint8_t>(first + i);
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+      expected += pair;
+    }
+    EXPECT_EQ(hex(digest), expected);
   }
 }
 
