@@ -14,24 +14,26 @@ namespace {
 // target, opt_level, crate_name, spec_hash, backtest_dep, files, project_hash.
 void append_manifest(std::string& out, const project::BuildManifest& manifest) {
   ObjectWriter writer(out);
-  writer.string("compiler_version", kVersion);
+  writer.unescaped_string("compiler_version", kVersion);
   append_target_json(writer.member("target"), manifest.target);
-  writer.string("opt_level", opt_level_name(manifest.opt_level))
+  writer.unescaped_string("opt_level", opt_level_name(manifest.opt_level))
       .string("crate_name", manifest.crate_name)
-      .string("spec_hash", manifest.spec_hash)
-      .string("backtest_dep", kBacktestDep);
+      .unescaped_string("spec_hash", manifest.spec_hash)
+      .unescaped_string("backtest_dep", kBacktestDep);
   std::string& files = writer.member("files");
   files.push_back('[');
   for (const digest::FileEntry& entry : manifest.files) {
     if (&entry != &manifest.files.front()) files.push_back(',');
+    // The paths are the generated project's, fixed in the code, and digest
+    // texts are hex digits: neither needs an escape.
     ObjectWriter(files)
-        .string("path", entry.path)
-        .string("sha256", entry.sha256)
+        .unescaped_string("path", entry.path)
+        .unescaped_string("sha256", entry.sha256)
         .unsigned_integer("bytes_len", entry.bytes_len)
         .close();
   }
   files.push_back(']');
-  writer.string("project_hash", manifest.project_hash).close();
+  writer.unescaped_string("project_hash", manifest.project_hash).close();
 }
 
 // Room for the answer with its manifest in one allocation: a manifest entry

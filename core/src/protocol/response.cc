@@ -1,20 +1,47 @@
 #include "protocol/response.h"
 
+#include <cstring>
+
 #include "json/number_text.h"
 #include "json/string_escape.h"
 
 namespace velkor {
+namespace {
+
+// Appends `text` between quotes as it is, for a text known to need no escape;
+// one size change for the quotes and the text.
+void append_unescaped_string(std::string& out, std::string_view text) {
+  const std::size_t old_size = out.size();
+  const std::size_t new_size = old_size + text.size() + 2;
+  // The size is our own: when the text grows, this standard library passes
+  // the new capacity as the second argument, not the size asked for.
+  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
+    buf[old_size] = '"';
+    std::memcpy(buf + old_size + 1, text.data(), text.size());
+    buf[new_size - 1] = '"';
+    return new_size;
+  });
+}
+
+}  // namespace
 
 void ObjectWriter::key(std::string_view key) {
   if (!first_) out_.push_back(',');
   first_ = false;
-  json::append_json_string(out_, key);
+  // Member names are fixed in the code and need no escape.
+  append_unescaped_string(out_, key);
   out_.push_back(':');
 }
 
 ObjectWriter& ObjectWriter::string(std::string_view key, std::string_view value) {
   this->key(key);
   json::append_json_string(out_, value);
+  return *this;
+}
+
+ObjectWriter& ObjectWriter::unescaped_string(std::string_view key, std::string_view value) {
+  this->key(key);
+  append_unescaped_string(out_, value);
   return *this;
 }
 

@@ -14,6 +14,10 @@ class ObjectWriter {
  public:
   explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }
   ObjectWriter& string(std::string_view key, std::string_view value);
+  // A string member whose value holds nothing JSON escapes: a digest text,
+  // or a name or path fixed in the code. It is copied between its quotes
+  // without being scanned.
+  ObjectWriter& unescaped_string(std::string_view key, std::string_view value);
   ObjectWriter& unsigned_integer(std::string_view key, std::uint64_t value);
   ObjectWriter& boolean(std::string_view key, bool value);
   // A member whose value is JSON text written elsewhere.
