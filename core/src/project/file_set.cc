@@ -116,7 +116,9 @@ std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std
       {"profile", profile_snippet(spec.opt_level)},
   };
   files.emplace(kManifestPath, render(cargo_template(spec.target.kind), values));
-  files.emplace(std::string(source_path(spec.target.kind)), std::string(source_text(spec.target.kind)));
+  if (data_file == DataFile::kHeld) {
+    files.emplace(std::string(source_path(spec.target.kind)), std::string(source_text(spec.target.kind)));
+  }
   if (spec.target.kind != TargetKind::kBinary) {
     files.emplace(kBuildTargetPath, build_target_file(build_triple(spec.target)));
   }

@@ -43,7 +43,10 @@ std::expected<digest::KnownFile, CompileError> digest_data_file(const std::strin
 std::expected<digest::KnownFile, digest::DigestFailure> source_file_digest(TargetKind kind);
 
 // Whether a file set holds the data file (src/candles.csv or
-// src/candles.json), or leaves it out because only its digest is wanted.
+// src/candles.json), or leaves it out because only its digest is wanted (a
+// dry run). A set without its data file lacks the target's source file too:
+// that text is fixed and its digest kept (source_file_digest), so only a set
+// that is written needs a copy of it.
 enum class DataFile { kHeld, kLeftOut };
 
 // The project files for validated options: Cargo.toml rendered for the target
@@ -52,8 +55,8 @@ enum class DataFile { kHeld, kLeftOut };
 // holding `spec_json` (the strategy's canonical text); and, per embed_data,
 // src/candles.csv read from disk or src/candles.json holding `candles_json`
 // (the canonical text of the inline candles, ignored otherwise), unless the
-// data file is left out. The texts are moved into the set. Only a CSV read can
-// fail.
+// data file (and with it the source file) is left out. The texts are moved
+// into the set. Only a CSV read can fail.
 std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std::string_view crate_name,
                                                     std::string spec_json, std::string candles_json = {},
                                                     DataFile data_file = DataFile::kHeld);

@@ -48,7 +48,8 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   }
   auto files = build_file_set(spec, *crate_name, canonical_json(spec.strategy), std::move(candles_json), data_file);
   if (!files) return std::unexpected(files.error());
-  // The source file is the same text on every compile for its target kind.
+  // The source file is the same text on every compile for its target kind;
+  // its digest stands for it whether the set holds it or not.
   auto source = source_file_digest(spec.target.kind);
   if (!source) return std::unexpected(digest_error(source.error()));
   known_digests.emplace(source_path(spec.target.kind), std::move(*source));

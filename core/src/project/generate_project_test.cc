@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "project/templates.h"
 #include "request/compile_request.h"
 
 namespace velkor::project {
@@ -40,6 +41,8 @@ std::string streamed_digests(const std::string& text) {
   EXPECT_TRUE(request.has_value()) << text;
   auto project = generate_project(request->spec, &candles, DataFile::kLeftOut);
   if (project) EXPECT_FALSE(project->files.contains("src/candles.json") || project->files.contains("src/candles.csv"));
+  // Nor the fixed source text, which only a written project needs.
+  if (project) EXPECT_FALSE(project->files.contains(std::string(source_path(request->spec.target.kind))));
   return project ? digests_of(*project) : "fault: " + project.error().display();
 }
 
