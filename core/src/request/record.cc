@@ -1,6 +1,8 @@
 #include "request/record.h"
 
 #include <algorithm>
+#include <bitset>
+#include <cstdlib>
 
 #include "canonical/canonical_from_text.h"
 #include "json/messages.h"
@@ -13,8 +15,15 @@ using json::unpositioned;
 
 namespace {
 
+// Field tables are fixed in the code and small (the largest has six fields),
+// so which fields were seen fits a set of bits kept in place.
+constexpr std::size_t kMaxFields = 16;
+
 ReadResult<void> visit_object(Reader& reader, std::span<const TextField> fields) {
-  std::vector<bool> seen(fields.size(), false);
+  // A larger table is a fault in the code, stopped here on its first use
+  // rather than read past the set.
+  if (fields.size() > kMaxFields) std::abort();
+  std::bitset<kMaxFields> seen;
   bool first = true;
   std::string key;
   for (;;) {
@@ -74,7 +83,8 @@ ReadResult<std::size_t> read_variant_name(Reader& reader, std::span<const std::s
   const int c = reader.peek_after_whitespace();
   if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
   if (c != '"') return std::unexpected(reader.invalid_type_here("variant identifier"));
-  auto name = reader.parse_string();
+  std::string escaped;  // holds the name only when it has escapes
+  auto name = reader.parse_string_view(escaped);
   if (!name) return std::unexpected(name.error());
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (names[i] == *name) return i;
