@@ -71,7 +71,9 @@ namespace {
 constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
   constexpr char kHexDigits[] = "0123456789abcdef";
   std::array<std::array<char, 2>, 256> pairs{};
-  for (std::size_t byte = 0; byte < pairs.size(); ++byte) pairs[byte] = {kHexDigits[byte >> 4], kHexDigits[byte & 0x0f]};
+  for (std::size_t byte = 0; byte < pairs.size(); ++byte) {
+    pairs[byte] = {kHexDigits[byte >> 4], kHexDigits[byte & 0x0f]};
+  }
   return pairs;
 }();
 
