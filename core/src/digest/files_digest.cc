@@ -4,11 +4,16 @@ namespace velkor::digest {
 
 std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
                                                        const std::map<std::string, KnownFile>& known) {
+  Sha256 sha;
+  return digest_files(sha, files, known);
+}
+
+std::expected<FilesDigest, DigestFailure> digest_files(Sha256& sha, const FileSet& files,
+                                                       const std::map<std::string, KnownFile>& known) {
   FilesDigest result;
   result.entries.reserve(files.size() + known.size());
   // One context serves every file and then the listing, which is assembled as
   // text first: a path, a digest and two line feeds per file.
-  Sha256 sha;
   std::string listing;
   listing.reserve((files.size() + known.size()) * 96);
   auto add = [&](const std::string& path, const std::string* content) -> std::expected<void, DigestFailure> {

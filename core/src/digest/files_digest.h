@@ -44,6 +44,10 @@ struct FilesDigest {
 // hashed here.
 std::expected<FilesDigest, DigestFailure> digest_files(const FileSet& files,
                                                        const std::map<std::string, KnownFile>& known = {});
+// The same on a context the caller already holds (restarted before each
+// digest), so that a compile sets up one context for all its small digests.
+std::expected<FilesDigest, DigestFailure> digest_files(Sha256& sha, const FileSet& files,
+                                                       const std::map<std::string, KnownFile>& known);
 
 }  // namespace velkor::digest
 

@@ -60,10 +60,11 @@ std::expected<DigestText, DigestFailure> finish_inline_spec_hash(Sha256& sha, co
   return finish_hex(sha);
 }
 
-std::expected<DigestText, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+std::expected<DigestText, DigestFailure> spec_hash(Sha256& sha, const CompileSpec& spec,
+                                                   std::string_view canonical_strategy,
                                                    std::optional<std::string_view> canonical_candles,
                                                    Sha256* candles_digest) {
-  Sha256 sha;
+  sha.restart();
   if (spec.embed_data && spec.embed_data->kind == DatasetRef::Kind::kInline) {
     begin_inline_spec_hash(sha, spec.crate_name);
     const std::string_view candles =

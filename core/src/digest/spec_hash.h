@@ -29,7 +29,11 @@ namespace velkor::digest {
 // by piece as the spec hash takes it: the candles file's own digest then costs
 // no second pass over memory (hashing the same piece twice while it is in the
 // cache is markedly faster than two passes over a large text).
-std::expected<DigestText, DigestFailure> spec_hash(const CompileSpec& spec, std::string_view canonical_strategy,
+//
+// The digest is computed on `sha`, restarted first, so that a compile can use
+// one context for this and the file digests.
+std::expected<DigestText, DigestFailure> spec_hash(Sha256& sha, const CompileSpec& spec,
+                                                   std::string_view canonical_strategy,
                                                    std::optional<std::string_view> canonical_candles,
                                                    Sha256* candles_digest = nullptr);
 

@@ -54,6 +54,9 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   if (!source) return std::unexpected(digest_error(source.error()));
   known_digests.emplace(source_path(spec.target.kind), std::move(*source));
 
+  // One context for the spec hash and the file digests: setting one up costs
+  // more than hashing a small file.
+  digest::Sha256 sha;
   std::expected<digest::DigestText, CompileError> spec_hash;
   if (candles_streamed) {
     spec_hash = streamed->spec_hash(spec, files->at("src/spec.json"));
@@ -64,8 +67,8 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
     if (inline_data) candles_text = files->at("src/candles.json");
     std::optional<digest::Sha256> candles_digest;
     if (inline_data) candles_digest.emplace();
-    auto hash =
-        digest::spec_hash(spec, files->at("src/spec.json"), candles_text, candles_digest ? &*candles_digest : nullptr);
+    auto hash = digest::spec_hash(sha, spec, files->at("src/spec.json"), candles_text,
+                                  candles_digest ? &*candles_digest : nullptr);
     if (!hash) return std::unexpected(digest_error(hash.error()));
     spec_hash = std::move(*hash);
     if (inline_data) {
@@ -75,7 +78,7 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
     }
   }
   if (!spec_hash) return std::unexpected(spec_hash.error());
-  auto digests = digest::digest_files(*files, known_digests);
+  auto digests = digest::digest_files(sha, *files, known_digests);
   if (!digests) return std::unexpected(digest_error(digests.error()));
 
   GeneratedProject project;
