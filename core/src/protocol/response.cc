@@ -26,11 +26,21 @@ void append_unescaped_string(std::string& out, std::string_view text) {
 }  // namespace
 
 void ObjectWriter::key(std::string_view key) {
-  if (!first_) out_.push_back(',');
+  // Member names are fixed in the code and need no escape: the separator,
+  // the quoted name and the colon go in with one size change.
+  const std::size_t old_size = out_.size();
+  const std::size_t new_size = old_size + (first_ ? 0 : 1) + key.size() + 3;
+  out_.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
+    char* p = buf + old_size;
+    if (!first_) *p++ = ',';
+    *p++ = '"';
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    *p++ = '"';
+    *p = ':';
+    return new_size;
+  });
   first_ = false;
-  // Member names are fixed in the code and need no escape.
-  append_unescaped_string(out_, key);
-  out_.push_back(':');
 }
 
 ObjectWriter& ObjectWriter::string(std::string_view key, std::string_view value) {
