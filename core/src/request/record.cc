@@ -83,7 +83,7 @@ ReadResult<std::size_t> read_variant_name(Reader& reader, std::span<const std::s
   const int c = reader.peek_after_whitespace();
   if (c == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
   if (c != '"') return std::unexpected(reader.invalid_type_here("variant identifier"));
-  std::string escaped;  // holds the name only when it has escapes
+  std::string escaped;  // holds the name only when it has escapes or non-ASCII bytes
   auto name = reader.parse_string_view(escaped);
   if (!name) return std::unexpected(name.error());
   for (std::size_t i = 0; i < names.size(); ++i) {
