@@ -1,13 +1,13 @@
 #include "json/reader.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <vector>
 
 #include "json/key_order.h"
 #include "json/messages.h"
+#include "json/string_scan.h"
 #include "support/utf8_text.h"
 
 namespace velkor::json {
@@ -50,15 +50,11 @@ void append_utf8(std::string& out, std::uint32_t cp) {
   }
 }
 
-// Bytes that end a plain run inside a string literal.
-constexpr auto kStringStop = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 0x20; ++c) table[c] = true;
-  for (int c = 0x80; c < 0x100; ++c) table[c] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}();
+// The index of the first byte from `from` on that ends a plain run inside a
+// string literal (control, `"`, `\`, non-ASCII), or the text's size.
+std::size_t string_stop(std::string_view text, std::size_t from) {
+  return static_cast<std::size_t>(find_string_stop(text.data() + from, text.data() + text.size()) - text.data());
+}
 
 // Whether a decimal literal whose conversion overflowed or underflowed was too
 // large (rather than too small) for a double.
@@ -177,8 +173,7 @@ ReadResult<void> Reader::enter_level() {
 
 ReadResult<std::string_view> Reader::parse_string_view(std::string& storage) {
   // Most strings hold no escape and no non-ASCII byte: view them in place.
-  std::size_t run = index_ + 1;
-  while (run < text_.size() && !kStringStop[static_cast<unsigned char>(text_[run])]) ++run;
+  const std::size_t run = string_stop(text_, index_ + 1);
   if (run < text_.size() && text_[run] == '"') {
     const std::string_view view = text_.substr(index_ + 1, run - index_ - 1);
     index_ = run + 1;
@@ -194,8 +189,7 @@ ReadResult<std::string> Reader::parse_string() {
   ++index_;  // opening quote
   std::string out;
   for (;;) {
-    std::size_t run = index_;
-    while (run < text_.size() && !kStringStop[static_cast<unsigned char>(text_[run])]) ++run;
+    const std::size_t run = string_stop(text_, index_);
     out.append(text_.data() + index_, run - index_);
     index_ = run;
     if (index_ == text_.size()) return error(kEofString);
@@ -277,7 +271,7 @@ ReadResult<std::string> Reader::parse_string() {
 ReadResult<void> Reader::skip_string() {
   ++index_;  // opening quote
   for (;;) {
-    while (index_ < text_.size() && !kStringStop[static_cast<unsigned char>(text_[index_])]) ++index_;
+    index_ = string_stop(text_, index_);
     if (index_ == text_.size()) return error(kEofString);
     const unsigned char c = static_cast<unsigned char>(text_[index_]);
     if (c == '"') {

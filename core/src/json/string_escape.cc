@@ -1,9 +1,10 @@
 #include "json/string_escape.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+
+#include "json/string_scan.h"
 
 namespace velkor::json {
 namespace {
@@ -47,8 +48,9 @@ char* write_escape(char* p, std::uint8_t c, char escape) {
 void append_json_string(std::string& out, std::string_view text) {
   // Most texts (keys, names, digests) need no escape: they are copied whole
   // once a scan has found nothing to escape.
-  const auto needs_escape = [](char ch) { return kEscape[static_cast<std::uint8_t>(ch)] != 0; };
-  if (std::none_of(text.begin(), text.end(), needs_escape)) {
+  const char* const end = text.data() + text.size();
+  const char* const first_escape = find_escape(text.data(), end);
+  if (first_escape == end) {
     // One size change for the quotes and the text, not three appends. The
     // size is our own: when the text grows, this standard library passes the
     // new capacity as the second argument, not the size asked for.
@@ -82,17 +84,15 @@ void append_json_string(std::string& out, std::string_view text) {
     return;
   }
   out.push_back('"');
-  std::size_t run_start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<std::uint8_t>(text[i]);
-    const char escape = kEscape[c];
-    if (escape == 0) continue;
-    out.append(text.data() + run_start, i - run_start);
-    run_start = i + 1;
+  const char* run = text.data();
+  for (const char* stop = first_escape; stop != end; stop = find_escape(run, end)) {
+    out.append(run, stop);
+    const auto c = static_cast<std::uint8_t>(*stop);
     char buf[6];
-    out.append(buf, write_escape(buf, c, escape));
+    out.append(buf, write_escape(buf, c, kEscape[c]));
+    run = stop + 1;
   }
-  out.append(text.data() + run_start, text.size() - run_start);
+  out.append(run, end);
   out.push_back('"');
 }
 
