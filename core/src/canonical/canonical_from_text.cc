@@ -10,6 +10,7 @@
 #include "canonical/canonical.h"
 #include "json/number_text.h"
 #include "json/string_escape.h"
+#include "json/string_scan.h"
 
 namespace velkor {
 namespace {
@@ -172,12 +173,8 @@ const char* skip_digits(const char* p, const char* end) {
   if (p == end) return nullptr;
   const char first = *p;
   if (first == '"') {
-    for (++p; p != end; ++p) {
-      const auto c = static_cast<unsigned char>(*p);
-      if (c == '"') return p + 1;
-      if (c == '\\' || c < 0x20 || c >= 0x80) return nullptr;
-    }
-    return nullptr;
+    p = json::find_string_stop(p + 1, end);
+    return p != end && *p == '"' ? p + 1 : nullptr;
   }
   if (first == 't' || first == 'f' || first == 'n') {
     const std::string_view name = first == 't' ? "true" : first == 'f' ? "false" : "null";
@@ -379,9 +376,8 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       layout.keys.append(key_of(i));
       layout.key_sizes.push_back(members[i].key_size);
     }
-    layout.plain_keys = std::ranges::none_of(layout.keys, [](char c) {
-      return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-    });
+    const char* const keys_end = layout.keys.data() + layout.keys.size();
+    layout.plain_keys = json::find_escape(layout.keys.data(), keys_end) == keys_end;
     layout.order.clear();
     layout.fragments.clear();
     layout.fragment_ends.clear();
