@@ -104,40 +104,39 @@ TEST(ReaderStrings, KeepTheirBytesInPlaceAndOnTheHeap) {
 // Reading and writing find plain runs of string text a word at a time. Each
 // byte that ends a run (and DEL, which ends none) at each offset of strings
 // about one and two words long, among bytes just past the stop values: only
-// the first stop counts, a later one in the same word (the closing quote, a
-// repeat) must not, and stops in the last bytes of a text, too few for a
-// word, are found as well.
+// the first stop counts, not a later one in the same word (the closing quote,
+// a repeat), and stops among the last bytes, too few for a word, are found.
 TEST(ReaderStrings, StopAtTheFirstSpecialByteAtAnyOffset) {
   struct Row {
     std::string literal, value;  // bytes put in, and what they read as
-    const char* fault;           // nullptr: none; "": the quote ends the string
-  };
-  const Row rows[] = {{"\x1f", "", "control character (\\u0000-\\u001F) found while parsing a string"},
-                      {"\"", "", ""}, {"\\\\", "\\", nullptr}, {"\xc3\xa4", "\xc3\xa4", nullptr},
-                      {"\xff", "", "invalid unicode code point"}, {"\x7f", "\x7f", nullptr}};
+    const char* fault;
+  } const rows[] = {{"\x1f", "", "control character (\\u0000-\\u001F) found while parsing a string"},
+                    {"\"", "", nullptr}, {"\\\\", "\\", nullptr}, {"\xc3\xa4", "\xc3\xa4", nullptr},
+                    {"\xff", "", "invalid unicode code point"}, {"\x7f", "\x7f", nullptr}};
   const auto filler = [](std::size_t from, std::size_t n) {
     std::string s;
     for (std::size_t k = from; k < from + n; ++k) s += " a#]/z\x7f"[k % 7];
     return s;
   };
-  const auto escaped = [](std::string_view text) {  // byte by byte, control bytes other than the short ones
+  const auto escaped = [](std::string_view text) {  // byte by byte, control bytes all as \u00xx
     std::string out = "\"";
     for (const char c : text) {
       if (c == '"' || c == '\\') out += '\\';
       if (static_cast<unsigned char>(c) >= 0x20) out += c;
-      else out += "\\u00" + std::string{"01"[c >> 4], "0123456789abcdef"[c & 0xf]};
+      else out += std::string("\\u00") + "01"[c >> 4] + "0123456789abcdef"[c & 0xf];
     }
     return out + "\"";
+  };
+  const auto end = [](const auto& result, const Reader& r) {
+    return result ? std::to_string(r.index()) : result.error().text();
   };
   for (const std::size_t size : {7, 8, 9, 15, 16, 17}) {
     for (std::size_t at = 0; at < size; ++at) {
       for (const Row& row : rows) {
         const std::string before = filler(0, at), after = filler(at + 1, size - at - 1);
-        const std::string text = "\"" + before + row.literal + after + "\"";
-        const std::string where = std::to_string(size) + "/" + std::to_string(at) + ": " + text;
+        const std::string text = "\"" + before + row.literal + after + "\"", where = std::to_string(size) + ": " + text;
         const std::string written = before + row.literal[0] + after;
-        const std::string padded = std::string(300, 'p') + written + written;  // taken in runs, not byte by byte
-        for (const std::string& plain : {written, padded}) {
+        for (const std::string& plain : {written, std::string(300, 'p') + written + written}) {  // long: in runs
           std::string out = "x";
           append_json_string(out, plain);
           EXPECT_EQ(out, "x" + escaped(plain)) << where;
@@ -147,19 +146,13 @@ TEST(ReaderStrings, StopAtTheFirstSpecialByteAtAnyOffset) {
         const auto view = viewed.parse_string_view(storage);
         const auto copy = copied.parse_string();
         const auto skip = skipped.skip_value();
-        if (row.fault != nullptr && *row.fault != '\0') {
-          const std::string fault = std::string(row.fault) + " at line 1 column " + std::to_string(at + 2);
-          ASSERT_TRUE(!view && !copy && !skip) << where;
-          EXPECT_EQ((std::tuple{view.error().text(), copy.error().text(), skip.error().text()}),
-                    (std::tuple{fault, fault, fault})) << where;
-          continue;
-        }
-        const bool quote = row.fault != nullptr;
+        const bool quote = row.literal == "\"";  // ends the string early
+        const std::string ends = row.fault ? std::string(row.fault) + " at line 1 column " + std::to_string(at + 2)
+                                           : std::to_string(quote ? at + 2 : text.size());
+        EXPECT_EQ((std::tuple{end(view, viewed), end(copy, copied), end(skip, skipped)}), std::tuple(ends, ends, ends))
+            << where;
         const std::string value = quote ? before : before + row.value + after;
-        const std::size_t end = quote ? at + 2 : text.size();
-        ASSERT_TRUE(view && copy && skip) << where;
-        EXPECT_EQ((std::tuple{*view, *copy, viewed.index(), copied.index(), skipped.index()}),
-                  (std::tuple{value, value, end, end, end})) << where;
+        if (view && copy) EXPECT_EQ((std::tuple{*view, *copy}), (std::tuple{value, value})) << where;
       }
     }
   }
