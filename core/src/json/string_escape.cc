@@ -51,17 +51,7 @@ void append_json_string(std::string& out, std::string_view text) {
   const char* const end = text.data() + text.size();
   const char* const first_escape = find_escape(text.data(), end);
   if (first_escape == end) {
-    // One size change for the quotes and the text, not three appends. The
-    // size is our own: when the text grows, this standard library passes the
-    // new capacity as the second argument, not the size asked for.
-    const std::size_t old_size = out.size();
-    const std::size_t new_size = old_size + text.size() + 2;
-    out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-      buf[old_size] = '"';
-      std::memcpy(buf + old_size + 1, text.data(), text.size());
-      buf[new_size - 1] = '"';
-      return new_size;
-    });
+    append_quoted(out, text);
     return;
   }
   if (text.size() <= kShortText) {
@@ -94,6 +84,20 @@ void append_json_string(std::string& out, std::string_view text) {
   }
   out.append(run, end);
   out.push_back('"');
+}
+
+void append_quoted(std::string& out, std::string_view text) {
+  // One size change for the quotes and the text, not three appends. The size
+  // is our own: when the text grows, this standard library passes the new
+  // capacity as the second argument, not the size asked for.
+  const std::size_t old_size = out.size();
+  const std::size_t new_size = old_size + text.size() + 2;
+  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
+    buf[old_size] = '"';
+    std::memcpy(buf + old_size + 1, text.data(), text.size());
+    buf[new_size - 1] = '"';
+    return new_size;
+  });
 }
 
 }  // namespace velkor::json

@@ -6,24 +6,6 @@
 #include "json/string_escape.h"
 
 namespace velkor {
-namespace {
-
-// Appends `text` between quotes as it is, for a text known to need no escape;
-// one size change for the quotes and the text.
-void append_unescaped_string(std::string& out, std::string_view text) {
-  const std::size_t old_size = out.size();
-  const std::size_t new_size = old_size + text.size() + 2;
-  // The size is our own: when the text grows, this standard library passes
-  // the new capacity as the second argument, not the size asked for.
-  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-    buf[old_size] = '"';
-    std::memcpy(buf + old_size + 1, text.data(), text.size());
-    buf[new_size - 1] = '"';
-    return new_size;
-  });
-}
-
-}  // namespace
 
 void ObjectWriter::key(std::string_view key) {
   // Member names are fixed in the code and need no escape: the separator,
@@ -51,7 +33,7 @@ ObjectWriter& ObjectWriter::string(std::string_view key, std::string_view value)
 
 ObjectWriter& ObjectWriter::unescaped_string(std::string_view key, std::string_view value) {
   this->key(key);
-  append_unescaped_string(out_, value);
+  json::append_quoted(out_, value);
   return *this;
 }
 

@@ -9,7 +9,8 @@
 
 namespace velkor {
 
-// Writes one JSON object member by member into `out`.
+// Writes one JSON object member by member into `out`. Member names are the
+// protocol's, written in the code: they are copied without an escape scan.
 class ObjectWriter {
  public:
   explicit ObjectWriter(std::string& out) : out_(out) { out_.push_back('{'); }

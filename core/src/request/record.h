@@ -33,6 +33,8 @@ struct TextField {
 };
 
 // Reads `struct {name}` from the cursor into whatever the field readers fill.
+// A record has at most 16 fields (the request's have up to six); a longer
+// table is a fault in the code and stops the process on its first use.
 json::ReadResult<void> read_text_record(json::Reader& reader, std::string_view name, std::span<const TextField> fields);
 
 // Reads a name-only choice written as "name" or {"name": null}; returns the
