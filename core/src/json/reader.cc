@@ -417,14 +417,18 @@ struct ObjectBuilder {
   Object object;
   static constexpr std::size_t kScanUpTo = 16;
 
-  // Takes both by reference: a key is moved once, into its member (moving a
-  // short string copies its bytes).
-  void insert(std::string&& key, Value&& value) {
+  // The member whose value is being read.
+  std::size_t slot = 0;
+
+  // Starts the member of `key`, copied once, straight from the text (or the
+  // unescaped scratch) into its member; a repeated key's value will replace
+  // the first one's.
+  void start_member(std::string_view key) {
     auto& members = object.members();
     if (members.size() < kScanUpTo) {
-      for (Member& m : members) {
-        if (m.key == key) {
-          m.value = std::move(value);
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        if (members[i].key == key) {
+          slot = i;
           return;
         }
       }
@@ -432,8 +436,14 @@ struct ObjectBuilder {
     // Most objects have a handful of members: room for four at once saves
     // the growth steps through one and two.
     if (members.empty()) members.reserve(4);
-    object.append_unique(std::move(key), std::move(value));
+    slot = members.size();
+    members.emplace_back().key.assign(key);
   }
+
+  // The started member's value. Nothing is added to this object while the
+  // value is read (inner containers have frames of their own), so `slot`
+  // still names its member.
+  void finish_member(Value&& value) { object.members()[slot].value = std::move(value); }
 
   Object finish() {
     auto& members = object.members();
@@ -487,7 +497,6 @@ struct Frame {
   bool is_object;
   Array array;
   ObjectBuilder object;
-  std::string key;
 };
 
 }  // namespace
@@ -498,10 +507,11 @@ ReadResult<Value> Reader::read_value() {
   std::vector<Frame> stack;
   auto open = [&stack](bool is_object) -> Frame& {
     if (stack.capacity() == 0) stack.reserve(8);
-    return stack.emplace_back(Frame{is_object, {}, {}, {}});
+    return stack.emplace_back(Frame{is_object, {}, {}});
   };
   // Most strings are viewed in the text and copied once, into the key or
-  // value that keeps them; `escaped` holds one that had to be unescaped.
+  // value that keeps them; `escaped` holds one that had to be unescaped,
+  // until it is copied.
   std::string escaped;
   Value current;
   bool have_value = false;
@@ -564,7 +574,7 @@ ReadResult<Value> Reader::read_value() {
           auto key = parse_string_view(escaped);
           if (!key) return std::unexpected(key.error());
           if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-          open(true).key.assign(*key);
+          open(true).object.start_member(*key);
           continue;
         }
         default: {
@@ -601,7 +611,7 @@ ReadResult<Value> Reader::read_value() {
       }
       return peek_error(c == kEnd ? kEofList : "expected `,` or `]`");
     }
-    top.object.insert(std::move(top.key), std::move(current));
+    top.object.finish_member(std::move(current));
     if (c == ',') {
       ++index_;
       const int next = peek_after_whitespace();
@@ -611,7 +621,7 @@ ReadResult<Value> Reader::read_value() {
       auto key = parse_string_view(escaped);
       if (!key) return std::unexpected(key.error());
       if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-      top.key.assign(*key);
+      top.object.start_member(*key);
       have_value = false;
       continue;
     }
