@@ -84,36 +84,38 @@ Value::~Value() {
     default:
       return;
   }
-  // Containers are torn down with an explicit work list: children that are
-  // themselves non-empty containers are moved out before their parent is
-  // freed, so no destructor call ever recurses more than one level.
-  // A container of scalars allocates no list; otherwise room for a small
-  // document's containers is made at once.
-  std::vector<Value> pending;
-  auto keep = [&pending](Value& child) {
+  // Nesting up to kFreeDepth levels below a container is freed by recursion,
+  // which needs no list and moves nothing; containers deeper than that are
+  // moved onto `deeper` and freed from this loop, so a value of any depth is
+  // dropped on a bounded stack.
+  std::vector<Value> deeper;
+  free_container(*this, 0, deeper);
+  while (!deeper.empty()) {
+    Value v = std::move(deeper.back());
+    deeper.pop_back();
+    free_container(v, 0, deeper);
+  }
+}
+
+void Value::free_container(Value& v, int depth, std::vector<Value>& deeper) {
+  auto free_child = [depth, &deeper](Value& child) {
     if (child.r_.kind != Kind::kArray && child.r_.kind != Kind::kObject) return;
-    if (pending.capacity() == 0) pending.reserve(16);
-    pending.push_back(std::move(child));
-  };
-  auto take_children = [&keep](Value& v) {
-    if (v.r_.kind == Kind::kArray) {
-      for (Value& child : v.as_array()) keep(child);
-    } else if (v.r_.kind == Kind::kObject) {
-      for (Member& m : v.as_object().members()) keep(m.value);
+    if (depth < kFreeDepth) {
+      free_container(child, depth + 1, deeper);
+    } else {
+      deeper.push_back(std::move(child));
     }
   };
-  take_children(*this);
-  while (!pending.empty()) {
-    Value v = std::move(pending.back());
-    pending.pop_back();
-    take_children(v);
-    // `v` now holds only scalar or moved-from children and is freed here.
-  }
-  if (r_.kind == Kind::kArray) {
-    delete load<Array*>();
+  // What the payload's own destructor then meets is scalars, strings and
+  // nulls left by freed containers.
+  if (v.r_.kind == Kind::kArray) {
+    for (Value& child : v.as_array()) free_child(child);
+    delete v.load<Array*>();
   } else {
-    delete load<Object*>();
+    for (Member& m : v.as_object().members()) free_child(m.value);
+    delete v.load<Object*>();
   }
+  v.r_.kind = Kind::kNull;
 }
 
 double Value::to_double() const {

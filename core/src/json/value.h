@@ -9,8 +9,9 @@
 // its heap payload, or a string of up to 14 bytes held in place (most keys'
 // values in a strategy are such names, and holding them in place spares an
 // allocation each). It is move-only, so that a large document is never copied
-// by accident. Destruction is iterative, so a value of any depth can be
-// dropped without exhausting the stack.
+// by accident. Destruction recurses only a bounded depth and frees deeper
+// containers from a work list, so a value of any depth can be dropped without
+// exhausting the stack.
 #ifndef VELKOR_JSON_VALUE_H_
 #define VELKOR_JSON_VALUE_H_
 
@@ -121,6 +122,13 @@ class Value {
   // The longest string held in place, and the tag of a string on the heap.
   static constexpr std::size_t kInPlace = 14;
   static constexpr std::uint8_t kOnHeap = 0xff;
+  // How many levels below the value being dropped are freed by recursion
+  // (a few kilobytes of stack) before deeper containers go to a work list.
+  static constexpr int kFreeDepth = 64;
+
+  // Frees container `v`'s payload and everything in it, leaving `v` null;
+  // containers more than kFreeDepth levels down are moved onto `deeper`.
+  static void free_container(Value& v, int depth, std::vector<Value>& deeper);
 
   template <class T>
   T load() const {
