@@ -494,7 +494,7 @@ struct ObjectBuilder {
 };
 
 struct Frame {
-  bool is_object;
+  bool is_object = false;
   Array array;
   ObjectBuilder object;
 };
@@ -507,7 +507,9 @@ ReadResult<Value> Reader::read_value() {
   std::vector<Frame> stack;
   auto open = [&stack](bool is_object) -> Frame& {
     if (stack.capacity() == 0) stack.reserve(8);
-    return stack.emplace_back(Frame{is_object, {}, {}});
+    Frame& frame = stack.emplace_back();  // made in place, not moved in
+    frame.is_object = is_object;
+    return frame;
   };
   // Most strings are viewed in the text and copied once, into the key or
   // value that keeps them; `escaped` holds one that had to be unescaped,
