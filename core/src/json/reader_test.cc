@@ -75,6 +75,12 @@ TEST(ReaderObjects, RepeatedKeyKeepsLaterValueAtFirstPosition) {
   EXPECT_EQ((std::tuple{members[0].key, members[0].value.as_unsigned(), members[2].key, members[41].key}),
             (std::tuple{"a", 3u, "key with 0", "key with 39"}));
   EXPECT_EQ(members[2].value.as_unsigned(), 2960u);
+  // A small object finds the repeat as the key is read, before its value.
+  auto small = parse_document(R"({"a":1,"b":{"a":2},"a":[3]})");
+  ASSERT_TRUE(small);
+  const auto& few = small->as_object().members();
+  EXPECT_EQ((std::tuple{few.size(), few[0].key, few[0].value.as_array()[0].as_unsigned(), few[1].key}),
+            (std::tuple{2u, "a", 3u, "b"}));
 }
 
 TEST(ReaderStrings, UnescapeToUtf8) {
