@@ -115,7 +115,7 @@ std::expected<FileSet, CompileError> build_file_set(const CompileSpec& spec, std
       {"backtest_dep", kBacktestDep},
       {"profile", profile_snippet(spec.opt_level)},
   };
-  files.emplace(kManifestPath, render(cargo_template(spec.target.kind), values));
+  files.emplace(kManifestPath, render_cargo_manifest(spec.target.kind, values));
   if (data_file == DataFile::kHeld) {
     files.emplace(std::string(source_path(spec.target.kind)), std::string(source_text(spec.target.kind)));
   }

@@ -1,5 +1,8 @@
 #include "project/templates.h"
 
+#include <array>
+#include <vector>
+
 namespace velkor::project {
 
 // The texts are raw literals so they read as they are written to disk. The
@@ -200,6 +203,58 @@ std::string render(std::string_view template_text, std::span<const TemplatePair>
   std::string text;
   text.reserve(size);
   for_each_piece([&](std::string_view piece) { text.append(piece); });
+  return text;
+}
+
+namespace {
+
+// A piece of a template as written: literal text, or a whole "{{key}}" marker.
+struct TemplatePiece {
+  std::string_view text;
+  bool is_marker;
+  std::string_view key() const { return text.substr(2, text.size() - 4); }
+};
+
+std::vector<TemplatePiece> split_template(std::string_view template_text) {
+  std::vector<TemplatePiece> pieces;
+  std::size_t from = 0;
+  for (std::size_t open = template_text.find("{{"); open != std::string_view::npos;
+       open = template_text.find("{{", from)) {
+    const std::size_t close = template_text.find("}}", open + 2);
+    if (close == std::string_view::npos) break;
+    pieces.push_back({template_text.substr(from, open - from), false});
+    pieces.push_back({template_text.substr(open, close + 2 - open), true});
+    from = close + 2;
+  }
+  pieces.push_back({template_text.substr(from), false});
+  return pieces;
+}
+
+}  // namespace
+
+std::string render_cargo_manifest(TargetKind kind, std::span<const TemplatePair> pairs) {
+  // The manifests are cut into pieces once per process (a thread-safe static),
+  // so a compile only looks up each marker's value and copies.
+  static const std::array<std::vector<TemplatePiece>, 3> split = {
+      split_template(kWasmCargoTemplate),
+      split_template(kBinaryCargoTemplate),
+      split_template(kNoStdCargoTemplate),
+  };
+  static_assert(static_cast<int>(TargetKind::kWasm) == 0 && static_cast<int>(TargetKind::kBinary) == 1 &&
+                static_cast<int>(TargetKind::kNoStd) == 2);
+  const std::vector<TemplatePiece>& pieces = split[static_cast<std::size_t>(kind)];
+  auto value_of = [&](const TemplatePiece& piece) -> std::string_view {
+    if (!piece.is_marker) return piece.text;
+    for (const auto& pair : pairs) {
+      if (pair.first == piece.key()) return pair.second;
+    }
+    return piece.text;  // not a listed key: stays as written
+  };
+  std::size_t size = 0;
+  for (const TemplatePiece& piece : pieces) size += value_of(piece).size();
+  std::string text;
+  text.reserve(size);
+  for (const TemplatePiece& piece : pieces) text.append(value_of(piece));
   return text;
 }
 

@@ -40,6 +40,10 @@ using TemplatePair = std::pair<std::string_view, std::string_view>;
 // scanned for markers. Markers whose key is not listed stay as they are.
 std::string render(std::string_view template_text, std::span<const TemplatePair> pairs);
 
+// render(cargo_template(kind), pairs), from the manifest cut into literal
+// pieces and markers once per process instead of scanned on every call.
+std::string render_cargo_manifest(TargetKind kind, std::span<const TemplatePair> pairs);
+
 }  // namespace velkor::project
 
 #endif  // VELKOR_PROJECT_TEMPLATES_H_
