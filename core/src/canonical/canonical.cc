@@ -112,8 +112,7 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s) {
     if (top.next > 0) out.push_back(',');
     if (is_object) {
       const Member* m = s.order[top.order_begin + top.next];
-      json::append_json_string(out, m->key);
-      out.push_back(':');
+      json::append_json_key(out, m->key);
       pending = &m->value;
     } else {
       pending = &top.container->as_array()[top.next];

@@ -100,4 +100,22 @@ void append_quoted(std::string& out, std::string_view text) {
   });
 }
 
+void append_json_key(std::string& out, std::string_view key) {
+  const char* const end = key.data() + key.size();
+  if (find_escape(key.data(), end) != end) {
+    append_json_string(out, key);
+    out.push_back(':');
+    return;
+  }
+  const std::size_t old_size = out.size();
+  const std::size_t new_size = old_size + key.size() + 3;
+  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
+    buf[old_size] = '"';
+    std::memcpy(buf + old_size + 1, key.data(), key.size());
+    buf[new_size - 2] = '"';
+    buf[new_size - 1] = ':';
+    return new_size;
+  });
+}
+
 }  // namespace velkor::json

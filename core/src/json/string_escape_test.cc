@@ -15,7 +15,8 @@ std::string json_literal(std::string_view text) {
 }
 
 // Each row is checked as it stands and inside a text long enough to take the
-// path for long texts, so both ways of writing agree byte for byte.
+// path for long texts, so both ways of writing agree byte for byte; and as
+// an object key, whose one-step path must agree with them too.
 TEST(JsonString, EscapesExactlyTheRequiredBytes) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""}, {"plain", "plain"}, {"\"", "\\\""}, {"\\", "\\\\"}, {"\b\t\n\f\r", "\\b\\t\\n\\f\\r"},
@@ -28,6 +29,9 @@ TEST(JsonString, EscapesExactlyTheRequiredBytes) {
   for (const auto& [text, literal] : cases) {
     EXPECT_EQ(json_literal(text), "\"" + literal + "\"");
     EXPECT_EQ(json_literal(padding + text + padding + text), "\"" + padding + literal + padding + literal + "\"");
+    std::string key = "prefix";
+    append_json_key(key, text);
+    EXPECT_EQ(key, "prefix\"" + literal + "\":");
   }
 }
 
