@@ -124,12 +124,21 @@ void write_canonical(std::string& out, const Value& root, CanonicalScratch& s) {
 }  // namespace
 
 void append_canonical(std::string& out, const json::Value& value) {
-  // Room for the nesting and members of a small document at once, instead of
-  // growing through one, two, four...
-  CanonicalScratch scratch;
-  scratch.open.reserve(16);
-  scratch.order.reserve(64);
+  // A scalar (such as a number the text reader could not copy as written)
+  // needs no working memory.
+  if (!value.is_array() && !value.is_object()) {
+    json::append_scalar(out, value);
+    return;
+  }
+  // The working memory is kept per thread, so that writing a small document
+  // allocates nothing once it has been grown; what a deep or wide document
+  // needed is given back rather than held for the thread's life.
+  constexpr std::size_t kKept = 1024;
+  thread_local CanonicalScratch scratch;
   write_canonical(out, value, scratch);
+  if (scratch.open.capacity() > kKept || scratch.order.capacity() > kKept || scratch.keyed.capacity() > kKept) {
+    scratch = CanonicalScratch{};
+  }
 }
 
 std::string canonical_json(const json::Value& value) {

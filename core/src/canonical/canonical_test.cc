@@ -60,6 +60,8 @@ TEST(CanonicalJson, MillionDeepObjectDoesNotExhaustTheStack) {
   for (int i = 0; i < kDeep; ++i) text += ",\"a\":" + std::to_string(i % 10) + "}";
   for (int i = kDeep - 1; i >= 0; --i) expected += "{\"a\":" + std::to_string(i % 10) + ",\"k\":";
   EXPECT_EQ(canonical(text), expected + "{}" + std::string(kDeep, '}'));
+  // The writer's working memory, given back after so deep a document, serves again.
+  EXPECT_EQ(canonical(R"({"b":1,"a":[{"d":2,"c":3}]})"), R"({"a":[{"c":3,"d":2}],"b":1})");
 }
 
 // Pieces as the spec hash feeds them: small ones, and one text larger than a chunk.
