@@ -174,38 +174,6 @@ std::string_view source_path(TargetKind kind) {
   return kind == TargetKind::kBinary ? "src/main.rs" : "src/lib.rs";
 }
 
-std::string render(std::string_view template_text, std::span<const TemplatePair> pairs) {
-  // The template is cut into its pieces once: the literal text between
-  // markers is copied straight into the output, which is sized beforehand.
-  auto value_of = [&](std::string_view key) -> const std::string_view* {
-    for (const auto& pair : pairs) {
-      if (pair.first == key) return &pair.second;
-    }
-    return nullptr;
-  };
-  auto for_each_piece = [&](auto&& emit) {
-    std::size_t from = 0;
-    for (std::size_t open = template_text.find("{{"); open != std::string_view::npos;
-         open = template_text.find("{{", open + 2)) {
-      const std::size_t close = template_text.find("}}", open + 2);
-      if (close == std::string_view::npos) break;
-      const std::string_view* value = value_of(template_text.substr(open + 2, close - open - 2));
-      if (value == nullptr) continue;  // not a listed key: stays as written
-      emit(template_text.substr(from, open - from));
-      emit(*value);
-      from = close + 2;
-      open = close;
-    }
-    emit(template_text.substr(from));
-  };
-  std::size_t size = 0;
-  for_each_piece([&](std::string_view piece) { size += piece.size(); });
-  std::string text;
-  text.reserve(size);
-  for_each_piece([&](std::string_view piece) { text.append(piece); });
-  return text;
-}
-
 namespace {
 
 // A piece of a template as written: literal text, or a whole "{{key}}" marker.
@@ -233,12 +201,11 @@ std::vector<TemplatePiece> split_template(std::string_view template_text) {
 }  // namespace
 
 std::string render_cargo_manifest(TargetKind kind, std::span<const TemplatePair> pairs) {
-  // The manifests are cut into pieces once per process (a thread-safe static),
-  // so a compile only looks up each marker's value and copies.
+  // Cut once per process (a thread-safe static).
   static const std::array<std::vector<TemplatePiece>, 3> split = {
-      split_template(kWasmCargoTemplate),
-      split_template(kBinaryCargoTemplate),
-      split_template(kNoStdCargoTemplate),
+      split_template(cargo_template(TargetKind::kWasm)),
+      split_template(cargo_template(TargetKind::kBinary)),
+      split_template(cargo_template(TargetKind::kNoStd)),
   };
   static_assert(static_cast<int>(TargetKind::kWasm) == 0 && static_cast<int>(TargetKind::kBinary) == 1 &&
                 static_cast<int>(TargetKind::kNoStd) == 2);

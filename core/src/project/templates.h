@@ -35,13 +35,11 @@ std::string_view source_path(TargetKind kind);
 
 using TemplatePair = std::pair<std::string_view, std::string_view>;
 
-// Replaces every "{{key}}" of a listed key by its value (the first pair with
-// that key), in one pass from left to right: inserted values are never
-// scanned for markers. Markers whose key is not listed stay as they are.
-std::string render(std::string_view template_text, std::span<const TemplatePair> pairs);
-
-// render(cargo_template(kind), pairs), from the manifest cut into literal
-// pieces and markers once per process instead of scanned on every call.
+// cargo_template(kind) with every "{{key}}" of a listed key replaced by its
+// value (the first pair with that key); inserted values are never scanned for
+// markers, and markers whose key is not listed stay as they are. The
+// manifests are cut into literal pieces and markers once per process, so a
+// compile only looks up each marker's value and copies.
 std::string render_cargo_manifest(TargetKind kind, std::span<const TemplatePair> pairs);
 
 }  // namespace velkor::project
