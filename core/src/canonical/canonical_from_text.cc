@@ -385,8 +385,7 @@ ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, co
       // After sorting, a repeated key stands right before its later value.
       if (j + 1 < by_key.size() && key_of(by_key[j]) == key_of(by_key[j + 1])) continue;
       layout.fragments.push_back(layout.order.empty() ? '{' : ',');
-      json::append_json_string(layout.fragments, key_of(by_key[j]));
-      layout.fragments.push_back(':');
+      json::append_json_key(layout.fragments, key_of(by_key[j]));
       layout.fragment_ends.push_back(layout.fragments.size());
       layout.order.push_back(by_key[j]);
     }

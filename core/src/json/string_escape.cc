@@ -86,36 +86,31 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void append_quoted(std::string& out, std::string_view text) {
-  // One size change for the quotes and the text, not three appends. The size
-  // is our own: when the text grows, this standard library passes the new
-  // capacity as the second argument, not the size asked for.
+void append_quoted(std::string& out, std::string_view text, std::string_view after) {
+  // One size change for the quotes, the text and what follows, not several
+  // appends. The size is our own: when the text grows, this standard library
+  // passes the new capacity as the second argument, not the size asked for.
   const std::size_t old_size = out.size();
-  const std::size_t new_size = old_size + text.size() + 2;
+  const std::size_t new_size = old_size + text.size() + 2 + after.size();
   out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-    buf[old_size] = '"';
-    std::memcpy(buf + old_size + 1, text.data(), text.size());
-    buf[new_size - 1] = '"';
+    char* p = buf + old_size;
+    *p++ = '"';
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+    *p++ = '"';
+    std::memcpy(p, after.data(), after.size());
     return new_size;
   });
 }
 
 void append_json_key(std::string& out, std::string_view key) {
   const char* const end = key.data() + key.size();
-  if (find_escape(key.data(), end) != end) {
-    append_json_string(out, key);
-    out.push_back(':');
+  if (find_escape(key.data(), end) == end) {
+    append_quoted(out, key, ":");
     return;
   }
-  const std::size_t old_size = out.size();
-  const std::size_t new_size = old_size + key.size() + 3;
-  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-    buf[old_size] = '"';
-    std::memcpy(buf + old_size + 1, key.data(), key.size());
-    buf[new_size - 2] = '"';
-    buf[new_size - 1] = ':';
-    return new_size;
-  });
+  append_json_string(out, key);
+  out.push_back(':');
 }
 
 }  // namespace velkor::json

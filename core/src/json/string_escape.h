@@ -13,10 +13,11 @@ namespace velkor::json {
 // Appends `text` as a JSON string literal, quotes included.
 void append_json_string(std::string& out, std::string_view text);
 
-// Appends `text` between quotes as it is, for a text known to hold nothing to
-// escape (a digest text, a name or path fixed in the code): the literal
-// append_json_string would write, without the scan.
-void append_quoted(std::string& out, std::string_view text);
+// Appends `text` between quotes as it is, then `after` (a separator such as
+// ":"), for a text known to hold nothing to escape (a digest text, a name or
+// path fixed in the code): the literal append_json_string would write, without
+// the scan.
+void append_quoted(std::string& out, std::string_view text, std::string_view after = {});
 
 // Appends `key` as a JSON string literal and the `:` after it: an object
 // member's key, written in one size change when it needs no escape.

@@ -1,28 +1,15 @@
 #include "protocol/response.h"
 
-#include <cstring>
-
 #include "json/number_text.h"
 #include "json/string_escape.h"
 
 namespace velkor {
 
 void ObjectWriter::key(std::string_view key) {
-  // Member names are fixed in the code and need no escape: the separator,
-  // the quoted name and the colon go in with one size change.
-  const std::size_t old_size = out_.size();
-  const std::size_t new_size = old_size + (first_ ? 0 : 1) + key.size() + 3;
-  out_.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-    char* p = buf + old_size;
-    if (!first_) *p++ = ',';
-    *p++ = '"';
-    std::memcpy(p, key.data(), key.size());
-    p += key.size();
-    *p++ = '"';
-    *p = ':';
-    return new_size;
-  });
+  // Member names are fixed in the code and need no escape.
+  if (!first_) out_.push_back(',');
   first_ = false;
+  json::append_quoted(out_, key, ":");
 }
 
 ObjectWriter& ObjectWriter::string(std::string_view key, std::string_view value) {
