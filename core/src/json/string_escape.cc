@@ -86,23 +86,6 @@ void append_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
 }
 
-void append_quoted(std::string& out, std::string_view text, std::string_view after) {
-  // One size change for the quotes, the text and what follows, not several
-  // appends. The size is our own: when the text grows, this standard library
-  // passes the new capacity as the second argument, not the size asked for.
-  const std::size_t old_size = out.size();
-  const std::size_t new_size = old_size + text.size() + 2 + after.size();
-  out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
-    char* p = buf + old_size;
-    *p++ = '"';
-    std::memcpy(p, text.data(), text.size());
-    p += text.size();
-    *p++ = '"';
-    std::memcpy(p, after.data(), after.size());
-    return new_size;
-  });
-}
-
 void append_json_key(std::string& out, std::string_view key) {
   const char* const end = key.data() + key.size();
   if (find_escape(key.data(), end) == end) {
