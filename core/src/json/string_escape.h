@@ -28,10 +28,11 @@ inline void append_quoted(std::string& out, std::string_view text, std::string_v
   out.resize_and_overwrite(new_size, [&](char* buf, std::size_t) {
     char* p = buf + old_size;
     *p++ = '"';
-    std::memcpy(p, text.data(), text.size());
+    // An empty view may hold a null pointer, which memcpy must not be given.
+    if (!text.empty()) std::memcpy(p, text.data(), text.size());
     p += text.size();
     *p++ = '"';
-    std::memcpy(p, after.data(), after.size());
+    if (!after.empty()) std::memcpy(p, after.data(), after.size());
     return new_size;
   });
 }
