@@ -34,8 +34,9 @@ void Check::warn(const json::Value& at, Anchor anchor, std::string message, std:
 
 void Check::warn_undeclared(const json::Value& name) {
   const std::vector<std::string_view>& declared = facts_->declared_indicators;
+  if (std::binary_search(declared.begin(), declared.end(), name.as_string())) return;
+  // Copied only for a warning: most references name a declared indicator.
   const std::string text(name.as_string());
-  if (std::binary_search(declared.begin(), declared.end(), std::string_view(text))) return;
   std::string message = "no indicator named `" + text + "` is declared";
   // A bare price name reads as an indicator reference; the price is an expression.
   if (std::ranges::find(kPriceFields, std::string_view(text)) != std::end(kPriceFields)) {
