@@ -270,3 +270,88 @@ def test_validate_checks_each_file(files):
         "velkor-compile: deep.json: not a valid strategy: recursion limit exceeded at line 3 column 129",
         "velkor-compile: io: reading /dev/zero: not a regular file",
     ]
+
+
+ESCAPES = "\x1b]52;c;aGk=\x07\x1b[2J\x9b\x7f"  # clipboard write, clear screen, C1 CSI, DEL
+ESCAPED = "\\u001b]52;c;aGk=\\u0007\\u001b[2J\\u009b\\u007f"
+
+
+@pytest.mark.parametrize(
+    "args, cargo_stderr, stream, expected",
+    [
+        # A name quoted by a message, on stderr.
+        (["validate", "bad.json"], None, "stderr", f"unknown variant `k{ESCAPED}`"),
+        (["compile", "bad.json", "--dry-run"], None, "stderr", f"unknown variant `k{ESCAPED}`"),
+        # File names in the summary, the destination and the build line.
+        (["compile", MA_CROSS, "--dry-run", "--out-dir", ESCAPES], None, "stdout", f"would write   {ESCAPED}/btc_"),
+        (["compile", MA_CROSS, "--out-dir", ESCAPES], None, "stdout", f"artifact      {ESCAPED}/btc_usd/target"),
+        (["compile", MA_CROSS, "--out-dir", ESCAPES], None, "stderr", f"release) in {ESCAPED}/btc_usd ... done"),
+        # cargo's error output keeps its lines and indents, not its control characters.
+        (["compile", MA_CROSS], "error\x07\x9b\n\tat x\n", "stderr", "build: error\\u0007\\u009b\n\tat x\n"),
+    ],
+)
+def test_control_characters_reach_the_terminal_escaped(files, fake_cargo, monkeypatch, args, cargo_stderr, stream,
+                                                       expected):
+    strategy = json.loads(MA_CROSS.read_text())
+    strategy["sizing"]["type"] = "k" + ESCAPES
+    (files / "bad.json").write_text(json.dumps(strategy))
+    if cargo_stderr is not None:
+        (files / "cargo-stderr").write_text(cargo_stderr)
+        monkeypatch.setenv("FAKE_CARGO_MODE", "fail")
+    run = cli(*args, cwd=files)
+    output = text(getattr(run, stream))
+    assert expected in output
+    assert not any(ch in text(run.stdout) + text(run.stderr) for ch in "\x1b\x07\x9b\x7f")
+
+
+def run_with_streams(args, cwd, closed=(), stdout=subprocess.PIPE, **options):
+    """The command line with the descriptors in `closed` closed, as `>&-` does."""
+    return subprocess.run([*ENTRY_POINTS["module"], *map(str, args)], cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=120, **options)
+
+
+LOST = "velkor-compile: writing standard output: "
+
+
+@pytest.mark.parametrize(
+    "args, closed, status, stderr",
+    [
+        # Output that cannot be written is a failure, said on the other stream.
+        (["version"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["-V"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["validate", MA_CROSS], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["validate", "-q", MA_CROSS], [1], 0, ""),  # nothing was to be written
+        (["serve"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["targets"], ["/dev/full"], 1, LOST + "No space left on device (os error 28)\n"),
+        (["serve"], [0], 0, ""),  # no input: nothing to answer
+        (["schema"], [1, 2], 1, None),  # nowhere to say it: the status alone
+    ],
+)
+def test_closed_or_failing_streams_end_in_a_status(tmp_path, args, closed, status, stderr):
+    full = "/dev/full" in closed  # stdout there instead
+    with open("/dev/full", "w") as device:
+        run = run_with_streams(args, tmp_path, closed=[] if full else closed, stdout=device if full else subprocess.PIPE,
+                               input=None if 0 in closed else b'{"cmd":"version"}\n')
+    assert run.returncode == status and (stderr is None or text(run.stderr) == stderr), run.stderr
+
+
+def test_json_on_stdout_with_stderr_closed(tmp_path, fake_cargo):
+    run = run_with_streams(["compile", MA_CROSS, "--json"], tmp_path, closed=[2])
+    assert run.returncode == 0 and json.loads(run.stdout)["built"] is True
+
+
+@pytest.mark.parametrize("args", [["check", "\u00e9.json"], ["check", "\u00e9.json", "--format", "json"],
+                                  ["validate", "\u00e9.json", "--json"], ["compile", "\u00e9.json", "--dry-run", "--json"],
+                                  ["compile", MA_CROSS, "--dry-run", "--out-dir", "\u00e9"]])
+def test_an_ascii_locale_gets_escapes(tmp_path, args):
+    strategy = json.loads(MA_CROSS.read_text())
+    strategy["sizing"]["type"], strategy["nam\u00e9"] = "\u00e9\U0001f600", 1
+    (tmp_path / "\u00e9.json").write_text(json.dumps(strategy, ensure_ascii=False), encoding="utf-8")
+    ascii_run, utf8_run = (run_with_streams(args, tmp_path, env={**os.environ, "PYTHONIOENCODING": encoding})
+                           for encoding in ("ascii", "utf-8"))
+    assert ascii_run.returncode == utf8_run.returncode and b"Traceback" not in ascii_run.stderr, ascii_run.stderr
+    if "json" in args or "--json" in args:  # still JSON, with the same values
+        assert [json.loads(line) for line in ascii_run.stdout.splitlines()] == [
+            json.loads(line) for line in utf8_run.stdout.splitlines()]
+    else:
+        assert b"\\xe9" in ascii_run.stdout
