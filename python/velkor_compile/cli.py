@@ -20,7 +20,7 @@ from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
 
 from ._velkor_compile import Compiler, PanicException
 from . import check
-from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
+from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, _compile_request, request_text, schema
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .config import ConfigError, find_config
 from .hints import hints
@@ -137,9 +137,12 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     compiler = Compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
-    answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=True, **options))
+    request = _compile_request(args.strategy, dry_run=True, **options)
+    answer_text, answer = _command(compiler, request.text())
     if answer.get("ok") is False:
-        _fail_with(answer_text, answer)
+        # A fault in the candles file's text is placed in that file, as the Python function places it.
+        named = request.name_option(CompileError.from_message(str(answer.get("error"))))
+        raise Failure(named.text, document=answer_text)
     manifest = answer["manifest"]
     project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
     if args.dry_run:

@@ -355,3 +355,45 @@ def test_an_ascii_locale_gets_escapes(tmp_path, args):
             json.loads(line) for line in utf8_run.stdout.splitlines()]
     else:
         assert b"\\xe9" in ascii_run.stdout
+
+
+@pytest.mark.parametrize(
+    "candles, error",
+    [
+        ('\ufeff [{"t": "[{", "x": "]}"}, [1, 2.5]]\n', None),  # brackets in strings are not structure
+        (r'[["a\"]", "\\", "\\\"[", 1]]', None),  # escaped quotes and backslashes
+        ('{"t": 1}', "parse: c.json: the candles must be a JSON array"),
+        ("", "parse: c.json: the candles must be a JSON array"),
+        # Text that would close the array and add members to the request around it.
+        ('["["],"{{":1}},"out_dir":"evil","p":{"q":{"r":"}}]"', "parse: c.json: Extra data at line 1 column 6"),
+        ('[1],"crate_name":"evil"', "parse: c.json: Extra data at line 1 column 4"),
+        ('[1, "x]', "parse: c.json: Unterminated string starting at"),
+        ("[1, 2", "parse: c.json: Expecting ',' delimiter at line 1 column 6"),
+        ("[" * 130 + "]" * 130, "parse: c.json: nested too deeply"),
+        # Faults within the array, placed in the file.
+        ("[[1],\n [1,,2]]", "parse: c.json: Expecting value at line 2 column 5"),
+        ("[[1, NaN]]", "parse: c.json: NaN is not a JSON number"),
+        ("[[1, 1e400]]", "bad compile request: candles (c.json): number out of range at line 1 column 10"),
+    ],
+)
+def test_candles_files_are_checked_as_one_array(tmp_path, candles, error):
+    (tmp_path / "c.json").write_text(candles, encoding="utf-8")
+    run = cli("compile", MA_CROSS, "--dry-run", "--candles", "c.json", cwd=tmp_path)
+    assert (run.returncode, len(text(run.stderr).splitlines())) == ((0, 0) if error is None else (1, 1)), run.stderr
+    assert error is None or text(run.stderr).startswith(f"velkor-compile: {error}")
+    assert not (tmp_path / "evil").exists()
+
+
+def test_a_candles_file_is_not_held_as_python_values(run_python, tmp_path):
+    size = 20 << 20
+    candle = '{"t":1600000000,"o":100.25,"h":101.5,"l":99.75,"c":100.5,"v":1234.5},'
+    (tmp_path / "c.json").write_text("[" + candle * (size // len(candle)) + candle[:-1] + "]")
+    run = run_python(f"""
+    import resource, sys
+    from velkor_compile.cli import main
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    status = main(["compile", {str(MA_CROSS)!r}, "--dry-run", "-q", "--candles", "c.json"])
+    print(status, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) * 1024 / {size})
+    """)
+    status, growth = run.stdout.split()
+    assert status == "0" and float(growth) < 2.5, run.stderr  # its text and the request's: about 2 (it was 10)
