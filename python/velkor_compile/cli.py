@@ -537,22 +537,30 @@ def _apply_config(args: argparse.Namespace) -> None:
     """Fills the compile options the command line left out from the nearest
     [tool.velkor-compile] table (unless --no-config), then the built-in defaults.
     A file's mcu applies only when the target ends up no_std, so that
-    --target binary works in a project whose default is a microcontroller."""
+    --target binary works in a project whose default is a microcontroller.
+    When the command line gives every option a file could, no file is read."""
     config = None
-    if not args.no_config:
+    given_all = args.target and args.opt_level and args.out_dir and (args.mcu or args.target != "no_std")
+    if not args.no_config and not given_all:
         try:
-            config = find_config(os.getcwd())
+            config = find_config(os.getcwd(), _warn)
         except ConfigError as error:
             args.parser.error(str(error))
         except OSError:  # a current directory that is gone has no file above it
             config = None
     if config is not None:
+        if args.verbose:
+            sys.stderr.write(f"{PROG}: using defaults from {printable(config.path)} [tool.velkor-compile]\n")
         args.target = args.target or config.target
         args.opt_level = args.opt_level or config.opt_level
         args.out_dir = args.out_dir or config.out_dir
         if args.mcu is None and args.target == "no_std":
             args.mcu = config.mcu
     args.target = args.target or "binary"
+
+
+def _warn(message: str) -> None:
+    sys.stderr.write(f"{PROG}: warning: {printable(message)}\n")
 
 
 def _require_text(args: argparse.Namespace) -> None:
