@@ -365,8 +365,8 @@ def test_an_ascii_locale_gets_escapes(tmp_path, args):
         ('{"t": 1}', "parse: c.json: the candles must be a JSON array"),
         ("", "parse: c.json: the candles must be a JSON array"),
         # Text that would close the array and add members to the request around it.
-        ('["["],"{{":1}},"out_dir":"evil","p":{"q":{"r":"}}]"', "parse: c.json: Extra data at line 1 column 6"),
-        ('[1],"crate_name":"evil"', "parse: c.json: Extra data at line 1 column 4"),
+        ('["["],"{{":1}},"out_dir":"evil","p":{"q":{"r":["}}]"]', "parse: c.json: Extra data at line 1 column 6"),
+        ('[1],"crate_name":"evil","p":[2]', "parse: c.json: Extra data at line 1 column 4"),
         ('[1, "x]', "parse: c.json: Unterminated string starting at"),
         ("[1, 2", "parse: c.json: Expecting ',' delimiter at line 1 column 6"),
         ("[" * 130 + "]" * 130, "parse: c.json: nested too deeply"),
