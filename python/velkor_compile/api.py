@@ -165,11 +165,19 @@ def load_json_text(path: str | os.PathLike[str]) -> str:
     of kind "parse" when it is not JSON; both messages name the file.
     """
     name = os.fspath(path)
-    raw = read_input_file(name)
+    text = _utf8_text(name, read_input_file(name))
+    _check_json(name, text)
+    return text
+
+
+def _utf8_text(name: str, raw: bytes) -> str:
     try:
-        text = raw.decode("utf-8-sig")
+        return raw.decode("utf-8-sig")
     except UnicodeDecodeError as error:
         raise CompileError("io", f"reading {name}: not valid UTF-8 at byte {error.start}") from None
+
+
+def _check_json(name: str, text: str) -> None:
     try:
         parse_json(text)
     except json.JSONDecodeError as error:
@@ -178,7 +186,81 @@ def load_json_text(path: str | os.PathLike[str]) -> str:
         raise CompileError("parse", f"{name}: {error}") from None
     except RecursionError:
         raise CompileError("parse", f"{name}: nested too deeply") from None
+
+
+def _candles_file_text(path: str | os.PathLike[str]) -> str:
+    """The text of a candles file, checked only as far as the request needs.
+
+    The compiler reads and checks the candles itself, straight from the
+    request's text; parsing them into Python values first cost ten times the
+    file's size. What is checked here is that the text is UTF-8 and one array
+    that ends at the file's end, so that nothing in the file can close the
+    array and add members to the request around it. A file that fails is
+    parsed after all, for a message that says what is wrong and where.
+    """
+    name = os.fspath(path)
+    raw = read_input_file(name)
+    text = _utf8_text(name, raw)
+    start = len(_BOM) if raw.startswith(_BOM) else 0
+    while raw[start:start + 1] in (b" ", b"\t", b"\r", b"\n"):
+        start += 1
+    if raw[start:start + 1] != b"[":
+        raise CompileError("parse", f"{name}: the candles must be a JSON array")
+    fault = _array_fault(raw)
+    if fault is not None:
+        _check_json(name, text)  # a text refused here is seldom JSON: then Python's reader says where
+        raise CompileError("parse", f"{name}: {fault}")
     return text
+
+
+_BOM = b"\xef\xbb\xbf"
+# Every byte but the brackets and the quote: what is left of a text is its structure.
+_NOT_STRUCTURE = bytes(set(range(256)) - set(b'[]{}"'))
+# The compiler reads a request nested 127 levels deep at most, candles included.
+_DEEPEST = 128
+
+
+def _array_fault(raw: bytes) -> str | None:
+    """None when the array that opens `raw` is closed by its last byte but
+    whitespace, as far as the brackets outside strings tell; else what is
+    wrong. The compiler checks everything else, and it stops at the first
+    byte that is not JSON, before anything it could read otherwise than this."""
+    not_one = "the candles must be one JSON array"
+    if b"\\" in raw:  # escaped backslashes, then escaped quotes: no quote left but those of strings
+        raw = raw.replace(b"\\\\", b"").replace(b'\\"', b"")
+    end = len(raw)
+    while end and raw[end - 1] in b" \t\r\n":
+        end -= 1
+    if raw[end - 1:end] != b"]":
+        return not_one
+    # Two quotes side by side close a string and open the next (or enclose
+    # nothing): dropping them leaves outside the strings what was there.
+    shape = raw.translate(None, _NOT_STRUCTURE).replace(b'""', b"")
+    if shape.count(b'"') % 2:
+        return not_one  # a string left open
+    if b'"' in shape:
+        shape = _outside_strings(shape)
+    if shape[:1] != b"[" or shape[-1:] != b"]":
+        return not_one
+    shape = shape[1:-1]
+    for _ in range(_DEEPEST):  # innermost pairs away, one level a round
+        if not shape:
+            return None
+        inner = shape.replace(b"[]", b"").replace(b"{}", b"")
+        if inner == shape:
+            return not_one
+        shape = inner
+    return "nested too deeply"
+
+
+def _outside_strings(shape: bytes, piece: int = 1 << 16) -> bytes:
+    """`shape` (brackets and quotes) without the strings, taken in pieces so that no list grows with the file."""
+    kept, inside = [], 0
+    for start in range(0, len(shape), piece):
+        parts = shape[start:start + piece].split(b'"')
+        kept.append(b"".join(parts[inside::2]))
+        inside ^= (len(parts) - 1) & 1
+    return b"".join(kept)
 
 
 def parse_json(text: str) -> Any:
@@ -226,6 +308,8 @@ class _Request:
         self.pieces: list[str] = []
         self.line = 1
         self.owners: list[_Owner] = []
+        # The name and text of a candles file spliced in unparsed, for its faults.
+        self.data_file: tuple[str, str] | None = None
 
     def add(self, text: str, owner: _Owner | None = None) -> None:
         if owner is not None:
@@ -246,6 +330,16 @@ class _Request:
     def name_option(self, error: CompileError) -> CompileError:
         """A request reading fault in text this module wrote, reported by the
         option's name instead of a position the caller never saw."""
+        if self.data_file is not None and error.message.startswith(_ENVELOPE_FAULT):
+            # A compile request that is not JSON throughout is read by the
+            # envelope, whose fault has no place. Every other piece of the text
+            # is this module's own JSON: the candles file's text is at fault,
+            # and Python's reader says what and where.
+            name, text = self.data_file
+            try:
+                _check_json(name, text)
+            except CompileError as fault:
+                return fault
         found = _POSITION.search(error.message) if error.kind == "bad compile request" else None
         if found is None:
             return error
@@ -260,6 +354,7 @@ class _Request:
 
 
 _POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
+_ENVELOPE_FAULT = "invalid command envelope: "
 
 
 def _compile_request(
@@ -302,13 +397,13 @@ def _compile_request(
     if csv is not None:
         request.member("embed_data", _value_text({"kind": "csv", "path": os.fspath(csv)}), "csv")
     if isinstance(candles, (str, os.PathLike)):
-        candles_text = load_json_text(candles)
-        if not isinstance(parse_json(candles_text), list):
-            raise CompileError("parse", f"{os.fspath(candles)}: the candles must be a JSON array")
+        candles_text = _candles_file_text(candles)
+        request.data_file = (os.fspath(candles), candles_text)
         # The file's text starts a line, so that positions in it are the file's.
         request.member("embed_data", '{"kind":"inline","candles":', "candles")
         request.add("\n")
-        request.add(candles_text + "}", _Owner(request.line, f"candles ({os.fspath(candles)})", file_line=True))
+        request.add(candles_text, _Owner(request.line, f"candles ({os.fspath(candles)})", file_line=True))
+        request.add("}")  # a piece of its own: the file's text is not copied to append it
     elif candles is not None:
         request.member("embed_data", '{"kind":"inline","candles":' + _value_text(list(candles)) + "}", "candles")
     request.add("}")

@@ -16,14 +16,16 @@ import os
 import re
 import sys
 import time
-from typing import IO, Any, Callable, NoReturn, Sequence
+from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
 
 from ._velkor_compile import Compiler, PanicException
 from . import check
-from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text, schema
+from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, _compile_request, request_text, schema
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .config import ConfigError, find_config
 from .hints import hints
+from .streams import Output, OutputClosed, open_standard_descriptors
+from .terminal import printable
 
 PROG = "velkor-compile"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
@@ -61,7 +63,7 @@ class Parser(argparse.ArgumentParser):
 
     def error(self, message: str) -> NoReturn:
         self.print_usage(sys.stderr)
-        sys.stderr.write(f"{self.prog}: error: {message}\n")
+        sys.stderr.write(f"{self.prog}: error: {printable(message)}\n")
         raise UsageError(message)
 
 
@@ -135,9 +137,12 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     compiler = Compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
-    answer_text, answer = _command(compiler, request_text(args.strategy, dry_run=True, **options))
+    request = _compile_request(args.strategy, dry_run=True, **options)
+    answer_text, answer = _command(compiler, request.text())
     if answer.get("ok") is False:
-        _fail_with(answer_text, answer)
+        # A fault in the candles file's text is placed in that file, as the Python function places it.
+        named = request.name_option(CompileError.from_message(str(answer.get("error"))))
+        raise Failure(named.text, document=answer_text)
     manifest = answer["manifest"]
     project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
     if args.dry_run:
@@ -455,7 +460,41 @@ def _library_version() -> str:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    """Runs one command line; returns its exit status.
+
+    The standard streams are held by `Output` while it runs: a stream that is
+    closed or breaks never ends the command in a traceback, and output that
+    could not be written makes the status 1, with a line on stderr saying why.
+    """
     argv = sys.argv[1:] if argv is None else list(argv)
+    open_standard_descriptors()
+    saved = sys.stdout, sys.stderr
+    out, err = Output(sys.stdout, json_text=_json_stdout(argv)), Output(sys.stderr)
+    sys.stdout, sys.stderr = cast(TextIO, out), cast(TextIO, err)
+    try:
+        status = _run(argv)
+    except SystemExit as exit_:  # --help, --version and --print-completion exit from argparse
+        if exit_.code is not None and not isinstance(exit_.code, int):
+            raise
+        raise SystemExit(_finish(exit_.code or 0, out, err)) from None
+    finally:
+        sys.stdout, sys.stderr = saved
+    return _finish(status, out, err)
+
+
+def _finish(status: int, out: Output, err: Output) -> int:
+    """The exit status once both streams are flushed: a command whose output was
+    lost did not succeed, and says so on stderr (unless the reader went away,
+    as `| head` does, which needs no telling)."""
+    out.flush()
+    if out.lost and out.failure is not None and not isinstance(out.failure, BrokenPipeError):
+        reason = f"{out.failure.strerror} (os error {out.failure.errno})"
+        err.write(f"{PROG}: writing standard output: {reason}\n")
+    err.flush()
+    return status or int(out.lost)
+
+
+def _run(argv: list[str]) -> int:
     as_json = _json_requested(argv)
     parser = build_parser()
     try:
@@ -473,12 +512,16 @@ def main(argv: Sequence[str] | None = None) -> int:
             _print_document(error_document(f"usage: {usage}"))
         return 2
     handler: Handler = args.handler
+    # What a person reads has its control characters escaped; JSON documents are
+    # escaped by their writers, and check escapes its own report.
+    raw_out = getattr(args, "json", False) or args.command in ("check", "serve", "schema")
+    out = sys.stdout if raw_out else PrintableLines.over(sys.stdout)
     try:
-        return handler(args, sys.stdout, sys.stderr)
+        return handler(args, out, PrintableLines.over(sys.stderr))
     except (Failure, CompileError) as failure:
         _report(str(failure), as_json, getattr(failure, "document", None))
         for hint in hints(str(failure), _allowed_mcus):
-            sys.stderr.write(f"{PROG}: hint: {hint}\n")
+            sys.stderr.write(f"{PROG}: hint: {printable(hint)}\n")
         return 1
     except MemoryError:
         _report(f"internal fault: {OUT_OF_MEMORY}", as_json)
@@ -486,9 +529,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         _report("interrupted", as_json)
         return 130
-    except BrokenPipeError:
-        # The reader went away: nothing more can be said on stdout.
-        _silence_stdout()
+    except OutputClosed:  # serve's output can take no more; main reports why
         return 1
 
 
@@ -496,22 +537,30 @@ def _apply_config(args: argparse.Namespace) -> None:
     """Fills the compile options the command line left out from the nearest
     [tool.velkor-compile] table (unless --no-config), then the built-in defaults.
     A file's mcu applies only when the target ends up no_std, so that
-    --target binary works in a project whose default is a microcontroller."""
+    --target binary works in a project whose default is a microcontroller.
+    When the command line gives every option a file could, no file is read."""
     config = None
-    if not args.no_config:
+    given_all = args.target and args.opt_level and args.out_dir and (args.mcu or args.target != "no_std")
+    if not args.no_config and not given_all:
         try:
-            config = find_config(os.getcwd())
+            config = find_config(os.getcwd(), _warn)
         except ConfigError as error:
             args.parser.error(str(error))
         except OSError:  # a current directory that is gone has no file above it
             config = None
     if config is not None:
+        if args.verbose:
+            sys.stderr.write(f"{PROG}: using defaults from {printable(config.path)} [tool.velkor-compile]\n")
         args.target = args.target or config.target
         args.opt_level = args.opt_level or config.opt_level
         args.out_dir = args.out_dir or config.out_dir
         if args.mcu is None and args.target == "no_std":
             args.mcu = config.mcu
     args.target = args.target or "binary"
+
+
+def _warn(message: str) -> None:
+    sys.stderr.write(f"{PROG}: warning: {printable(message)}\n")
 
 
 def _require_text(args: argparse.Namespace) -> None:
@@ -549,33 +598,57 @@ def _json_requested(argv: Sequence[str]) -> bool:
     return "--json" in after
 
 
+def _json_stdout(argv: Sequence[str]) -> bool:
+    """Whether stdout will carry JSON (--json, `schema`, `check --format json`),
+    whose characters the locale lacks are then written as JSON escapes."""
+    words = list(argv)
+    command = next((word for word in words if not word.startswith("-")), None)
+    after = words[words.index(command) + 1:] if command is not None else []
+    as_check_json = "--format=json" in after or any(
+        word == "--format" and value == "json" for word, value in zip(after, after[1:]))
+    return _json_requested(argv) or command == "schema" or (command == "check" and as_check_json)
+
+
 def _report(message: str, as_json: bool = False, document: str | None = None) -> None:
     """Reports an error: one line on stderr, and with --json one error document on
     stdout (the compiler's own when it answered one)."""
     if as_json:
         _print_document(document if document is not None else error_document(message))
-    try:
-        sys.stdout.flush()
-    except BrokenPipeError:
-        _silence_stdout()
-    sys.stderr.write(f"{PROG}: {message.rstrip()}\n")
+    sys.stdout.flush()
+    # A failed build's message is cargo's error output: its lines and indents are kept.
+    keep = "\n\t" if message.startswith("build: ") else ""
+    sys.stderr.write(f"{PROG}: {printable(message.rstrip(), keep)}\n")
     sys.stderr.flush()
 
 
 def _print_document(text: str) -> None:
-    try:
-        sys.stdout.write(text + "\n")
-        sys.stdout.flush()
-    except BrokenPipeError:
-        _silence_stdout()
+    sys.stdout.write(text + "\n")
+    sys.stdout.flush()
 
 
-def _silence_stdout() -> None:
-    # Further writes (including the interpreter's final flush) go nowhere
-    # instead of raising again at exit.
-    devnull = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(devnull, sys.stdout.fileno())
-    os.close(devnull)
+class PrintableLines:
+    """A stream for the lines a person reads: each write is one line or the start
+    of one, and every control character in it but its closing line feed is
+    written as an escape, so that a strategy's strings (quoted in messages,
+    crate and file names) cannot drive the terminal."""
+
+    def __init__(self, stream: IO[str]) -> None:
+        self.stream = stream
+
+    @classmethod
+    def over(cls, stream: IO[str]) -> IO[str]:
+        return cast(IO[str], cls(stream))
+
+    def write(self, text: str) -> int:
+        body, end = (text[:-1], "\n") if text.endswith("\n") else (text, "")
+        self.stream.write(printable(body) + end)
+        return len(text)
+
+    def flush(self) -> None:
+        self.stream.flush()
+
+    def isatty(self) -> bool:
+        return self.stream.isatty()
 
 
 if __name__ == "__main__":

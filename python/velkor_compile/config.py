@@ -5,13 +5,23 @@ The search starts in the current directory and goes up; the first
 ``pyproject.toml`` that has the table is used, so a project's strategies can
 live in subfolders and share one set of defaults. Flags given on the command
 line override the file.
+
+Only files the user can stand behind are used. As git does for repositories,
+a file owned by another user (root aside) is passed over with a warning: in a
+shared folder anyone may leave one, and its out-dir would send the user's
+project, and the cleaning of its old files, where they chose. A file that
+cannot be read is passed over with a warning, and one that is not valid TOML
+is refused only when its text holds the table: other tools' files in the
+folders above are none of this command's business.
 """
 
 from __future__ import annotations
 
 import os
+import re
+import stat
 import sys
-from typing import Any, NamedTuple
+from typing import Any, Callable, NamedTuple
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -21,6 +31,8 @@ else:  # the same reader, published separately before 3.11
 TABLE = "velkor-compile"
 CHOICES = {"target": ("wasm", "binary", "no_std"), "opt-level": ("debug", "release", "size")}
 KEYS = ("out-dir", "target", "mcu", "opt-level")
+# How much of another user's file is read to tell whether it has the table.
+FOREIGN_LOOK = 1 << 20
 
 
 class ConfigError(Exception):
@@ -37,13 +49,18 @@ class Config(NamedTuple):
     opt_level: str | None
 
 
-def find_config(start: str) -> Config | None:
-    """The defaults of the nearest pyproject.toml at or above `start` that has the table."""
+# Text that holds the table: its header, or a key of it in dotted form or under [tool].
+HOLDS_TABLE = re.compile(r"""^[ \t]*(\[[ \t]*)?(tool[ \t]*\.[ \t]*)?["']?velkor-compile["']?[ \t]*[].=]""", re.M)
+
+
+def find_config(start: str, warn: Callable[[str], None]) -> Config | None:
+    """The defaults of the nearest pyproject.toml at or above `start` that has
+    the table; `warn` is told of each file passed over that may have had it."""
     directory = os.path.abspath(start)
     while True:
         candidate = os.path.join(directory, "pyproject.toml")
-        if os.path.isfile(candidate):
-            table = _table(candidate)
+        if os.path.lexists(candidate):
+            table = _table(candidate, warn)
             if table is not None:
                 return _config(candidate, table)
         parent = os.path.dirname(directory)
@@ -52,14 +69,16 @@ def find_config(start: str) -> Config | None:
         directory = parent
 
 
-def _table(path: str) -> dict[str, Any] | None:
+def _table(path: str, warn: Callable[[str], None]) -> dict[str, Any] | None:
+    data = _owned_file(path, warn)
+    if data is None:
+        return None
     try:
-        with open(path, "rb") as stream:
-            document = tomllib.load(stream)
-    except OSError as error:
-        raise ConfigError(f"reading {path}: {error.strerror or error}") from None
+        document = tomllib.loads(data.decode("utf-8"))
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
-        raise ConfigError(f"{path}: not valid TOML: {error}") from None
+        if HOLDS_TABLE.search(data.decode("utf-8", "replace")):
+            raise ConfigError(f"{path}: not valid TOML: {error}") from None
+        return None
     tool = document.get("tool")
     table = tool.get(TABLE) if isinstance(tool, dict) else None
     if table is None:
@@ -67,6 +86,45 @@ def _table(path: str) -> dict[str, Any] | None:
     if not isinstance(table, dict):
         raise ConfigError(f"{path}: [tool.{TABLE}] must be a table")
     return table
+
+
+def _owned_file(path: str, warn: Callable[[str], None]) -> bytes | None:
+    """The bytes of a regular file owned by this user or root; None (after a
+    warning when it may matter) for anything else. The opened file itself is
+    examined, so that nothing can be swapped in after the check, and it is
+    opened without waiting, so that a FIFO cannot hold the command."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    except OSError as error:
+        if os.path.isfile(path):  # a dangling link or a folder is no file at all
+            warn(f"ignoring {path}: cannot read it: {error.strerror or error}")
+        return None
+    try:
+        status = os.fstat(fd)
+        if not stat.S_ISREG(status.st_mode):
+            return None
+        with open(fd, "rb", closefd=False) as stream:
+            user = os.geteuid() if hasattr(os, "geteuid") else status.st_uid
+            if status.st_uid in (user, 0):
+                return stream.read()
+            # Someone else's file: only its start is looked at, for the warning.
+            if HOLDS_TABLE.search(stream.read(FOREIGN_LOOK).decode("utf-8", "replace")):
+                warn(f"ignoring {path}: it is owned by {_user_name(status.st_uid)}, not by you or root")
+            return None
+    except OSError as error:
+        warn(f"ignoring {path}: cannot read it: {error.strerror or error}")
+        return None
+    finally:
+        os.close(fd)
+
+
+def _user_name(uid: int) -> str:
+    try:
+        import pwd
+
+        return f"{pwd.getpwuid(uid).pw_name} (uid {uid})"
+    except (ImportError, KeyError):
+        return f"uid {uid}"
 
 
 def _config(path: str, table: dict[str, Any]) -> Config:

@@ -270,3 +270,130 @@ def test_validate_checks_each_file(files):
         "velkor-compile: deep.json: not a valid strategy: recursion limit exceeded at line 3 column 129",
         "velkor-compile: io: reading /dev/zero: not a regular file",
     ]
+
+
+ESCAPES = "\x1b]52;c;aGk=\x07\x1b[2J\x9b\x7f"  # clipboard write, clear screen, C1 CSI, DEL
+ESCAPED = "\\u001b]52;c;aGk=\\u0007\\u001b[2J\\u009b\\u007f"
+
+
+@pytest.mark.parametrize(
+    "args, cargo_stderr, stream, expected",
+    [
+        # A name quoted by a message, on stderr.
+        (["validate", "bad.json"], None, "stderr", f"unknown variant `k{ESCAPED}`"),
+        (["compile", "bad.json", "--dry-run"], None, "stderr", f"unknown variant `k{ESCAPED}`"),
+        # File names in the summary, the destination and the build line.
+        (["compile", MA_CROSS, "--dry-run", "--out-dir", ESCAPES], None, "stdout", f"would write   {ESCAPED}/btc_"),
+        (["compile", MA_CROSS, "--out-dir", ESCAPES], None, "stdout", f"artifact      {ESCAPED}/btc_usd/target"),
+        (["compile", MA_CROSS, "--out-dir", ESCAPES], None, "stderr", f"release) in {ESCAPED}/btc_usd ... done"),
+        # cargo's error output keeps its lines and indents, not its control characters.
+        (["compile", MA_CROSS], "error\x07\x9b\n\tat x\n", "stderr", "build: error\\u0007\\u009b\n\tat x\n"),
+    ],
+)
+def test_control_characters_reach_the_terminal_escaped(files, fake_cargo, monkeypatch, args, cargo_stderr, stream,
+                                                       expected):
+    strategy = json.loads(MA_CROSS.read_text())
+    strategy["sizing"]["type"] = "k" + ESCAPES
+    (files / "bad.json").write_text(json.dumps(strategy))
+    if cargo_stderr is not None:
+        (files / "cargo-stderr").write_text(cargo_stderr)
+        monkeypatch.setenv("FAKE_CARGO_MODE", "fail")
+    run = cli(*args, cwd=files)
+    output = text(getattr(run, stream))
+    assert expected in output
+    assert not any(ch in text(run.stdout) + text(run.stderr) for ch in "\x1b\x07\x9b\x7f")
+
+
+def run_with_streams(args, cwd, closed=(), stdout=subprocess.PIPE, **options):
+    """The command line with the descriptors in `closed` closed, as `>&-` does."""
+    return subprocess.run([*ENTRY_POINTS["module"], *map(str, args)], cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: [os.close(fd) for fd in closed], timeout=120, **options)
+
+
+LOST = "velkor-compile: writing standard output: "
+
+
+@pytest.mark.parametrize(
+    "args, closed, status, stderr",
+    [
+        # Output that cannot be written is a failure, said on the other stream.
+        (["version"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["-V"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["validate", MA_CROSS], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["validate", "-q", MA_CROSS], [1], 0, ""),  # nothing was to be written
+        (["serve"], [1], 1, LOST + "Bad file descriptor (os error 9)\n"),
+        (["targets"], ["/dev/full"], 1, LOST + "No space left on device (os error 28)\n"),
+        (["serve"], [0], 0, ""),  # no input: nothing to answer
+        (["schema"], [1, 2], 1, None),  # nowhere to say it: the status alone
+    ],
+)
+def test_closed_or_failing_streams_end_in_a_status(tmp_path, args, closed, status, stderr):
+    full = "/dev/full" in closed  # stdout there instead
+    with open("/dev/full", "w") as device:
+        run = run_with_streams(args, tmp_path, closed=[] if full else closed, stdout=device if full else subprocess.PIPE,
+                               input=None if 0 in closed else b'{"cmd":"version"}\n')
+    assert run.returncode == status and (stderr is None or text(run.stderr) == stderr), run.stderr
+
+
+def test_json_on_stdout_with_stderr_closed(tmp_path, fake_cargo):
+    run = run_with_streams(["compile", MA_CROSS, "--json"], tmp_path, closed=[2])
+    assert run.returncode == 0 and json.loads(run.stdout)["built"] is True
+
+
+@pytest.mark.parametrize("args", [["check", "\u00e9.json"], ["check", "\u00e9.json", "--format", "json"],
+                                  ["validate", "\u00e9.json", "--json"], ["compile", "\u00e9.json", "--dry-run", "--json"],
+                                  ["compile", MA_CROSS, "--dry-run", "--out-dir", "\u00e9"]])
+def test_an_ascii_locale_gets_escapes(tmp_path, args):
+    strategy = json.loads(MA_CROSS.read_text())
+    strategy["sizing"]["type"], strategy["nam\u00e9"] = "\u00e9\U0001f600", 1
+    (tmp_path / "\u00e9.json").write_text(json.dumps(strategy, ensure_ascii=False), encoding="utf-8")
+    ascii_run, utf8_run = (run_with_streams(args, tmp_path, env={**os.environ, "PYTHONIOENCODING": encoding})
+                           for encoding in ("ascii", "utf-8"))
+    assert ascii_run.returncode == utf8_run.returncode and b"Traceback" not in ascii_run.stderr, ascii_run.stderr
+    if "json" in args or "--json" in args:  # still JSON, with the same values
+        assert [json.loads(line) for line in ascii_run.stdout.splitlines()] == [
+            json.loads(line) for line in utf8_run.stdout.splitlines()]
+    else:
+        assert b"\\xe9" in ascii_run.stdout
+
+
+@pytest.mark.parametrize(
+    "candles, error",
+    [
+        ('\ufeff [{"t": "[{", "x": "]}"}, [1, 2.5]]\n', None),  # brackets in strings are not structure
+        (r'[["a\"]", "\\", "\\\"[", 1]]', None),  # escaped quotes and backslashes
+        ('{"t": 1}', "parse: c.json: the candles must be a JSON array"),
+        ("", "parse: c.json: the candles must be a JSON array"),
+        # Text that would close the array and add members to the request around it.
+        ('["["],"{{":1}},"out_dir":"evil","p":{"q":{"r":["}}]"]', "parse: c.json: Extra data at line 1 column 6"),
+        ('[1],"crate_name":"evil","p":[2]', "parse: c.json: Extra data at line 1 column 4"),
+        ('[1, "x]', "parse: c.json: Unterminated string starting at"),
+        ("[1, 2", "parse: c.json: Expecting ',' delimiter at line 1 column 6"),
+        ("[" * 130 + "]" * 130, "parse: c.json: nested too deeply"),
+        # Faults within the array, placed in the file.
+        ("[[1],\n [1,,2]]", "parse: c.json: Expecting value at line 2 column 5"),
+        ("[[1, NaN]]", "parse: c.json: NaN is not a JSON number"),
+        ("[[1, 1e400]]", "bad compile request: candles (c.json): number out of range at line 1 column 10"),
+    ],
+)
+def test_candles_files_are_checked_as_one_array(tmp_path, candles, error):
+    (tmp_path / "c.json").write_text(candles, encoding="utf-8")
+    run = cli("compile", MA_CROSS, "--dry-run", "--candles", "c.json", cwd=tmp_path)
+    assert (run.returncode, len(text(run.stderr).splitlines())) == ((0, 0) if error is None else (1, 1)), run.stderr
+    assert error is None or text(run.stderr).startswith(f"velkor-compile: {error}")
+    assert not (tmp_path / "evil").exists()
+
+
+def test_a_candles_file_is_not_held_as_python_values(run_python, tmp_path):
+    size = 20 << 20
+    candle = '{"t":1600000000,"o":100.25,"h":101.5,"l":99.75,"c":100.5,"v":1234.5},'
+    (tmp_path / "c.json").write_text("[" + candle * (size // len(candle)) + candle[:-1] + "]")
+    run = run_python(f"""
+    import resource, sys
+    from velkor_compile.cli import main
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    status = main(["compile", {str(MA_CROSS)!r}, "--dry-run", "-q", "--candles", "c.json"])
+    print(status, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) * 1024 / {size})
+    """)
+    status, growth = run.stdout.split()
+    assert status == "0" and float(growth) < 2.5, run.stderr  # its text and the request's: about 2 (it was 10)

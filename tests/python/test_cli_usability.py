@@ -2,8 +2,12 @@
 defaults from a real pyproject.toml above the current directory, hints, dry-run destination, completion."""
 
 import json
+import os
 import pathlib
+import shutil
+import subprocess
 import sys
+import tempfile
 
 import pytest
 
@@ -152,3 +156,60 @@ def test_completion_scripts_come_from_the_parser(capsys, monkeypatch, shell):
     assert status == 0 and all(word in out for word in ("validate", "dry-run", "no-config", "quiet", "no_std"))
     monkeypatch.setitem(sys.modules, "shtab", None)  # optional: without it, a message says how to get it
     assert run(capsys, "--print-completion", shell)[::2] == (1, "velkor-compile: " + INSTALL_HINT + "\n")
+
+
+WASM = '[tool.velkor-compile]\ntarget = "wasm"\n'
+FOREIGN = 12345  # no such user here: the file is someone else's whoever runs the tests
+
+
+@pytest.mark.parametrize(
+    "near, far, flags, target, err",
+    [
+        # Someone else's file is passed over, with a warning when it has the table.
+        (None, (WASM, FOREIGN), [], "binary", "warning: ignoring {far}: it is owned by uid 12345, not by you or root"),
+        (("[tool.velkor-compile]\ntarget = 'no_std'\n", FOREIGN), (WASM, None), [], "wasm", "warning: ignoring {near}"),
+        (None, ("[tool.other]\n", FOREIGN), [], "binary", ""),
+        # A file that is not TOML stops the command only when it evidently holds the table.
+        (("[project\nname = 'x'\n", None), (WASM, None), ["-v"], "wasm",
+         "using defaults from {far} [tool.velkor-compile]"),
+        (("[tool.'velkor-compile']\ntarget = \n", None), None, ["--target", "wasm", "--opt-level", "size",
+                                                             "--out-dir", "o"], "wasm", ""),  # not read at all
+        (("[tool]\nvelkor-compile = {target = }\n", None), None, [], None, "{near}: not valid TOML"),
+    ],
+)
+def test_configuration_files_that_are_not_used(capsys, tmp_path, monkeypatch, near, far, flags, target, err):
+    paths = {"far": tmp_path / "pyproject.toml", "near": tmp_path / "sub" / "pyproject.toml"}
+    paths["near"].parent.mkdir()
+    for where, file in (("near", near), ("far", far)):
+        if file is not None:
+            paths[where].write_text(file[0])
+            if file[1] is not None:
+                os.chown(paths[where], file[1], file[1])
+    monkeypatch.chdir(paths["near"].parent)
+    status, out, stderr = run(capsys, "compile", MA_CROSS, "--dry-run", "--json", *flags)
+    assert status == (0 if target else 2)
+    assert err.format(**paths) in stderr and (err or stderr == ""), stderr
+    assert target is None or json.loads(out)["manifest"]["target"]["kind"] == target
+
+
+def test_an_unreadable_configuration_file_is_passed_over():
+    shared = pathlib.Path(tempfile.mkdtemp())  # under root, pytest's folders are closed to others
+    try:
+        shared.chmod(0o777)
+        (shared / "pyproject.toml").write_text(WASM)
+        (shared / "pyproject.toml").chmod(0)
+        user = 65534 if os.getuid() == 0 else os.getuid()
+        os.chown(shared / "pyproject.toml", user, user)  # the user's own file, which they cannot read
+        # Root reads every file: the command runs as that user, dropped to once the
+        # package is loaded (the interpreter may lie in a folder closed to them).
+        script = f"""if True:
+            import encodings.utf_8_sig, os, sys  # the codec the file reader loads on first use
+            from velkor_compile.cli import build_parser, main
+            build_parser()  # and what argparse loads
+            os.setgid({user}), os.setuid({user})
+            sys.exit(main(["compile", {str(MA_CROSS)!r}, "--dry-run"]))"""
+        run_ = subprocess.run([sys.executable, "-c", script], cwd=shared, capture_output=True, text=True, timeout=120)
+        assert run_.returncode == 0 and "target binary" in run_.stdout, run_.stderr
+        assert run_.stderr == f"velkor-compile: warning: ignoring {shared}/pyproject.toml: cannot read it: Permission denied\n"
+    finally:
+        shutil.rmtree(shared)
