@@ -42,7 +42,7 @@ void Check::warn_undeclared(const json::Value& name) {
   if (std::ranges::find(kPriceFields, std::string_view(text)) != std::end(kPriceFields)) {
     message += "; the bar's " + text + " is written {\"price\": \"" + text + "\"}";
   }
-  warn(name, Anchor::kValue, std::move(message), closest_name(text, declared));
+  warn(name, Anchor::kValue, std::move(message), closest_name(text, declared, &suggestion_budget_));
 }
 
 void Check::warn_repeated(const json::Member& member) {

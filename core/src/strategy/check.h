@@ -41,6 +41,9 @@ struct DocumentFacts {
   // Values whose member key occurs more than once in its object (the later
   // value is the one read), sorted by address.
   std::vector<const json::Value*> repeated_members;
+  // Edit-distance table cells that suggestions for undeclared indicator names
+  // may cost in all (see closest_name): their candidates are the document's own.
+  std::size_t suggestion_budget = 0;
 };
 
 // How the readers report. A default Check is the compile check's: nothing is
@@ -50,7 +53,8 @@ struct DocumentFacts {
 class Check {
  public:
   Check() = default;
-  Check(std::vector<Finding>& findings, const DocumentFacts& facts) : findings_(&findings), facts_(&facts) {}
+  Check(std::vector<Finding>& findings, const DocumentFacts& facts)
+      : findings_(&findings), facts_(&facts), suggestion_budget_(facts.suggestion_budget) {}
 
   bool collecting() const { return findings_ != nullptr; }
 
@@ -87,6 +91,7 @@ class Check {
 
   std::vector<Finding>* findings_ = nullptr;
   const DocumentFacts* facts_ = nullptr;
+  std::size_t suggestion_budget_ = 0;
 };
 
 }  // namespace velkor::strategy
