@@ -140,15 +140,15 @@ std::string ValuePlaces::pointer(const Value* v) const {
       out += std::to_string(index);
       continue;
     }
-    for (char ch : parent->as_object().members()[index].key) {
-      if (ch == '~') {
-        out += "~0";
-      } else if (ch == '/') {
-        out += "~1";
-      } else {
-        out.push_back(ch);
-      }
+    // Copied a stretch at a time between the characters to escape.
+    const std::string_view key = parent->as_object().members()[index].key;
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      if (key[i] != '~' && key[i] != '/') continue;
+      out.append(key.substr(copied, i - copied)).append(key[i] == '~' ? "~0" : "~1");
+      copied = i + 1;
     }
+    out.append(key.substr(copied));
   }
   return out;
 }

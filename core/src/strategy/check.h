@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,8 +42,9 @@ struct DocumentFacts {
   // Values whose member key occurs more than once in its object (the later
   // value is the one read), sorted by address.
   std::vector<const json::Value*> repeated_members;
-  // Edit-distance table cells that suggestions for undeclared indicator names
-  // may cost in all (see closest_name): their candidates are the document's own.
+  // Edit-distance table cells that all the suggestions for one document may
+  // cost (see closest_name), so that a document built to ask for many costs
+  // work linear in its size.
   std::size_t suggestion_budget = 0;
 };
 
@@ -74,6 +76,10 @@ class Check {
     if (collecting()) findings_->resize(mark);
   }
   const Finding& finding(std::size_t i) const { return (*findings_)[i]; }
+
+  // The name probably meant (see closest_name), paid from the document's
+  // suggestion budget; nothing for the compile check, which shows none.
+  std::optional<std::string> closest(std::string_view name, std::span<const std::string_view> candidates);
 
   // A string operand: a warning when it names no declared indicator.
   void indicator_reference(const json::Value& name) {

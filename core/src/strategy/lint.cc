@@ -17,7 +17,7 @@ namespace {
 // strategy), so the strategy's own text may open two levels fewer.
 constexpr int kStrategyLevels = json::kRequestDepthLimit - 2;
 
-// What the listed problems' texts may add up to, beyond four bytes a byte of
+// What the listed problems' texts may add up to, beyond two bytes a byte of
 // the document.
 constexpr std::size_t kProblemTextFloor = std::size_t{1} << 20;
 
@@ -25,7 +25,7 @@ constexpr std::size_t kProblemTextFloor = std::size_t{1} << 20;
 // enough for every suggestion an ordinary document asks for, and linear in
 // the text for one built to ask for many.
 constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 20;
-constexpr std::size_t kSuggestionCellsPerByte = 8;
+constexpr std::size_t kSuggestionCellsPerByte = 2;
 
 struct Position {
   std::size_t line;    // 1-based
@@ -128,7 +128,7 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   }
   const std::vector<Position> at = positions(text, offsets);
 
-  const std::size_t text_budget = kProblemTextFloor + 4 * text.size();
+  const std::size_t text_budget = kProblemTextFloor + 2 * text.size();
   std::size_t text_bytes = 0;
   bool full = false;
   report.problems.reserve(listed);
