@@ -19,12 +19,12 @@ constexpr int kStrategyLevels = json::kRequestDepthLimit - 2;
 
 // What the listed problems' texts may add up to, beyond two bytes a byte of
 // the document.
-constexpr std::size_t kProblemTextFloor = std::size_t{1} << 20;
+constexpr std::size_t kProblemTextFloor = std::size_t{1} << 18;
 
 // Edit-distance cells that suggestions for undeclared indicators may cost:
 // enough for every suggestion an ordinary document asks for, and linear in
 // the text for one built to ask for many.
-constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 20;
+constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 18;
 constexpr std::size_t kSuggestionCellsPerByte = 2;
 
 struct Position {

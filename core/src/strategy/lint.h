@@ -50,7 +50,7 @@ inline constexpr std::size_t kDefaultMaxProblems = 1000;
 // object.
 // The report lists the first `max_problems` problems and counts the rest. It
 // also stops listing before a problem that would bring the bytes of the listed
-// problems' paths, messages and suggestions past 1 MiB plus twice the
+// problems' paths, messages and suggestions past 256 KiB plus twice the
 // text (a pointer repeats every key above its value, so listing all would grow
 // with the square of a text built for it); the first problem is always listed.
 // The work is linear in the text whatever its shape.

@@ -144,7 +144,7 @@ TEST(StrategyLint, ListedTextStaysWithinABoundOfTheDocument) {
   const LintReport report = lint_strategy(text, 1'000'000);
   std::size_t bytes = 0;
   for (const Problem& p : report.problems) bytes += p.path.size() + p.message.size();
-  EXPECT_LE(bytes, (std::size_t{1} << 20) + 2 * text.size() + 20100);
+  EXPECT_LE(bytes, (std::size_t{1} << 18) + 2 * text.size() + 20100);
   EXPECT_EQ(report.problems.size() + report.omitted_warnings, 2000u);
   EXPECT_GT(report.problems.size(), 10u);
 }
