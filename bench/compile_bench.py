@@ -46,7 +46,14 @@ CPU time on inline data) into ``--plot``
 
 The "lint" row checks a strategy of 10,000 indicators, each used by a
 condition, with the lint command (the file's indented text) against a dry-run
-compile of the same strategy.
+compile of the same strategy. The crafted lint rows are documents built to make
+diagnostics expensive, each linted with no cap on the problems listed and with
+the default cap, against a dry run of the same document (each problem is a
+warning, which the compile check passes over): one
+line of unknown members (a problem each, all on one line), undeclared
+references close to many declared names of 58 bytes that share a prefix (each
+asks for a suggestion), and problems under one 20,000-byte key (each pointer
+repeats it).
 
 Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick] [--plot FILE]
 """
@@ -352,6 +359,41 @@ def lint_against_dry_run(command: Callable[[str], str], count: int, runs: int) -
         raise SystemExit(f"dry run of the {count}-indicator strategy: {reason}")
     timings = measure({"lint": (lambda: command(lint_text), runs), "dry run": (lambda: command(compile_text), runs)})
     return timings["lint"].median_s, timings["dry run"].median_s
+
+
+def crafted_lint_documents(size: int) -> dict[str, str]:
+    """Strategy texts of about `size` bytes built to make diagnostics expensive."""
+    count = max(1, size // 20)
+    one_line = strategy()
+    one_line.update({f"unknown_{i}": 1 for i in range(count)})
+    names = [f"{'indicator_with_a_long_shared_prefix_':x<50}{i}" for i in range(max(1, size // 160))]
+    long_names = strategy()
+    long_names["indicators"] = {name: {"type": "sma", "params": [1]} for name in names}
+    long_names["entry"] = {"all": [{"gt": [name + "x", 1]} for name in names]}
+    long_key = strategy()
+    long_key["indicators"] = {"k" * 20_000: {"type": "sma", "params": [1], **{f"u{i}": 1 for i in range(count)}}}
+    return {"lint one line": json.dumps(one_line), "lint long names": json.dumps(long_names, indent=1),
+            "lint long pointers": json.dumps(long_key)}
+
+
+def crafted_lint_rows(command: Callable[[str], str], size: int, runs: int) -> list[tuple[str, int, int, int, int, float, float, float]]:
+    """(row, document bytes, problems listed uncapped, answer bytes uncapped,
+    answer bytes at the default cap, lint CPU s uncapped, at the default cap,
+    dry run CPU s) for each crafted document."""
+    rows = []
+    for name, text in crafted_lint_documents(size).items():
+        uncapped = json.dumps({"cmd": "lint", "text": text, "max_problems": 10**12})
+        capped = json.dumps({"cmd": "lint", "text": text})
+        # Every problem these documents hold is a warning, so the compile check accepts them.
+        dry_run = request_text(compile_request(strategy_doc=json.loads(text)))
+        answer, default_answer = command(uncapped), command(capped)
+        if failed_answer(command(dry_run)) is not None:
+            raise SystemExit(f"dry run of {name} failed")
+        timings = measure({"uncapped": (lambda: command(uncapped), runs), "capped": (lambda: command(capped), runs),
+                           "dry run": (lambda: command(dry_run), runs)})
+        rows.append((name, len(text), len(json.loads(answer)["problems"]), len(answer), len(default_answer),
+                     timings["uncapped"].median_s, timings["capped"].median_s, timings["dry run"].median_s))
+    return rows
 
 
 def build_workloads(
@@ -771,6 +813,16 @@ def main() -> int:
         f"lint / dry run = {lint_ratio:.2f}x"
     )
 
+    crafted_size = 200_000 if args.quick else 2_000_000
+    crafted = crafted_lint_rows(command, crafted_size, max(3, repeat))
+    print()
+    print("crafted lint documents (CPU ms, median; uncapped = max_problems 10**12; beside a dry run of the same document):")
+    header = f"  {'row':<20} {'doc bytes':>10} {'listed':>7} {'answer B':>10} {'capped B':>9} {'uncapped ms':>11} {'capped ms':>9} {'dry run ms':>10} {'capped x':>9}"
+    print(header)
+    for name, size, listed, answer_bytes, capped_bytes, uncapped_s, capped_s, dry_s in crafted:
+        print(f"  {name:<20} {size:>10,} {listed:>7,} {answer_bytes:>10,} {capped_bytes:>9,} {uncapped_s * 1e3:>11.1f} "
+              f"{capped_s * 1e3:>9.1f} {dry_s * 1e3:>10.1f} {capped_s / dry_s:>9.2f}")
+
     inline = [w for w in workloads if w.kind == "inline"]
     per_mb = [(w.size_mb, results[(w.name, "product")].median_s / (w.data_bytes / MB)) for w in inline]
     steps = [(a[0], b[0], b[1] / a[1]) for a, b in zip(per_mb, per_mb[1:])]
@@ -844,6 +896,9 @@ def main() -> int:
         else:
             targets.append((f"{label} <= {most:g}x the orjson peer", None, "no orjson"))
     targets.append(("lint of 10,000 indicators <= 3x its dry run", lint_ratio <= 3, f"{lint_ratio:.2f}x"))
+    for name, size, _, _, _, _, capped_s, dry_s in crafted:
+        ratio = capped_s / dry_s
+        targets.append((f"{name} ({size:,} B) <= 3x a dry run", ratio <= 3, f"{ratio:.2f}x"))
     if steps:
         within = all(abs(ratio - 1) <= 0.15 for _, _, ratio in steps)
         span = " -> ".join(f"{size:g}" for size, _ in per_mb)

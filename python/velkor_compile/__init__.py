@@ -17,9 +17,11 @@ the same functions.
 from ._velkor_compile import Compiler, PanicException, __version__, version
 from .answers import CompileAnswer, FileEntry, Manifest, TargetDoc, TargetsAnswer, VersionAnswer
 from .api import (
+    DEFAULT_MAX_PROBLEMS,
     CompileError,
     OptLevel,
     Problem,
+    Problems,
     StrategyInput,
     Target,
     compile,
@@ -34,6 +36,7 @@ from .api import (
 )
 
 __all__ = [
+    "DEFAULT_MAX_PROBLEMS",
     "CompileAnswer",
     "CompileError",
     "Compiler",
@@ -42,6 +45,7 @@ __all__ = [
     "OptLevel",
     "PanicException",
     "Problem",
+    "Problems",
     "StrategyInput",
     "Target",
     "TargetDoc",

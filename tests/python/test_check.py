@@ -84,3 +84,61 @@ def test_unreadable_file_is_an_error_and_the_others_are_still_checked(capsys):
     out = capsys.readouterr().out
     assert out.startswith("no/such.json:1:1: error: reading no/such.json: No such file or directory")
     assert out.endswith("1 error, 0 warnings in 2 files\n")
+
+
+def test_lint_lists_at_most_max_problems_and_counts_the_rest():
+    text = '{"a": 1, "b": 2, "c": 3}'  # three unknown fields, six missing ones
+    capped = velkor_compile.lint(text, max_problems=2)
+    assert capped == velkor_compile.lint(text)[:2]
+    assert (capped.omitted_errors, capped.omitted_warnings, capped.omitted) == (6, 1, 7)
+    assert velkor_compile.lint(text).omitted == 0
+    with pytest.raises(ValueError, match="non-negative"):
+        velkor_compile.lint(text, max_problems=-1)
+
+
+ESCAPED_KEY = '{"symbol": "X", "\\u001b]52;c;eA==\\u0007\\u009b": 1}'
+# A one-line file with 4,000 unknown fields, 80 kB: every problem quoted the whole line.
+WIDE = "{" + ", ".join(f'"field_{i:05}": 1' for i in range(4000)) + "}"
+
+
+@pytest.mark.parametrize(
+    "content, options, status, expected",
+    [
+        # Only "\n" ends a line, as the core counts lines: U+2028 and CR do not.
+        ('{"symbol": "\u2028", "Timeframe": 1,\r "x": 1}', ["--max-problems", "1"], 1,
+         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         '  {"symbol": "\u2028", "Timeframe": 1,\\u000d "x": 1}\n'
+         "                  ^\n"
+         "  help: did you mean `timeframe`?\n"
+         "F: and 6 more problems (5 errors, 1 warning) not shown (--max-problems)\n"
+         "5 errors, 2 warnings in 1 file\n"),
+        (ESCAPED_KEY, ["--max-problems", "1"], 1,
+         "F:1:17: warning: unknown field `\\u001b]52;c;eA==\\u0007\\u009b` [/\\u001b]52;c;eA==\\u0007\\u009b]\n"
+         '  {"symbol": "X", "\\u001b]52;c;eA==\\u0007\\u009b": 1}\n'
+         "                  ^\n"),
+        (ESCAPED_KEY, ["--format", "github", "--max-problems", "1"], 1,
+         "::warning file=F,line=1,col=17::unknown field `\\u001b]52;c;eA==\\u0007\\u009b` "
+         "[/\\u001b]52;c;eA==\\u0007\\u009b]\n"
+         "::notice file=F::and 5 more problems (5 errors, 0 warnings) not shown (--max-problems)\n"),
+        ('{"a": 1}', ["--format", "json", "--max-problems", "0"], 1,
+         '[{"file": "F", "omitted": {"errors": 6, "warnings": 1}}]\n'),
+        (WIDE, ["--max-problems", "4000"], 1, None),
+    ],
+)
+def test_check_quotes_lines_safely_and_caps_problems(tmp_path, monkeypatch, capsys, content, options, status, expected):
+    monkeypatch.chdir(tmp_path)
+    pathlib.Path("F").write_text(content, newline="")
+    assert main(["check", *options, "F"]) == status
+    out = capsys.readouterr().out
+    if expected is not None:
+        assert out.startswith(expected)
+    else:  # a window of the long line around each column, the caret under the key's quote
+        assert len(out) < 4000 * 450  # was 4000 copies of the 80 kB line
+        lines = out.splitlines()
+        for i in (0, 1666, 3999):
+            head, shown, caret = lines[3 * i: 3 * i + 3]
+            assert head.startswith("F:1:") and f"[/field_{i:05}]" in head
+            assert shown[caret.index("^"):].startswith(f'"field_{i:05}"')
+            assert len(shown) <= 2 + 160 + 6
+        assert lines[-1] == "6 errors, 4000 warnings in 1 file"
+    assert not any(0x80 <= ord(ch) <= 0x9f or (ord(ch) < 0x20 and ch not in "\t\n") for ch in out)

@@ -1,13 +1,15 @@
-// Where each value of a document stands in the text it was read from, for
-// messages that point into a file. Found by a second walk over the text beside
-// the value the reader built, so that reading for any other purpose stays as
-// fast as it is.
+// Where values of a document stand in the text it was read from, for messages
+// that point into a file. Found by walks over the text beside the value the
+// reader built, so that reading for any other purpose stays as fast as it is.
+// Each walk reads the text once and keeps nothing per value of the document:
+// what it keeps grows with the repeated keys and the values asked about.
 #ifndef VELKOR_JSON_VALUE_PLACES_H_
 #define VELKOR_JSON_VALUE_PLACES_H_
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,36 +29,59 @@ struct Place {
 class ValuePlaces {
  public:
   // `text` must be the text `root` was read from, whole and without fault
-  // (see parse_document). A key given twice in one object is the place of its
-  // last occurrence, whose value the object holds.
+  // (see parse_document); both must outlive this. Walks the text once to find
+  // the repeated members.
   ValuePlaces(std::string_view text, const Value& root);
 
-  // The place of a value of the document (nullptr for any other value).
-  const Place* find(const Value* v) const;
-  // The JSON Pointer of a value of the document: "" for the root, then
-  // "/{key}" or "/{index}" per level, "~" and "/" in keys escaped as "~0", "~1".
-  std::string pointer(const Value* v) const;
   // Values whose key occurs more than once in its object, sorted by address.
   const std::vector<const Value*>& repeated_members() const { return repeated_; }
 
+  // Walks the text once more to find the places of `values` (values of the
+  // document), which `find` and `pointer` then answer for. A key given twice
+  // in one object is the place of its last occurrence, whose value the object
+  // holds.
+  void locate(std::vector<const Value*> values);
+  // The place of a located value (nullptr for any other value).
+  const Place* find(const Value* v) const;
+  // The JSON Pointer of a located value: "" for the root, then "/{key}" or
+  // "/{index}" per level, "~" and "/" in keys escaped as "~0", "~1".
+  std::string pointer(const Value* v) const;
+
  private:
   void walk(class Reader& reader, const Value* v, const Value* parent, std::size_t index, std::size_t key);
+  std::size_t member_index(const Object& object, std::string_view name, std::size_t& next_new);
+  void note_ancestors();
 
-  // In walking order; sorted by value (stably, so that the last walk of a
-  // value is its last entry) only when a place is first looked up, which a
-  // document without problems never does.
-  mutable std::vector<std::pair<const Value*, Place>> places_;
-  mutable bool sorted_ = false;
-  // A member found repeated while walking an object that started at `object_at`:
-  // an earlier occurrence of an enclosing member is walked beside the value of
-  // its last occurrence, so only findings from the last walk of an object count.
+  std::string_view text_;
+  const Value* root_;
+  // Keys in byte order with their member index, for an object whose text
+  // holds a key out of the order of its members (a repeated key); made once
+  // per object, so walking beside it again costs no more than the text.
+  std::unordered_map<const Object*, std::vector<std::pair<std::string_view, std::size_t>>> sorted_keys_;
+
+  // While finding repeated members: a member found repeated while walking an
+  // object that started at `object_at`. An earlier occurrence of an enclosing
+  // member is walked beside the value of its last occurrence, so only findings
+  // from the last walk of an object count; `last_walk_` holds where that
+  // started, for the objects with findings.
   struct Repeat {
     const Value* member;
     const Value* object;
     std::size_t object_at;
   };
   std::vector<Repeat> repeats_;
+  std::unordered_map<const Value*, std::size_t> last_walk_;
   std::vector<const Value*> repeated_;
+
+  // While locating: the values asked about (sorted), and the values being
+  // walked (the root first) with their places so far. Found: the places of
+  // the values asked about, and the parent and index of each of them and of
+  // their ancestors, for pointers.
+  bool locating_ = false;
+  std::vector<const Value*> wanted_;
+  std::vector<std::pair<const Value*, Place>> open_;
+  std::unordered_map<const Value*, Place> located_;
+  std::unordered_map<const Value*, std::pair<const Value*, std::size_t>> links_;
 };
 
 }  // namespace velkor::json

@@ -48,6 +48,12 @@ TEST(Dispatch, Answers) {
          R"("message":"invalid length 1, expected struct StrategySpec with 14 elements"}]})"},
       {R"({"cmd":"lint","text":"[1,\"X\",null,\"1h\",{\"Symbol\":1}"})",
          R"({"problems":[{"severity":"error","path":"","line":1,"column":29,"message":"EOF while parsing a list"}]})"},
+      {R"({"cmd":"lint","text":"{\"a\":1,\"b\":2}","max_problems":1})",
+         R"({"problems":[{"severity":"warning","path":"/a","line":1,"column":2,"message":"unknown field `a`"}],)"
+         R"("omitted":{"errors":6,"warnings":1}})"},
+      {R"({"cmd":"lint","text":"[1,","max_problems":0})", R"({"problems":[],"omitted":{"errors":1,"warnings":0}})"},
+      {R"({"cmd":"lint","text":"","max_problems":-1})",
+         R"({"ok":false,"error":"bad lint request: invalid type: integer `-1`, expected u64 at line 1 column 41"})"},
       {R"({"cmd":"artifact_bytes"})",
          R"({"ok":false,"error":"bad artifact_bytes request: missing field `path` at line 1 column 24"})"},
       {R"({"cmd":"artifact_bytes","path":"a","path":"b"})",

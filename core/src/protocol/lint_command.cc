@@ -7,12 +7,20 @@
 namespace velkor {
 
 std::string lint_command(std::string_view text) {
-  auto document = request::read_string_request(text, "LintReq", "text");
-  if (!document) return error_document("bad lint request: " + document.error().text());
-  std::string problems = "[";
-  for (const strategy::Problem& p : strategy::lint_strategy(*document)) {
-    if (problems.size() > 1) problems.push_back(',');
-    ObjectWriter problem(problems);
+  auto request = request::read_lint_request(text);
+  if (!request) return error_document("bad lint request: " + request.error().text());
+  const strategy::LintReport report = strategy::lint_strategy(
+      request->text, static_cast<std::size_t>(request->max_problems.value_or(strategy::kDefaultMaxProblems)));
+  std::string answer;
+  ObjectWriter writer(answer);
+  // The problems are written into the answer in place: a large answer is held once.
+  std::string& out = writer.member("problems");
+  out.push_back('[');
+  bool first = true;
+  for (const strategy::Problem& p : report.problems) {
+    if (!first) out.push_back(',');
+    first = false;
+    ObjectWriter problem(out);
     problem.string("severity", p.severity == strategy::Severity::kError ? "error" : "warning")
         .string("path", p.path)
         .unsigned_integer("line", p.line)
@@ -21,9 +29,16 @@ std::string lint_command(std::string_view text) {
     if (p.suggestion) problem.string("suggestion", *p.suggestion);
     problem.close();
   }
-  problems.push_back(']');
-  std::string answer;
-  ObjectWriter(answer).raw("problems", problems).close();
+  out.push_back(']');
+  if (report.omitted_errors + report.omitted_warnings > 0) {
+    std::string omitted;
+    ObjectWriter(omitted)
+        .unsigned_integer("errors", report.omitted_errors)
+        .unsigned_integer("warnings", report.omitted_warnings)
+        .close();
+    writer.raw("omitted", omitted);
+  }
+  writer.close();
   return answer;
 }
 

@@ -10,7 +10,10 @@ namespace velkor {
 
 // Answers a "lint" command text: {"problems":[...]}, each problem's members in
 // the order severity, path, line, column, message and, when there is one,
-// suggestion; or an error document when the request cannot be read.
+// suggestion; then, only when some problems were left out (past the request's
+// `max_problems`, 1000 when absent, or the size bound of strategy/lint.h),
+// "omitted":{"errors":E,"warnings":W}. An error document when the request
+// cannot be read.
 std::string lint_command(std::string_view text);
 
 }  // namespace velkor

@@ -1,8 +1,11 @@
-// Requests whose one member beside "cmd" is a required string: "artifact_bytes"
-// (`path`, record BytesReq) and "lint" (`text`, record LintReq).
+// Requests whose one required member beside "cmd" is a string: "artifact_bytes"
+// (`path`, record BytesReq) and "lint" (`text`, record LintReq, with an
+// optional `max_problems`).
 #ifndef VELKOR_REQUEST_STRING_REQUEST_H_
 #define VELKOR_REQUEST_STRING_REQUEST_H_
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +17,13 @@ namespace velkor::request {
 // command text; other members are skipped, as in every request.
 json::ReadResult<std::string> read_string_request(std::string_view text, std::string_view record,
                                                   std::string_view member);
+
+struct LintReq {
+  std::string text;
+  std::optional<std::uint64_t> max_problems;  // a non-negative integer when given
+};
+
+json::ReadResult<LintReq> read_lint_request(std::string_view text);
 
 }  // namespace velkor::request
 

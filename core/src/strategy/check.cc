@@ -32,6 +32,11 @@ void Check::warn(const json::Value& at, Anchor anchor, std::string message, std:
   findings_->push_back(Finding{false, &at, anchor, std::move(message), std::move(suggestion)});
 }
 
+std::optional<std::string> Check::closest(std::string_view name, std::span<const std::string_view> candidates) {
+  if (!collecting()) return std::nullopt;
+  return closest_name(name, candidates, &suggestion_budget_);
+}
+
 void Check::warn_undeclared(const json::Value& name) {
   const std::vector<std::string_view>& declared = facts_->declared_indicators;
   if (std::binary_search(declared.begin(), declared.end(), name.as_string())) return;
@@ -42,7 +47,7 @@ void Check::warn_undeclared(const json::Value& name) {
   if (std::ranges::find(kPriceFields, std::string_view(text)) != std::end(kPriceFields)) {
     message += "; the bar's " + text + " is written {\"price\": \"" + text + "\"}";
   }
-  warn(name, Anchor::kValue, std::move(message), closest_name(text, declared));
+  warn(name, Anchor::kValue, std::move(message), closest(text, declared));
 }
 
 void Check::warn_repeated(const json::Member& member) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,10 @@ struct DocumentFacts {
   // Values whose member key occurs more than once in its object (the later
   // value is the one read), sorted by address.
   std::vector<const json::Value*> repeated_members;
+  // Edit-distance table cells that all the suggestions for one document may
+  // cost (see closest_name), so that a document built to ask for many costs
+  // work linear in its size.
+  std::size_t suggestion_budget = 0;
 };
 
 // How the readers report. A default Check is the compile check's: nothing is
@@ -50,7 +55,8 @@ struct DocumentFacts {
 class Check {
  public:
   Check() = default;
-  Check(std::vector<Finding>& findings, const DocumentFacts& facts) : findings_(&findings), facts_(&facts) {}
+  Check(std::vector<Finding>& findings, const DocumentFacts& facts)
+      : findings_(&findings), facts_(&facts), suggestion_budget_(facts.suggestion_budget) {}
 
   bool collecting() const { return findings_ != nullptr; }
 
@@ -71,6 +77,10 @@ class Check {
   }
   const Finding& finding(std::size_t i) const { return (*findings_)[i]; }
 
+  // The name probably meant (see closest_name), paid from the document's
+  // suggestion budget; nothing for the compile check, which shows none.
+  std::optional<std::string> closest(std::string_view name, std::span<const std::string_view> candidates);
+
   // A string operand: a warning when it names no declared indicator.
   void indicator_reference(const json::Value& name) {
     if (collecting()) warn_undeclared(name);
@@ -87,6 +97,7 @@ class Check {
 
   std::vector<Finding>* findings_ = nullptr;
   const DocumentFacts* facts_ = nullptr;
+  std::size_t suggestion_budget_ = 0;
 };
 
 }  // namespace velkor::strategy

@@ -1,35 +1,57 @@
 #include "strategy/closest_name.h"
 
 #include <algorithm>
-#include <vector>
+#include <array>
 
 namespace velkor::strategy {
 namespace {
 
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Optimal string alignment distance, byte-wise, letter case ignored. Stops
-// early (returning a value above `limit`) once every alignment exceeds it, so a
-// long candidate costs little.
+// What `distance` costs at most, in cells: one band of 2 * limit + 1 a row,
+// and the candidate's letters.
+std::size_t cells(std::size_t rows, std::size_t columns, std::size_t limit) { return rows * (2 * limit + 1) + columns; }
+
+// The longest candidate compared: one more than twice the name's length
+// differs in more than half the letters of the longer.
+constexpr std::size_t kLongestCandidate = 2 * kLongestSuggestedName;
+
+// Optimal string alignment distance, byte-wise, letter case ignored, or a
+// value above `limit` when it exceeds `limit`. Only the cells within `limit`
+// of the diagonal are computed (an alignment leaving that band costs more than
+// `limit`), and the reading stops once a whole row exceeds it. The rows live
+// on the stack: `b` is at most kLongestCandidate bytes.
 std::size_t distance(std::string_view a, std::string_view b, std::size_t limit) {
   const std::size_t n = a.size();
   const std::size_t m = b.size();
-  if ((n > m ? n - m : m - n) > limit) return limit + 1;
-  std::vector<std::size_t> before(m + 1), previous(m + 1), current(m + 1);
-  for (std::size_t j = 0; j <= m; ++j) previous[j] = j;
+  const std::size_t over = limit + 1;
+  if ((n > m ? n - m : m - n) > limit || m > kLongestCandidate) return over;
+  std::array<char, kLongestCandidate> folded{};
+  for (std::size_t j = 0; j < m; ++j) folded[j] = fold(b[j]);
+  // Each row sets the cells next to its band that the next rows read, so
+  // only the first row is written before the loop.
+  std::array<std::size_t, kLongestCandidate + 2> rows[3];
+  std::size_t* before = rows[0].data();
+  std::size_t* previous = rows[1].data();
+  std::size_t* current = rows[2].data();
+  for (std::size_t j = 0; j <= std::min(m, limit); ++j) previous[j] = j;
+  previous[std::min(m, limit) + 1] = over;
   for (std::size_t i = 1; i <= n; ++i) {
+    const std::size_t lo = i > limit ? i - limit : 1;
+    const std::size_t hi = std::min(m, i + limit);
+    const char here = fold(a[i - 1]);
+    const char last = i > 1 ? fold(a[i - 2]) : '\0';
     current[0] = i;
-    std::size_t row_best = current[0];
-    for (std::size_t j = 1; j <= m; ++j) {
-      const bool same = fold(a[i - 1]) == fold(b[j - 1]);
-      std::size_t d = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (same ? 0 : 1)});
-      if (i > 1 && j > 1 && fold(a[i - 1]) == fold(b[j - 2]) && fold(a[i - 2]) == fold(b[j - 1])) {
-        d = std::min(d, before[j - 2] + 1);
-      }
-      current[j] = d;
-      row_best = std::min(row_best, d);
+    current[lo - 1] = lo == 1 ? i : over;  // left of the band
+    current[hi + 1] = over;                // right of it, read by the next row
+    std::size_t row_best = lo == 1 ? i : over;
+    for (std::size_t j = lo; j <= hi; ++j) {
+      std::size_t d = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (here == folded[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && here == folded[j - 2] && last == folded[j - 1]) d = std::min(d, before[j - 2] + 1);
+      current[j] = std::min(d, over);
+      row_best = std::min(row_best, current[j]);
     }
-    if (row_best > limit) return limit + 1;
+    if (row_best > limit) return over;
     std::swap(before, previous);
     std::swap(previous, current);
   }
@@ -38,13 +60,23 @@ std::size_t distance(std::string_view a, std::string_view b, std::size_t limit) 
 
 }  // namespace
 
-std::optional<std::string> closest_name(std::string_view name, std::span<const std::string_view> candidates) {
+std::optional<std::string> closest_name(std::string_view name, std::span<const std::string_view> candidates,
+                                        std::size_t* budget) {
+  if (name.size() > kLongestSuggestedName) return std::nullopt;
   std::optional<std::string> best;
   std::size_t best_distance = 0;
   for (std::string_view candidate : candidates) {
     if (candidate == name) return std::nullopt;
-    const std::size_t limit = std::max<std::size_t>(1, std::max(name.size(), candidate.size()) / 2);
-    const std::size_t d = distance(name, candidate, best ? std::min(limit, best_distance - 1) : limit);
+    const std::size_t half = std::max<std::size_t>(1, std::max(name.size(), candidate.size()) / 2);
+    const std::size_t limit = best ? std::min(half, best_distance - 1) : half;
+    const std::size_t gap = name.size() > candidate.size() ? name.size() - candidate.size() : candidate.size() - name.size();
+    if (gap > limit) continue;
+    if (budget != nullptr) {
+      const std::size_t cost = cells(name.size(), candidate.size(), limit);
+      if (*budget < cost) return std::nullopt;
+      *budget -= cost;
+    }
+    const std::size_t d = distance(name, candidate, limit);
     if (d > limit || (best && d >= best_distance)) continue;
     best = std::string(candidate);
     best_distance = d;

@@ -1,6 +1,9 @@
 #include "strategy/lint.h"
 
 #include <algorithm>
+#include <numeric>
+#include <span>
+#include <utility>
 
 #include "json/reader.h"
 #include "json/value_places.h"
@@ -14,32 +17,55 @@ namespace {
 // strategy), so the strategy's own text may open two levels fewer.
 constexpr int kStrategyLevels = json::kRequestDepthLimit - 2;
 
-// Line starts, found only once something is to be reported.
-class LineIndex {
- public:
-  explicit LineIndex(std::string_view text) : text_(text) {
-    starts_.push_back(0);
-    for (std::size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
-      starts_.push_back(i + 1);
-    }
-  }
-  std::size_t line_start(std::size_t line) const { return starts_[line - 1]; }
-  std::size_t line_of(std::size_t offset) const {
-    return static_cast<std::size_t>(std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin());
-  }
-  // The characters (UTF-8 sequences) that start in `line` before `offset`.
-  std::size_t characters_before(std::size_t line, std::size_t offset) const {
-    std::size_t n = 0;
-    for (std::size_t i = line_start(line); i < offset && i < text_.size(); ++i) {
-      if ((static_cast<unsigned char>(text_[i]) & 0xc0) != 0x80) ++n;
-    }
-    return n;
-  }
+// What the listed problems' texts may add up to, beyond two bytes a byte of
+// the document.
+constexpr std::size_t kProblemTextFloor = std::size_t{1} << 18;
 
- private:
-  std::string_view text_;
-  std::vector<std::size_t> starts_;
+// Edit-distance cells that suggestions for undeclared indicators may cost:
+// enough for every suggestion an ordinary document asks for, and linear in
+// the text for one built to ask for many.
+constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 18;
+constexpr std::size_t kSuggestionCellsPerByte = 2;
+
+struct Position {
+  std::size_t line;    // 1-based
+  std::size_t column;  // 1-based, in characters (UTF-8 sequences)
 };
+
+// The positions of `offsets`, in one pass over the text up to the last of
+// them: the line and column are carried from one offset to the next instead
+// of being counted again from the start of the line.
+std::vector<Position> positions(std::string_view text, std::span<const std::size_t> offsets) {
+  std::vector<std::size_t> order(offsets.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return offsets[a] < offsets[b]; });
+  std::vector<Position> out(offsets.size());
+  Position here{1, 1};
+  std::size_t i = 0;
+  for (std::size_t k : order) {
+    for (const std::size_t target = std::min(offsets[k], text.size()); i < target; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      if (byte == '\n') {
+        here = Position{here.line + 1, 1};
+      } else if ((byte & 0xc0) != 0x80) {
+        ++here.column;
+      }
+    }
+    out[k] = here;
+  }
+  return out;
+}
+
+// The offset of a reader's fault: `column` bytes into line `line`.
+std::size_t fault_offset(std::string_view text, std::size_t line, std::size_t column) {
+  std::size_t start = 0;
+  for (std::size_t l = 1; l < line; ++l) {
+    const std::size_t newline = text.find('\n', start);
+    if (newline == std::string_view::npos) break;
+    start = newline + 1;
+  }
+  return start + column;
+}
 
 std::vector<std::string_view> declared_indicators(const json::Value& root) {
   const json::Value* indicators = nullptr;
@@ -60,39 +86,67 @@ std::size_t offset_of(const json::Place& place, Anchor anchor) {
 
 }  // namespace
 
-std::vector<Problem> lint_strategy(std::string_view text) {
-  std::vector<Problem> problems;
+LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
+  LintReport report;
   auto root = json::parse_document(text, json::Reader::Depth::kLimited, kStrategyLevels);
   if (!root) {
     const json::ReadError& fault = root.error();
-    const LineIndex lines(text);
     const std::size_t line = std::max<std::size_t>(fault.line, 1);
-    const std::size_t column = lines.characters_before(line, lines.line_start(line) + fault.column);
-    problems.push_back(Problem{Severity::kError, "", line, std::max<std::size_t>(column, 1), fault.description, {}});
-    return problems;
+    const std::size_t offset = fault_offset(text, line, fault.column);
+    const Position at = positions(text, std::span(&offset, 1)).front();
+    Problem problem{Severity::kError, "", line, std::max<std::size_t>(at.column - 1, 1), fault.description, {}};
+    if (max_problems == 0) {
+      report.omitted_errors = 1;
+    } else {
+      report.problems.push_back(std::move(problem));
+    }
+    return report;
   }
 
-  const json::ValuePlaces places(text, *root);
-  const DocumentFacts facts{declared_indicators(*root), places.repeated_members()};
+  json::ValuePlaces places(text, *root);
+  const std::size_t suggestion_cells = kSuggestionCellsFloor + kSuggestionCellsPerByte * text.size();
+  const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells};
   std::vector<Finding> findings;
   Check check(findings, facts);
   if (Status s = validate_strategy(*root, check); !s && !s.error().empty()) {
     findings.push_back(Finding{true, &*root, Anchor::kValue, s.error(), std::nullopt});
   }
-  if (findings.empty()) return problems;
+  if (findings.empty()) return report;
 
-  const LineIndex lines(text);
-  problems.reserve(findings.size());
-  for (Finding& f : findings) {
+  // Only the problems that may be listed are placed in the text.
+  const std::size_t listed = std::min(findings.size(), max_problems);
+  std::vector<const json::Value*> values;
+  values.reserve(listed);
+  for (std::size_t i = 0; i < listed; ++i) values.push_back(findings[i].at);
+  places.locate(std::move(values));
+  std::vector<std::size_t> offsets;
+  offsets.reserve(listed);
+  for (std::size_t i = 0; i < listed; ++i) {
     // Every finding concerns a value of the document, so it has a place.
-    const json::Place* place = places.find(f.at);
-    const std::size_t offset = place != nullptr ? offset_of(*place, f.anchor) : 0;
-    const std::size_t line = lines.line_of(offset);
-    problems.push_back(Problem{f.error ? Severity::kError : Severity::kWarning, places.pointer(f.at), line,
-                               lines.characters_before(line, offset) + 1, std::move(f.message),
-                               std::move(f.suggestion)});
+    const json::Place* place = places.find(findings[i].at);
+    offsets.push_back(place != nullptr ? offset_of(*place, findings[i].anchor) : 0);
   }
-  return problems;
+  const std::vector<Position> at = positions(text, offsets);
+
+  const std::size_t text_budget = kProblemTextFloor + 2 * text.size();
+  std::size_t text_bytes = 0;
+  bool full = false;
+  report.problems.reserve(listed);
+  for (std::size_t i = 0; i < findings.size(); ++i) {
+    Finding& f = findings[i];
+    if (i < listed && !full) {
+      std::string path = places.pointer(f.at);
+      text_bytes += path.size() + f.message.size() + (f.suggestion ? f.suggestion->size() : 0);
+      if (i == 0 || text_bytes <= text_budget) {
+        report.problems.push_back(Problem{f.error ? Severity::kError : Severity::kWarning, std::move(path),
+                                          at[i].line, at[i].column, std::move(f.message), std::move(f.suggestion)});
+        continue;
+      }
+      full = true;
+    }
+    ++(f.error ? report.omitted_errors : report.omitted_warnings);
+  }
+  return report;
 }
 
 }  // namespace velkor::strategy

@@ -24,6 +24,16 @@ struct Problem {
   std::optional<std::string> suggestion;
 };
 
+// The problems listed, and how many of each severity were left out.
+struct LintReport {
+  std::vector<Problem> problems;
+  std::size_t omitted_errors = 0;
+  std::size_t omitted_warnings = 0;
+};
+
+// How many problems a report lists when the caller does not say.
+inline constexpr std::size_t kDefaultMaxProblems = 1000;
+
 // Every problem of a strategy document's text, in the order the compile check
 // meets them (document order; a member whose key is repeated is met where the
 // key first stands).
@@ -38,7 +48,13 @@ struct Problem {
 // Positions point at the key for a member's problem, at the value for a
 // value's, and at the closing bracket for what is missing from an array or
 // object.
-std::vector<Problem> lint_strategy(std::string_view text);
+// The report lists the first `max_problems` problems and counts the rest. It
+// also stops listing before a problem that would bring the bytes of the listed
+// problems' paths, messages and suggestions past 256 KiB plus twice the
+// text (a pointer repeats every key above its value, so listing all would grow
+// with the square of a text built for it); the first problem is always listed.
+// The work is linear in the text whatever its shape.
+LintReport lint_strategy(std::string_view text, std::size_t max_problems = kDefaultMaxProblems);
 
 }  // namespace velkor::strategy
 

@@ -8,6 +8,7 @@
 
 #include "json/reader.h"
 #include "json/test_support_json.h"
+#include "strategy/closest_name.h"
 #include "strategy/validate.h"
 
 namespace velkor::strategy {
@@ -25,7 +26,7 @@ std::string line_of(const Problem& p) {
 
 std::vector<std::string> lint_lines(std::string_view text) {
   std::vector<std::string> out;
-  for (const Problem& p : lint_strategy(text)) out.push_back(line_of(p));
+  for (const Problem& p : lint_strategy(text).problems) out.push_back(line_of(p));
   return out;
 }
 
@@ -93,6 +94,102 @@ TEST(StrategyLint, ExamplesHaveNoProblem) {
     ASSERT_FALSE(text.str().empty());
     EXPECT_EQ(lint_lines(text.str()), std::vector<std::string>());
   }
+}
+
+// `count` members named prefix + i on one line, after a sound head.
+std::string with_members(std::string_view prefix, std::size_t count, std::string_view value = "1") {
+  std::string text = R"({"symbol": "X", "timeframe": "1h", "indicators": {}, "entry": {"in_position": true},)"
+                     R"( "exit": {"in_position": false}, "sizing": {"type": "fixed_qty", "qty": 1})";
+  for (std::size_t i = 0; i < count; ++i) {
+    text += ", \"" + std::string(prefix) + std::to_string(i) + "\": " + std::string(value);
+  }
+  return text + "}";
+}
+
+TEST(StrategyLint, ListsAtMostTheCapAndCountsWhatItLeavesOut) {
+  struct Case {
+    std::string text;
+    std::size_t max_problems;
+    std::vector<std::string> listed;
+    std::size_t omitted_errors, omitted_warnings;
+  };
+  const Case cases[] = {
+      // Columns on one long line, carried from problem to problem.
+      {with_members("é", 4), 2, {"W /é0 1:161 unknown field `é0`", "W /é1 1:170 unknown field `é1`"}, 0, 2},
+      // An error after the cap still counts as an error.
+      {R"({"symbol": "X", "a": 1, "b": 1})", 2, {"W /a 1:17 unknown field `a`", "W /b 1:25 unknown field `b`"}, 5, 0},
+      {"[1,", 0, {}, 1, 0},
+      {with_members("k", 3), 3, {"W /k0 1:161 unknown field `k0`", "W /k1 1:170 unknown field `k1`",
+                                 "W /k2 1:179 unknown field `k2`"}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const LintReport report = lint_strategy(c.text, c.max_problems);
+    std::vector<std::string> listed;
+    for (const Problem& p : report.problems) listed.push_back(line_of(p));
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_EQ(report.omitted_errors, c.omitted_errors);
+    EXPECT_EQ(report.omitted_warnings, c.omitted_warnings);
+  }
+}
+
+// Each pointer below repeats a 20,000-byte key: listing all 2,000 problems
+// would take 40 MB for a 42 kB text.
+TEST(StrategyLint, ListedTextStaysWithinABoundOfTheDocument) {
+  const std::string key(20000, 'k');
+  std::string text = R"({"symbol": "X", "timeframe": "1h", "indicators": {")" + key + R"(": {"type": "sma", "params": [1])";
+  for (int i = 0; i < 2000; ++i) text += ", \"u" + std::to_string(i) + "\": 1";
+  text += R"(}}, "entry": {"in_position": true}, "exit": {"in_position": false},)"
+          R"( "sizing": {"type": "fixed_qty", "qty": 1}})";
+  const LintReport report = lint_strategy(text, 1'000'000);
+  std::size_t bytes = 0;
+  for (const Problem& p : report.problems) bytes += p.path.size() + p.message.size();
+  EXPECT_LE(bytes, (std::size_t{1} << 18) + 2 * text.size() + 20100);
+  EXPECT_EQ(report.problems.size() + report.omitted_warnings, 2000u);
+  EXPECT_GT(report.problems.size(), 10u);
+}
+
+TEST(ClosestName, BoundedWork) {
+  const std::string_view names[] = {"sma_fast", "sma_slow", "rsi"};
+  struct Case {
+    std::string name;
+    std::size_t budget;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"sma_fsat", 1000, "sma_fast"},
+      {"SMA_SLOW_", 1000, "sma_slow"},
+      {"sma_fsat", 40, std::nullopt},  // three comparisons of 8 rows need more
+      {std::string(kLongestSuggestedName, 'r'), 1 << 20, std::nullopt},
+      {std::string(kLongestSuggestedName + 1, 'r'), 1 << 20, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::size_t budget = c.budget;
+    EXPECT_EQ(closest_name(c.name, names, &budget), c.expected);
+  }
+  // A name at the longest suggested length still gets one.
+  const std::string long_name = std::string(kLongestSuggestedName - 1, 'a') + "b";
+  const std::string_view candidate[] = {std::string_view(long_name).substr(0, kLongestSuggestedName - 1)};
+  EXPECT_EQ(closest_name(long_name, candidate), std::string(kLongestSuggestedName - 1, 'a'));
+}
+
+// References to undeclared names, each close to hundreds of declared ones:
+// suggestions stop once their share of the document's work is spent.
+TEST(StrategyLint, SuggestionsForOneDocumentCostABoundedAmount) {
+  std::string text = R"({"symbol": "X", "timeframe": "1h", "indicators": {)";
+  for (int i = 0; i < 3000; ++i) {
+    text += (i ? "," : "") + std::string("\"indicator_") + std::to_string(i) + R"(": {"type": "sma", "params": [1]})";
+  }
+  text += R"(}, "entry": {"all": [)";
+  for (int i = 0; i < 3000; ++i) text += (i ? "," : "") + std::string(R"({"gt": ["indicator_)") + std::to_string(i) + "x\", 1]}";
+  text += R"(]}, "exit": {"in_position": true}, "sizing": {"type": "fixed_qty", "qty": 1}})";
+  const LintReport report = lint_strategy(text, 1'000'000);
+  ASSERT_EQ(report.problems.size(), 3000u);
+  EXPECT_EQ(report.problems.front().suggestion, "indicator_0");
+  const auto suggested = std::count_if(report.problems.begin(), report.problems.end(),
+                                       [](const Problem& p) { return p.suggestion.has_value(); });
+  EXPECT_LT(suggested, 3000);
 }
 
 // Mutations of valid documents: the property that holds lint and the compile
@@ -195,7 +292,7 @@ TEST(StrategyLint, ErrorsExactlyWhenTheCompileCheckFailsFirstErrorItsReason) {
     } else if (auto valid = validate_strategy(*value); !valid) {
       reason = valid.error();
     }
-    const std::vector<Problem> problems = lint_strategy(text);
+    const std::vector<Problem> problems = lint_strategy(text).problems;
     auto first_error = std::find_if(problems.begin(), problems.end(),
                                     [](const Problem& p) { return p.severity == Severity::kError; });
     SCOPED_TRACE(text);

@@ -25,9 +25,10 @@ Status read_field(const Field& field, const Value& v, Check& check) {
 }
 
 void warn_unknown(const Record& record, const json::Member& member, Check& check) {
+  if (!check.collecting()) return;
   std::vector<std::string_view> keys;
   for (const Field& field : record.fields) keys.push_back(field.key);
-  check.warn(member.value, Anchor::kKey, "unknown field `" + member.key + "`", closest_name(member.key, keys));
+  check.warn(member.value, Anchor::kKey, "unknown field `" + member.key + "`", check.closest(member.key, keys));
 }
 
 std::expected<const TaggedVariant*, std::string> read_tag(const TaggedChoice& choice, const Value& tag,

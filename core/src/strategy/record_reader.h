@@ -20,7 +20,6 @@
 #include "json/messages.h"
 #include "json/value.h"
 #include "strategy/check.h"
-#include "strategy/closest_name.h"
 
 namespace velkor::strategy {
 
@@ -115,7 +114,7 @@ std::expected<const Variant*, std::string> find_variant(std::span<const Variant>
   }
   std::vector<std::string_view> names;
   for (const Variant& v : variants) names.push_back(name_of(v));
-  return check.fail_at(at, json::unknown_variant(name, names), anchor, closest_name(name, names));
+  return check.fail_at(at, json::unknown_variant(name, names), anchor, check.closest(name, names));
 }
 
 }  // namespace velkor::strategy
