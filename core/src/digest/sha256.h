@@ -5,7 +5,8 @@
 // reading any configuration: what the process's OpenSSL configuration says
 // (OPENSSL_CONF, the system's openssl.cnf, the providers, engines and default
 // properties they set up) belongs to the program that hosts the module and
-// does not reach the digests.
+// does not reach the digests. (The extension links libcrypto in with its
+// symbols hidden, so that another libcrypto in the process does not either.)
 //
 // Every OpenSSL call is checked. OpenSSL can still fail to digest, on memory
 // exhaustion or when the context allows no SHA-256 implementation. Such a
