@@ -4,20 +4,42 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <atomic>
 #include <cstring>
 
 namespace velkor::digest {
+
+ossl_lib_ctx_st* library_context() {
+  // A new context reads no configuration file and loads no provider or engine
+  // a configuration names; its built-in default provider answers the fetch.
+  static OSSL_LIB_CTX* const context = OSSL_LIB_CTX_new();
+  return context;
+}
+
 namespace {
 
 // The SHA-256 implementation, looked up once per process: a lookup by name
 // walks OpenSSL's provider tables under locks and costs more than hashing a
-// small file. When the lookup fails, each digest looks it up again (and so
+// small file. Until a lookup succeeds, each digest looks it up again (and so
 // reports the failure itself) rather than keeping the failure for good.
 const EVP_MD* sha256_algorithm() {
-  static EVP_MD* const fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-  if (fetched != nullptr) return fetched;
-  ERR_clear_error();
-  return EVP_sha256();
+  static std::atomic<EVP_MD*> fetched{nullptr};
+  if (EVP_MD* const known = fetched.load(std::memory_order_acquire)) return known;
+  OSSL_LIB_CTX* const context = library_context();
+  // Never the default context: that one is the configured one.
+  if (context == nullptr) return nullptr;
+  EVP_MD* const algorithm = EVP_MD_fetch(context, "SHA256", nullptr);
+  if (algorithm == nullptr) return nullptr;
+  EVP_MD* known = nullptr;
+  if (fetched.compare_exchange_strong(known, algorithm, std::memory_order_acq_rel)) return algorithm;
+  EVP_MD_free(algorithm);  // another thread's lookup came first
+  return known;
+}
+
+// Starts a digest on `ctx`; false when there is no SHA-256 to start.
+bool initialise(EVP_MD_CTX* ctx) {
+  const EVP_MD* const algorithm = sha256_algorithm();
+  return algorithm != nullptr && EVP_DigestInit_ex2(ctx, algorithm, nullptr) == 1;
 }
 
 }  // namespace
@@ -25,7 +47,7 @@ const EVP_MD* sha256_algorithm() {
 bool Sha256::started() {
   if (ctx_ != nullptr) return true;
   ctx_ = EVP_MD_CTX_new();
-  if (ctx_ == nullptr || EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) {
+  if (ctx_ == nullptr || !initialise(ctx_)) {
     fail();
     return false;
   }
@@ -35,7 +57,7 @@ bool Sha256::started() {
 void Sha256::restart() {
   failure_.clear();
   if (ctx_ == nullptr) return;  // made on first use (again, after a failure to allocate it)
-  if (EVP_DigestInit_ex2(ctx_, sha256_algorithm(), nullptr) != 1) fail();
+  if (!initialise(ctx_)) fail();
 }
 
 Sha256::~Sha256() { EVP_MD_CTX_free(ctx_); }

@@ -1,10 +1,17 @@
 // SHA-256 on OpenSSL's EVP interface (which uses the processor's SHA
 // instructions where present), and the digest's 64-character hex text.
 //
-// Every OpenSSL call is checked. OpenSSL can fail to digest: no SHA-256
-// implementation under the process's OpenSSL configuration (a provider setup
-// that allows none), or memory exhaustion. Such a failure is kept and reported
-// when the digest is asked for; a digest is never made up.
+// The digests fetch SHA-256 from a library context of their own, made without
+// reading any configuration: what the process's OpenSSL configuration says
+// (OPENSSL_CONF, the system's openssl.cnf, the providers, engines and default
+// properties they set up) belongs to the program that hosts the module and
+// does not reach the digests. (The extension links libcrypto in with its
+// symbols hidden, so that another libcrypto in the process does not either.)
+//
+// Every OpenSSL call is checked. OpenSSL can still fail to digest, on memory
+// exhaustion or when the context allows no SHA-256 implementation. Such a
+// failure is kept and reported when the digest is asked for; a digest is never
+// made up.
 #ifndef VELKOR_DIGEST_SHA256_H_
 #define VELKOR_DIGEST_SHA256_H_
 
@@ -16,13 +23,20 @@
 #include <string_view>
 
 struct evp_md_ctx_st;
+struct ossl_lib_ctx_st;
 
 namespace velkor::digest {
 
 using Digest = std::array<std::uint8_t, 32>;
 
-// OpenSSL's description of why digesting failed, e.g. "initialization error".
+// OpenSSL's description of why digesting failed, e.g. "unsupported".
 using DigestFailure = std::string;
+
+// The OpenSSL library context every digest fetches SHA-256 from, made on first
+// use; null when it could not be made (then every digest fails). Properties
+// set on it apply to the digests alone; the tests use that to take SHA-256
+// away.
+ossl_lib_ctx_st* library_context();
 
 // An incremental SHA-256: feed any number of chunks, then finish once. After
 // the first failure further chunks are ignored and finish() reports it.

@@ -1,8 +1,10 @@
 #include "digest/sha256.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -55,6 +57,57 @@ TEST(Hex, WritesEveryByteValueAsTwoLowercaseDigits) {
     }
     EXPECT_EQ(hex(digest), expected);
   }
+}
+
+constexpr char kAbc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+std::string text_of(const std::expected<Digest, DigestFailure>& digest) {
+  return digest ? std::string(hex(*digest).view()) : "failed: " + digest.error();
+}
+
+// Runs `observe` in a process of its own (the death test runs this binary
+// afresh), where no digest was made before: the SHA-256 implementation is
+// looked up once per process and then kept. What it saw goes to stderr.
+void expect_in_fresh_process(std::string (*observe)(), const std::string& expected) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const std::string seen = observe();
+        std::fprintf(stderr, "saw: %s\nexpected: %s\n", seen.c_str(), expected.c_str());
+        std::_Exit(seen == expected ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(Sha256DeathTest, AFailureIsReportedNeverMadeUpAndNotKept) {
+  expect_in_fresh_process(
+      [] {
+        // Properties that no loaded implementation has (no FIPS provider is loaded).
+        EVP_set_default_properties(library_context(), "fips=yes");
+        Sha256 incremental;
+        incremental.update("abc");
+        std::string seen = text_of(incremental.finish());
+        const auto once = sha256_hex("abc");
+        seen += once ? "; made up" : "; " + once.error();
+        EVP_set_default_properties(library_context(), "");
+        seen += "; " + std::string(sha256_hex("abc").value_or(DigestText()).view());
+        // The digest that failed starts again and succeeds.
+        incremental.restart();
+        incremental.update("abc");
+        return seen + "; " + text_of(incremental.finish());
+      },
+      std::string("failed: unsupported; unsupported; ") + kAbc + "; " + kAbc);
+}
+
+TEST(Sha256DeathTest, TheProcessConfigurationDoesNotReachTheDigests) {
+  expect_in_fresh_process(
+      [] {
+        // What a configuration file's default properties do to the process's
+        // default context; the digests' context is another.
+        EVP_set_default_properties(nullptr, "fips=yes");
+        return text_of([] { Sha256 sha; sha.update("abc"); return sha.finish(); }());
+      },
+      kAbc);
 }
 
 }  // namespace

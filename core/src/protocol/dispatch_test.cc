@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <utility>
 
+#include "digest/sha256.h"
 #include "support/test_support_files.h"
 
 #include "velkor/compiler.h"
@@ -118,6 +122,55 @@ TEST(ArtifactCache, PipesAndDevicesAreRefusedNotWaitedFor) {
   // Without a writer, opening this FIFO to read would block forever.
   EXPECT_EQ(run(bytes_request(fifo)), R"({"ok":false,"error":"reading )" + fifo + R"(: not a regular file"})");
   EXPECT_EQ(run(bytes_request("/dev/zero")), R"({"ok":false,"error":"reading /dev/zero: not a regular file"})");
+}
+
+// Without SHA-256, the compile and artifact_bytes answer error documents, never
+// made-up digests, and the handle goes on working: once SHA-256 is back, the
+// digests are right (no failure was kept, the target source's digest, made
+// once per process, included) and the failed loads used up no handle number.
+// In a process of its own (the death test runs this binary afresh), where no
+// digest was made before: the SHA-256 implementation is kept once looked up.
+std::string answers_without_then_with_sha256() {
+  TempDir dir;
+  const std::string abc = dir.path() + "/abc";
+  std::ofstream(abc) << "abc";
+  const std::string dry_run = R"({"cmd":"compile","dry_run":true,"spec":{"strategy":{"symbol":"A","timeframe":"1h",)"
+                              R"("indicators":{},"entry":{"all":[]},"exit":{"all":[]},)"
+                              R"("sizing":{"type":"fixed_qty","qty":1}},"target":{"kind":"binary"}}})";
+  CompilerState state;
+  // Properties that no loaded implementation has (no FIPS provider is loaded).
+  EVP_set_default_properties(digest::library_context(), "fips=yes");
+  std::string seen = dispatch_command(state, dry_run) + "\n";
+  std::string refused = dispatch_command(state, bytes_request(abc));
+  if (const std::size_t at = refused.find(abc); at != std::string::npos) refused.replace(at, abc.size(), "PATH");
+  seen += refused + "\n";
+  seen += dispatch_command(state, R"({"cmd":"version"})") + "\n";
+  EVP_set_default_properties(digest::library_context(), "");
+  seen += dispatch_command(state, bytes_request(abc)) + "\n";
+  const std::string recovered = dispatch_command(state, dry_run);
+  seen += recovered == run(dry_run) && recovered.find(R"("built":false)") != std::string::npos
+              ? "the dry run answers as in a new handle"
+              : recovered;
+  return seen;
+}
+
+TEST(DispatchDeathTest, DigestFailuresAreErrorDocumentsAndAreNotKept) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const std::string seen = answers_without_then_with_sha256();
+        const std::string expected =
+            R"({"ok":false,"error":"codegen: computing SHA-256 digests: unsupported"})"
+            "\n"
+            R"({"ok":false,"error":"computing SHA-256 of PATH: unsupported"})"
+            "\n" +
+            std::string(kVersion) + "\n" + R"({"handle":0,"len":3,)" +
+            R"("sha256":"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"})" +
+            "\nthe dry run answers as in a new handle";
+        std::fprintf(stderr, "saw:\n%s\nexpected:\n%s\n", seen.c_str(), expected.c_str());
+        std::_Exit(seen == expected ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
