@@ -247,6 +247,23 @@ PyObject* response_to_str(const std::string& response, PyObject* panic_exception
   return text;
 }
 
+// Sets `response` as the attribute "answer" of the exception being raised, so
+// that a caller who catches an interrupt can tell how far the command got: the
+// answer it ended with (a stop before cargo, a build that cargo ended, one
+// that succeeded). An exception that takes no attributes goes without it.
+void attach_answer(const std::string& response) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyObject* answer =
+      PyUnicode_FromStringAndSize(response.data(), static_cast<Py_ssize_t>(response.size()));
+  if (answer == nullptr || value == nullptr || PyObject_SetAttrString(value, "answer", answer) < 0) {
+    PyErr_Clear();
+  }
+  Py_XDECREF(answer);
+  PyErr_Restore(type, value, traceback);
+}
+
 PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* cmd_json = bind_cmd_json(args, kwargs);
   if (cmd_json == nullptr) return nullptr;
@@ -276,11 +293,26 @@ PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (utf8 == nullptr) return nullptr;  // lone surrogates: the interpreter's encode error
 
   // The interpreter lock stays held for the whole command, by design: a handle
-  // is only ever used by its creating thread, and the core calls no Python.
+  // is only ever used by its creating thread, and the core calls no Python but
+  // the hook. A Ctrl-C meanwhile only marks a signal pending: the hook runs
+  // its handler once the project is written, so that an interrupt stops the
+  // compile before cargo starts (cargo would not see it and would run to its
+  // end); a KeyboardInterrupt (or whatever the handler raises) then leaves
+  // here instead of the answer.
   try {
+    velkor::CommandHooks hooks;
+    hooks.stop_requested = [] { return PyErr_CheckSignals() < 0; };
     std::string response = velkor::dispatch_command(
-        *handle->state, std::string_view(utf8, static_cast<std::size_t>(size)));
-    return response_to_str(response, module->panic_exception);
+        *handle->state, std::string_view(utf8, static_cast<std::size_t>(size)), hooks);
+    if (PyErr_Occurred() == nullptr) {
+      PyObject* text = response_to_str(response, module->panic_exception);
+      // An interrupt that came while cargo ran, or after, is raised here rather
+      // than after this returns, where the answer would be lost in flight.
+      if (text == nullptr || PyErr_CheckSignals() == 0) return text;
+      Py_DECREF(text);
+    }
+    attach_answer(response);
+    return nullptr;
   } catch (const std::exception& fault) {
     PyErr_SetString(module->panic_exception, fault.what());
   } catch (...) {
@@ -299,7 +331,9 @@ constexpr char kCommandDoc[] =
     "command($self, cmd_json)\n--\n\n"
     "Apply a command JSON and return the response JSON.\n\n"
     "Domain errors are reported in-band as `{\"ok\": false, \"error\": ...}` JSON,\n"
-    "not raised.";
+    "not raised. An interrupt (KeyboardInterrupt) that arrives while the command\n"
+    "runs is raised when it ends, with the answer it ended with as the exception's\n"
+    "`answer`; one that arrives before cargo starts stops a compile there.";
 
 PyMethodDef compiler_methods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compiler_command)),

@@ -16,6 +16,10 @@ class Compiler:
         """Answer one command document with one response document (both JSON texts).
 
         Domain failures are answered in-band as ``{"ok":false,"error":...}``.
+        An interrupt that arrives while a command runs raises KeyboardInterrupt when
+        it ends, with the answer it ended with as the exception's ``answer``; one that
+        arrives before cargo starts stops a compile there (``"build: stopped before
+        cargo started: ..."``).
         """
 
 class PanicException(BaseException):

@@ -30,6 +30,8 @@ from .terminal import printable
 PROG = "velkor-compile"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
 DEFAULT_OUT_DIR = "_out"
+# How the core answers a compile that an interrupt stopped before cargo started.
+STOPPED_BEFORE_CARGO = "build: stopped before cargo started: "
 OUT_OF_MEMORY = "out of memory"
 LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
@@ -164,15 +166,26 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     )
     err.flush()
     started = time.monotonic()
+    text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
+    interrupted = False
     try:
-        text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
         answer_text, answer = _command(compiler, text)
-        elapsed = time.monotonic() - started
-    except KeyboardInterrupt:
-        # cargo got the same Ctrl-C and stopped: say what it leaves behind.
-        err.write("" if live else "interrupted\n")
-        _report(f"interrupted; the build in {project_dir} is left half-built", args.json)
-        return 130
+    except KeyboardInterrupt as interrupt:
+        # The handle raises an interrupt when the command ends, with the answer
+        # it ended with: that says how far the build got.
+        ended_with = getattr(interrupt, "answer", None)
+        answer_text = ended_with if isinstance(ended_with, str) else error_document("")
+        answer = json.loads(answer_text)
+        if answer.get("ok") is False:
+            err.write("" if live else "interrupted\n")
+            if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
+                _report(f"interrupted before cargo started; the project in {project_dir} is written, nothing was built",
+                        args.json)
+            else:  # cargo got the same Ctrl-C and stopped
+                _report(f"interrupted; the build in {project_dir} is left half-built", args.json)
+            return 130
+        interrupted = True  # after cargo had finished: the build is reported as it ended
+    elapsed = time.monotonic() - started
     failed = answer.get("ok") is False
     outcome = f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n"
     err.write(f"{PROG}: {outcome}" if live else outcome)
@@ -180,6 +193,9 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     if failed:
         _fail_with(answer_text, answer)
     _print_answer(answer_text, answer, args.json, out)
+    if interrupted:
+        _report("interrupted after cargo had finished; the build is complete")
+        return 130
     return 0
 
 

@@ -17,9 +17,11 @@ EXAMPLES = ROOT / "examples"
 MA_CROSS = EXAMPLES / "ma_cross.json"
 VERSION_ANSWER = '{"version":"0.2.0","backtest_dep":"0.1.5"}'
 OUT_OF_MEMORY = '{"ok":false,"error":"internal fault: out of memory"}'
-# A stand-in cargo: fails with FAKE_CARGO_MODE=fail, printing FAKE_CARGO_STDERR;
-# otherwise writes the host program or the release wasm module where the real one would.
+# A stand-in cargo: writes FAKE_CARGO_NOISE bytes to stderr when set; fails with
+# FAKE_CARGO_MODE=fail, printing FAKE_CARGO_STDERR; otherwise writes the host
+# program or the release wasm module where the real one would.
 FAKE_CARGO = r"""#!/bin/sh
+[ -n "$FAKE_CARGO_NOISE" ] && yes '   Compiling noise v0.1.0 (/src/noise)' | head -c "$FAKE_CARGO_NOISE" >&2
 [ "$FAKE_CARGO_MODE" = fail ] && { cat "$FAKE_CARGO_STDERR" >&2; exit 101; }
 name=$(sed -n 's/^name = "\(.*\)"$/\1/p' Cargo.toml)
 case "$*" in

@@ -2,7 +2,9 @@
 (``python -m velkor_compile`` and the installed ``velkor-compile`` script), with
 good and bad input files, a stand-in cargo, and ``serve`` fed a mixed stream."""
 
+import ctypes
 import io
+import itertools
 import json
 import os
 import pathlib
@@ -397,3 +399,48 @@ def test_a_candles_file_is_not_held_as_python_values(run_python, tmp_path):
     """)
     status, growth = run.stdout.split()
     assert status == "0" and float(growth) < 2.5, run.stderr  # its text and the request's: about 2 (it was 10)
+
+
+class SignalBeforeCompile:
+    """A handle whose second command (the real compile after the dry run) starts
+    with SIGINT pending, as after a Ctrl-C while the project is written: no
+    Python code runs between the signal and the command, so only the core's
+    check before cargo can see it."""
+
+    def __init__(self):
+        self.real = velkor_compile.Compiler()
+        self.calls = 0
+
+    def command(self, text):
+        self.calls += 1
+        if self.calls == 1:
+            return self.real.command(text)
+        send = getattr(ctypes.CDLL(None), "raise")
+        return next(map(self.real.command, itertools.islice(itertools.chain(map(send, [signal.SIGINT]), [text]), 1, None)))
+
+
+INTERRUPTS = {
+    # case: (cargo's behaviour, the handle, stdout starts with, stderr ends with)
+    "before cargo": ("", SignalBeforeCompile, "",
+                     "interrupted\nvelkor-compile: interrupted before cargo started; the project in _out/btc_usd is "
+                     "written, nothing was built\n"),
+    "while cargo ran": ('kill -INT $PPID; kill -INT $$', velkor_compile.Compiler, "",
+                        "interrupted\nvelkor-compile: interrupted; the build in _out/btc_usd is left half-built\n"),
+    "after cargo finished": ('kill -INT $PPID', velkor_compile.Compiler, "built: crate btc_usd",
+                             "velkor-compile: interrupted after cargo had finished; the build is complete\n"),
+}
+
+
+@pytest.mark.parametrize("case", INTERRUPTS)
+def test_interrupt_reports_how_far_the_build_got(workdir, monkeypatch, capsys, case):
+    behaviour, handle, stdout_start, stderr_end = INTERRUPTS[case]
+    (workdir / "cargo").write_text(f"#!/bin/sh\ntouch ran\n{behaviour}\nmkdir -p target/release\n"
+                                   "echo built > target/release/btc_usd\n")
+    (workdir / "cargo").chmod(0o755)
+    monkeypatch.setenv("PATH", f"{workdir}:{os.environ['PATH']}")
+    monkeypatch.setattr(cli_module, "Compiler", handle)
+    assert cli_module.main(["compile", str(MA_CROSS)]) == 130
+    out, err = capsys.readouterr()
+    assert out.startswith(stdout_start) and err.endswith(stderr_end), err
+    assert (workdir / "_out/btc_usd/ran").exists() == (case != "before cargo")
+    assert (workdir / "_out/btc_usd/Cargo.toml").exists()

@@ -10,6 +10,7 @@ import os
 import pathlib
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -182,6 +183,20 @@ def test_build_answers_the_artifact(compiler, workdir, fake_cargo, target, out_d
     # The artifact can be loaded through the same handle.
     loaded = json.loads(compiler.command(json.dumps({"cmd": "artifact_bytes", "path": path})))
     assert loaded["handle"] == 0 and loaded["len"] == (workdir / path).stat().st_size
+
+
+@pytest.mark.parametrize("sink", ["pipe", "terminal"])
+def test_streamed_build_finishes_when_stderr_is_not_read(tmp_path, fake_cargo, monkeypatch, sink):
+    monkeypatch.setenv("FAKE_CARGO_NOISE", "4000000")  # far more than any pipe or terminal holds
+    reader, writer = os.openpty() if sink == "terminal" else os.pipe()
+    script = "import sys, velkor_compile; print(velkor_compile.compile(sys.argv[1], stream_build_output=True)['built'])"
+    try:
+        run = subprocess.run([sys.executable, "-c", script, str(MA_CROSS)], cwd=tmp_path, stdout=subprocess.PIPE,
+                             stderr=writer, timeout=60)
+    finally:
+        os.close(reader)
+        os.close(writer)
+    assert run.returncode == 0 and run.stdout == b"True\n"
 
 
 def test_real_offline_cargo_build(tmp_path):

@@ -5,6 +5,7 @@
 #define VELKOR_COMPILER_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,12 +26,27 @@ struct CompilerState {
   std::uint64_t next_handle = 0;
 };
 
+// What the caller of a command lets it ask while it runs. Every member is
+// optional.
+struct CommandHooks {
+  // Asked where a compile can stop cleanly; true stops it there. Today that is
+  // once, after the project is written and before cargo is started (a request
+  // to stop that came while the files were written would otherwise go
+  // unheeded, and cargo would run to its end). A stopped compile answers
+  //   {"ok":false,"error":"build: stopped before cargo started: the project in DIR is written, nothing was built"}
+  // and leaves the state as a failed build does. Called on the thread that
+  // called dispatch_command; a caller that releases its own locks while the
+  // command runs (an interpreter lock, say) takes them back inside the hook.
+  std::function<bool()> stop_requested;
+};
+
 // Applies one command document (UTF-8 JSON text) to `state` and returns the
 // response document. Every domain failure is answered in-band as
 // {"ok":false,"error":"..."}; nothing is thrown for bad input. Only an internal
 // fault (a broken invariant, memory exhaustion) throws a std::exception, and the
-// state is then left as it was before the command.
-std::string dispatch_command(CompilerState& state, std::string_view cmd_json);
+// state is then left as it was before the command. An exception thrown by a
+// hook passes through.
+std::string dispatch_command(CompilerState& state, std::string_view cmd_json, const CommandHooks& hooks = {});
 
 }  // namespace velkor
 

@@ -1,12 +1,17 @@
 #include "build/live_output.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
+#include <utility>
 
 namespace velkor::build {
 namespace {
@@ -14,9 +19,10 @@ namespace {
 // Output the descriptor cannot take yet waits up to this much; a reader slower
 // than that loses the excess rather than holding the build.
 constexpr std::size_t kPendingLimit = 256 * 1024;
-// Once poll reports a pipe writable it takes this much whole, so a write of
-// no more never waits.
-constexpr std::size_t kWriteChunk = PIPE_BUF;
+// Once poll reports a pipe writable it has a free buffer slot, which takes
+// this much whole, so a write of no more never waits. (Not so for a terminal,
+// which reports itself writable with room for a single byte.)
+constexpr std::size_t kPipeChunk = PIPE_BUF;
 // Narrower than any terminal in use, so the line never wraps and a carriage
 // return brings the cursor back to its start.
 constexpr std::size_t kLineWidth = 79;
@@ -65,14 +71,69 @@ void shorten(std::string& text, std::size_t limit) {
   text.resize(cut);
 }
 
+// A second, non-blocking open file description of what `fd` refers to, or -1.
+// Setting O_NONBLOCK on `fd` itself would change the description the parent
+// shell and every other process on the terminal share. Opening the file anew
+// works for terminals, pipes and FIFOs (not for sockets, nor for a pipe whose
+// reader is gone, nor for a terminal the user may not open).
+int reopen_nonblocking(int fd, const struct stat& st) {
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const int own = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (own < 0) return -1;
+  struct stat same;
+  if (::fstat(own, &same) == 0 && same.st_dev == st.st_dev && same.st_ino == st.st_ino && same.st_rdev == st.st_rdev) {
+    return own;
+  }
+  ::close(own);
+  return -1;
+}
+
+std::string dropped_marker(std::size_t bytes, bool at_line_start) {
+  return std::string(at_line_start ? "" : "\n") + "[velkor-compile: " + std::to_string(bytes) +
+         " bytes of cargo output dropped: standard error was not being read]\n";
+}
+
 }  // namespace
 
 LiveOutput::LiveOutput(int fd, LiveOutputRequest request, std::string crate_name)
-    : fd_(fd), request_(request), crate_name_(std::move(crate_name)), started_(std::chrono::steady_clock::now()) {}
+    : fd_(fd), request_(request), crate_name_(std::move(crate_name)), started_(std::chrono::steady_clock::now()) {
+  struct stat st;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fstat(fd, &st) != 0) {
+    broken_ = true;
+    return;
+  }
+  // A regular file never keeps a writer waiting, and a description that is
+  // already non-blocking needs nothing more.
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || (flags & O_NONBLOCK) != 0) {
+    way_ = Way::kNonBlocking;
+  } else if (S_ISSOCK(st.st_mode)) {
+    way_ = Way::kSocket;
+  } else if ((own_fd_ = reopen_nonblocking(fd, st)) >= 0) {
+    fd_ = own_fd_;
+    way_ = Way::kNonBlocking;
+  } else if (S_ISFIFO(st.st_mode)) {
+    way_ = Way::kPipe;
+  } else {
+    broken_ = true;  // a write could wait, and nothing would interrupt it
+  }
+}
+
+LiveOutput::~LiveOutput() {
+  if (own_fd_ >= 0) ::close(own_fd_);
+}
 
 void LiveOutput::output(std::string_view piece) {
   if (request_.stream) {
-    if (!broken_ && pending_.size() + piece.size() <= kPendingLimit) pending_.append(piece);
+    if (broken_ || piece.empty()) return;
+    // Once a piece is dropped, so is everything until the marker can follow
+    // what was taken: the gap is where the marker says it is.
+    if (dropped_ > 0 || pending_.size() + piece.size() > kPendingLimit) {
+      dropped_ += piece.size();
+    } else {
+      pending_.append(piece);
+      at_line_start_ = piece.back() == '\n';
+    }
     flush();
     return;
   }
@@ -126,33 +187,55 @@ void LiveOutput::flush() {
     pending_.clear();
     return;
   }
-  QuietSigpipe quiet;
-  std::size_t done = 0;
-  while (done < pending_.size()) {
-    pollfd p{fd_, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, 0);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;  // it cannot take more now
-    if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (p.revents & POLLOUT) == 0) {
-      broken_ = true;  // not open, or nobody reads it any more
-      break;
-    }
-    const ssize_t n = ::write(fd_, pending_.data() + done, std::min(pending_.size() - done, kWriteChunk));
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || errno == EAGAIN) break;
-    if (errno == EPIPE) quiet.raised();
-    broken_ = true;
-    break;
+  write_pending();
+  if (pending_.empty() && dropped_ > 0 && !broken_) {
+    pending_ = dropped_marker(std::exchange(dropped_, 0), std::exchange(at_line_start_, true));
+    write_pending();
   }
+}
+
+void LiveOutput::write_pending() {
+  QuietSigpipe quiet;
+  bool raised = false;
+  std::size_t done = 0;
+  while (done < pending_.size() && !broken_) {
+    const std::size_t n = write_some(std::string_view(pending_).substr(done), raised);
+    if (n == 0) break;  // it cannot take more now
+    done += n;
+  }
+  if (raised) quiet.raised();
   if (broken_) {
     pending_.clear();
     return;
   }
   pending_.erase(0, done);
+}
+
+std::size_t LiveOutput::write_some(std::string_view bytes, bool& raised_sigpipe) {
+  for (;;) {
+    ssize_t n = -1;
+    if (way_ == Way::kSocket) {
+      n = ::send(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    } else if (way_ == Way::kNonBlocking) {
+      n = ::write(fd_, bytes.data(), bytes.size());
+    } else {
+      pollfd p{fd_, POLLOUT, 0};
+      const int ready = ::poll(&p, 1, 0);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return 0;
+      if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 || (p.revents & POLLOUT) == 0) {
+        broken_ = true;  // not open, or nobody reads it any more
+        return 0;
+      }
+      n = ::write(fd_, bytes.data(), std::min(bytes.size(), kPipeChunk));
+    }
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno == EPIPE) raised_sigpipe = true;
+    broken_ = true;
+    return 0;
+  }
 }
 
 }  // namespace velkor::build

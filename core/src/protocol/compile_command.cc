@@ -44,14 +44,15 @@ std::size_t answer_capacity(const project::BuildManifest& manifest) {
 
 }  // namespace
 
-std::string compile_command(CompilerState& state, std::string_view text) {
+std::string compile_command(CompilerState& state, std::string_view text, const CommandHooks& hooks) {
   project::StreamedCandles candles;
   auto request = request::read_compile_request(text, request::CmdMember::kSkipped, &candles);
   if (!request) return error_document("bad compile request: " + request.error().text());
-  return run_compile(state, *request, &candles);
+  return run_compile(state, *request, &candles, hooks);
 }
 
-std::string run_compile(CompilerState& state, request::CompileRequest& request, project::StreamedCandles* candles) {
+std::string run_compile(CompilerState& state, request::CompileRequest& request, project::StreamedCandles* candles,
+                        const CommandHooks& hooks) {
   CompileSpec& spec = request.spec;
 
   // A dry run only hashes the data file: it is never held whole.
@@ -74,9 +75,14 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request, 
   if (auto written = project::write_project(out_dir, crate_name, project->files); !written) {
     return error_document(written.error().display());
   }
+  const std::string project_dir = project::project_dir(out_dir, crate_name);
+  if (hooks.stop_requested && hooks.stop_requested()) {
+    return error_document(
+        build_error("stopped before cargo started: the project in " + project_dir + " is written, nothing was built")
+            .display());
+  }
   const build::LiveOutputRequest live{request.stream_build_output, request.build_progress};
-  auto artifact =
-      build::build_project(spec.target, spec.opt_level, crate_name, project::project_dir(out_dir, crate_name), live);
+  auto artifact = build::build_project(spec.target, spec.opt_level, crate_name, project_dir, live);
   if (!artifact) return error_document(artifact.error().display());
 
   response.string("path", *artifact);

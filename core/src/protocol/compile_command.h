@@ -13,11 +13,12 @@
 namespace velkor {
 
 // Answers a compile command text whose envelope has been read.
-std::string compile_command(CompilerState& state, std::string_view text);
+std::string compile_command(CompilerState& state, std::string_view text, const CommandHooks& hooks = {});
 // Runs a compile request already read from its text, with `candles` the
-// stream its inline candles went through (when they did).
+// stream its inline candles went through (when they did). `hooks` as for
+// dispatch_command.
 std::string run_compile(CompilerState& state, request::CompileRequest& request,
-                        project::StreamedCandles* candles = nullptr);
+                        project::StreamedCandles* candles = nullptr, const CommandHooks& hooks = {});
 
 }  // namespace velkor
 

@@ -9,7 +9,7 @@
 
 namespace velkor {
 
-std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
+std::string dispatch_command(CompilerState& state, std::string_view cmd_json, const CommandHooks& hooks) {
   // A compile request normally starts with its "cmd". Reading the request
   // checks all of the text as strictly as the envelope does (and a repeated
   // "cmd" through the extra field), so when that reading succeeds the envelope
@@ -19,7 +19,7 @@ std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
   if (request::leads_with_cmd(cmd_json, "compile")) {
     project::StreamedCandles candles;
     auto request = request::read_compile_request(cmd_json, request::CmdMember::kField, &candles);
-    if (request) return run_compile(state, *request, &candles);
+    if (request) return run_compile(state, *request, &candles, hooks);
   }
   const std::optional<std::string> cmd = request::read_envelope(cmd_json);
   if (!cmd) return error_document(R"(invalid command envelope: expected {"cmd":...})");
@@ -27,7 +27,7 @@ std::string dispatch_command(CompilerState& state, std::string_view cmd_json) {
   if (*cmd == "targets") return targets_answer();
   if (*cmd == "reset") return reset_command(state);
   if (*cmd == "artifact_bytes") return load_artifact_command(state, cmd_json);
-  if (*cmd == "compile") return compile_command(state, cmd_json);
+  if (*cmd == "compile") return compile_command(state, cmd_json, hooks);
   if (*cmd == "lint") return lint_command(cmd_json);
   return error_document("unknown cmd: " + *cmd);
 }

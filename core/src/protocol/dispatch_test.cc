@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -171,6 +173,55 @@ TEST(DispatchDeathTest, DigestFailuresAreErrorDocumentsAndAreNotKept) {
         std::_Exit(seen == expected ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace velkor
+
+namespace velkor {
+namespace {
+
+// A stop asked for once the project is written keeps cargo from starting; the
+// answer says so, and the handle remembers no artifact.
+TEST(DispatchCompile, AStopAskedForAfterWritingKeepsCargoFromStarting) {
+  TempDir dir;
+  std::ofstream(dir.path() + "/cargo") << "#!/bin/sh\ntouch " << dir.path() << "/ran\n"
+                                       << "mkdir -p target/release && echo built > target/release/btc_usd\n";
+  ::chmod((dir.path() + "/cargo").c_str(), 0755);
+  const std::string saved_path = std::getenv("PATH");
+  ::setenv("PATH", (dir.path() + ":/usr/bin:/bin").c_str(), 1);
+  const std::string request = R"({"cmd":"compile","out_dir":")" + dir.path() + R"(/out","spec":{"strategy":)" +
+                              read_file(VELKOR_SOURCE_DIR "/examples/ma_cross.json") + R"(,"target":{"kind":"binary"}}})";
+  const std::string project = dir.path() + "/out/btc_usd";
+  struct Case {
+    std::optional<bool> stop;  // none: no hook
+    bool built;
+  } const cases[] = {{std::nullopt, true}, {false, true}, {true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stop.has_value() ? (*c.stop ? "stop" : "go on") : "no hook");
+    std::filesystem::remove_all(dir.path() + "/out");
+    std::filesystem::remove(dir.path() + "/ran");
+    CompilerState state;
+    CommandHooks hooks;
+    int asked = 0;
+    if (c.stop) hooks.stop_requested = [&] { return ++asked, *c.stop; };
+    const std::string answer = dispatch_command(state, request, hooks);
+    EXPECT_EQ(asked, c.stop ? 1 : 0);
+    EXPECT_EQ(std::filesystem::exists(dir.path() + "/ran"), c.built);
+    EXPECT_EQ(state.last_artifact.has_value(), c.built);
+    EXPECT_TRUE(std::filesystem::exists(project + "/Cargo.toml"));
+    if (!c.built) {
+      EXPECT_EQ(answer, R"({"ok":false,"error":"build: stopped before cargo started: the project in )" + project +
+                            R"( is written, nothing was built"})");
+    }
+  }
+  // A dry run writes nothing and never asks.
+  CompilerState state;
+  CommandHooks hooks{[] { return ADD_FAILURE(), true; }};
+  std::string dry = request;
+  dry.insert(1, R"("dry_run":true,)");
+  EXPECT_NE(dispatch_command(state, dry, hooks).find(R"("built":false)"), std::string::npos);
+  ::setenv("PATH", saved_path.c_str(), 1);
 }
 
 }  // namespace
