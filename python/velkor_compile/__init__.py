@@ -6,8 +6,8 @@ Two ways in:
   through `Compiler.command`, which answers with a JSON response text; domain
   failures are answered in-band as ``{"ok": false, "error": ...}``. A handle is
   bound to the thread that created it.
-- the Pythonic functions `compile`, `validate`, `lint`, `targets`,
-  `version_info` and `schema`, which build the command documents, parse the answers and raise
+- the Pythonic functions `compile`, `validate`, `destination`, `lint`,
+  `targets`, `version_info` and `schema`, which build the command documents, parse the answers and raise
   `CompileError` for error documents.
 
 The command line (``velkor-compile`` or ``python -m velkor_compile``) is built on
@@ -15,7 +15,7 @@ the same functions.
 """
 
 from ._velkor_compile import Compiler, PanicException, __version__, version
-from .answers import CompileAnswer, FileEntry, Manifest, TargetDoc, TargetsAnswer, VersionAnswer
+from .answers import CompileAnswer, DestinationAnswer, FileEntry, Manifest, TargetDoc, TargetsAnswer, VersionAnswer
 from .api import (
     DEFAULT_MAX_PROBLEMS,
     CompileError,
@@ -26,6 +26,7 @@ from .api import (
     Target,
     compile,
     default_compiler,
+    destination,
     lint,
     load_json_text,
     request_text,
@@ -40,6 +41,7 @@ __all__ = [
     "CompileAnswer",
     "CompileError",
     "Compiler",
+    "DestinationAnswer",
     "FileEntry",
     "Manifest",
     "OptLevel",
@@ -54,6 +56,7 @@ __all__ = [
     "__version__",
     "compile",
     "default_compiler",
+    "destination",
     "lint",
     "load_json_text",
     "request_text",

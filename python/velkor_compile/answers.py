@@ -66,3 +66,12 @@ class VersionAnswer(TypedDict):
 
     version: str
     backtest_dep: str
+
+
+class DestinationAnswer(TypedDict):
+    """Where a build would write the project ("project_dir") and which files
+    already there it would replace and remove, as paths in the project."""
+
+    project_dir: str
+    replace: List[str]
+    remove: List[str]

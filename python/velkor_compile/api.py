@@ -21,7 +21,7 @@ from importlib import resources
 from typing import Any, Literal, Mapping, NamedTuple, Sequence, Union, cast
 
 from ._velkor_compile import Compiler
-from .answers import CompileAnswer, TargetsAnswer, VersionAnswer
+from .answers import CompileAnswer, DestinationAnswer, TargetsAnswer, VersionAnswer
 
 __all__ = [
     "CompileError",
@@ -33,6 +33,7 @@ __all__ = [
     "Target",
     "compile",
     "default_compiler",
+    "destination",
     "lint",
     "lint_text",
     "load_json_text",
@@ -68,7 +69,7 @@ class CompileError(Exception):
     `kind` is the part of the message before the first ": " when that part is one
     of the known prefixes ("bad spec", "bad target", "build", "io", "parse",
     "codegen", "bad compile request", "bad artifact_bytes request", "bad lint
-    request"), otherwise
+    request", "bad destination request"), otherwise
     "error"; `message` is the rest (the whole text for kind "error"). `str()` of
     the exception is the full message as the compiler wrote it.
     """
@@ -83,6 +84,7 @@ class CompileError(Exception):
         "bad compile request",
         "bad artifact_bytes request",
         "bad lint request",
+        "bad destination request",
     )
 
     def __init__(self, kind: str, message: str) -> None:
@@ -342,7 +344,8 @@ class _Request:
                 _check_json(name, text)
             except CompileError as fault:
                 return fault
-        found = _POSITION.search(error.message) if error.kind == "bad compile request" else None
+        read_fault = error.kind in ("bad compile request", "bad destination request")
+        found = _POSITION.search(error.message) if read_fault else None
         if found is None:
             return error
         line, column = int(found["line"]), int(found["column"])
@@ -372,6 +375,7 @@ def _compile_request(
     dry_run: bool,
     stream_build_output: bool = False,
     build_progress: bool = False,
+    cmd: str = "compile",
 ) -> _Request:
     if target == "no_std" and mcu is None:
         raise ValueError("the no_std target needs an mcu")
@@ -384,7 +388,8 @@ def _compile_request(
     # The strategy goes first, on the request's first line, so that positions the
     # compiler reports inside a strategy file keep that file's line numbers.
     from_file = isinstance(strategy, (str, os.PathLike))
-    request.add(REQUEST_LEAD + _strategy_text(strategy), _Owner(1, None if from_file else "strategy"))
+    lead = REQUEST_LEAD.replace('"compile"', f'"{cmd}"', 1)
+    request.add(lead + _strategy_text(strategy), _Owner(1, None if from_file else "strategy"))
     if mcu is None:
         request.member("target", _value_text({"kind": target}), "target")
     else:
@@ -530,6 +535,45 @@ def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> No
     invalid strategy, and as `compile` does for an unusable file.
     """
     compile(strategy, crate_name=VALIDATE_CRATE_NAME, dry_run=True, compiler=compiler)
+
+
+def destination(
+    strategy: StrategyInput,
+    *,
+    target: Target = "binary",
+    mcu: str | None = None,
+    opt_level: OptLevel | None = None,
+    crate_name: str | None = None,
+    csv: str | os.PathLike[str] | None = None,
+    candles: Sequence[Any] | str | os.PathLike[str] | None = None,
+    out_dir: str | os.PathLike[str] | None = None,
+    compiler: Compiler | None = None,
+) -> DestinationAnswer:
+    """Where `compile` with the same arguments would write, and what it would change there.
+
+    Writes nothing. The answer's "project_dir" is `out_dir` (default "_out")
+    joined with the crate name; "replace" lists the project's paths that
+    something is at already, "remove" the files an earlier compile generated
+    that a build would remove (only those still holding, byte for byte, a text
+    the compiler generates there). Checks and raises as a dry-run `compile`.
+    """
+    request = _compile_request(
+        strategy,
+        target=target,
+        mcu=mcu,
+        opt_level=opt_level,
+        crate_name=crate_name,
+        csv=csv,
+        candles=candles,
+        out_dir=out_dir,
+        dry_run=True,
+        cmd="destination",
+    )
+    try:
+        answer = _answer(compiler, request.text())
+    except CompileError as error:
+        raise request.name_option(error) from None
+    return {"project_dir": answer["project_dir"], "replace": list(answer["replace"]), "remove": list(answer["remove"])}
 
 
 @dataclass(frozen=True)

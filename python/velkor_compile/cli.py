@@ -20,7 +20,8 @@ from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
 
 from ._velkor_compile import Compiler, PanicException
 from . import check
-from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, _compile_request, request_text, schema
+from .answers import DestinationAnswer
+from .api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, _compile_request, destination, request_text, schema
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .config import ConfigError, find_config
 from .hints import hints
@@ -150,7 +151,7 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     if args.dry_run:
         _print_answer(answer_text, answer, args.json, out)
         if not args.json:
-            _print_destination(project_dir, manifest, out)
+            _print_destination(destination(args.strategy, compiler=compiler, **options), out)
         return 0
 
     # Python cannot run while cargo does (the core holds the interpreter lock),
@@ -199,12 +200,13 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     return 0
 
 
-def _print_destination(project_dir: str, manifest: dict[str, Any], out: IO[str]) -> None:
-    """Where a build with the same options would write, and which files already there it would replace."""
-    existing = [entry["path"] for entry in manifest["files"]
-                if os.path.lexists(os.path.join(project_dir, entry["path"]))]
-    out.write(f"  would write   {project_dir}\n")
-    out.write(f"  would replace {', '.join(existing) if existing else '(no existing files)'}\n")
+def _print_destination(planned: DestinationAnswer, out: IO[str]) -> None:
+    """Where a build with the same options would write, and which files already there it would replace and remove."""
+    replace, remove = planned["replace"], planned["remove"]
+    out.write(f"  would write   {planned['project_dir']}\n")
+    out.write(f"  would replace {', '.join(replace) if replace else '(no existing files)'}\n")
+    if remove:
+        out.write(f"  would remove  {', '.join(remove)}\n")
 
 
 def _print_answer(answer_text: str, answer: dict[str, Any], as_json: bool, out: IO[str]) -> None:

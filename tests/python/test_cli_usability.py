@@ -116,6 +116,17 @@ def test_out_dir_from_the_file_and_the_dry_run_destination(capsys, tmp_path, mon
     assert out.splitlines()[-2:] == ["  would write   elsewhere/btc_usd", "  would replace (no existing files)"]
 
 
+def test_the_dry_run_names_what_a_build_would_remove(capsys, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    for path, text in [(".cargo/config.toml", '[build]\ntarget = "wasm32-unknown-unknown"\n'),  # as generated
+                       ("src/lib.rs", "pub fn mine() {}\n")]:  # the user's
+        (tmp_path / "_out" / "btc_usd" / path).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / "_out" / "btc_usd" / path).write_text(text)
+    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run")
+    assert (status, out.splitlines()[-2:]) == (0, ["  would replace (no existing files)",
+                                                   "  would remove  .cargo/config.toml"])
+
+
 @pytest.mark.parametrize(
     "message, expected",
     [

@@ -15,7 +15,7 @@ import sys
 import pytest
 
 import velkor_compile
-from conftest import EXAMPLES, MA_CROSS, ROOT
+from conftest import EXAMPLES, MA_CROSS, ROOT, error_document
 
 STRATEGY = {
     "symbol": "BTC-USD",
@@ -197,6 +197,48 @@ def test_streamed_build_finishes_when_stderr_is_not_read(tmp_path, fake_cargo, m
         os.close(reader)
         os.close(writer)
     assert run.returncode == 0 and run.stdout == b"True\n"
+
+
+# What lies in the project folder before a binary build, and what the build
+# removes: only what a compile for another target generated, unedited; the
+# dry run's destination names exactly that beforehand.
+@pytest.mark.parametrize(
+    "earlier, edited, removed",
+    [(None, None, []),  # the user's own src/lib.rs, .cargo/config.toml and src/candles.csv
+     ({"kind": "wasm"}, None, [".cargo/config.toml", "src/lib.rs"]),
+     (NO_STD, "src/lib.rs", [".cargo/config.toml"]),
+     (NO_STD, ".cargo/config.toml", ["src/lib.rs"])],
+)
+def test_a_build_removes_only_what_it_generated(compiler, workdir, fake_cargo, earlier, edited, removed):
+    project = workdir / "_out" / "btc_usd"
+    (workdir / "candles.csv").write_text(CSV_TEXT)
+    if earlier is None:
+        for path, text in [("src/lib.rs", "pub fn mine() {}\n"), (".cargo/config.toml", "[build]\n"),
+                           ("src/candles.csv", CSV_TEXT)]:
+            (project / path).parent.mkdir(parents=True, exist_ok=True)
+            (project / path).write_text(text)
+    else:
+        run(compiler, make_spec(earlier, data="csv"))  # written; the stand-in cargo may fail the no_std build
+    if edited:
+        with open(project / edited, "a") as file:
+            file.write("# mine\n")
+    files = lambda: {str(p.relative_to(project)) for p in project.rglob("*") if not p.is_dir()}  # noqa: E731
+    before = files()
+    assert velkor_compile.destination(STRATEGY, compiler=compiler)["remove"] == removed
+    assert run(compiler, make_spec({"kind": "binary"}))["built"] is True
+    assert sorted(before - files()) == removed
+    assert (project / ".cargo").exists() == (".cargo/config.toml" not in removed)
+    assert (project / "src" / "candles.csv").read_text() == CSV_TEXT
+
+
+@pytest.mark.parametrize(
+    "request_, answer",
+    [({"spec": make_spec({"kind": "binary"}), "out_dir": 'a"b'}, '{"project_dir":"a\\"b/btc_usd","replace":[],"remove":[]}'),
+     ({}, error_document("bad destination request: missing field `spec` at line 1 column 21")),
+     ({"spec": make_spec({"kind": "no_std", "mcu": "x"})}, error_document('bad target: mcu "x" is not in the allowlist'))],
+)
+def test_destination_answers(compiler, workdir, request_, answer):
+    assert compiler.command(json.dumps({"cmd": "destination", **request_}, separators=(",", ":"))) == answer
 
 
 def test_real_offline_cargo_build(tmp_path):

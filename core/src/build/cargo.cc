@@ -6,9 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
 #include "build/child_process.h"
 #include "build/stderr_tail.h"
@@ -45,7 +43,10 @@ std::expected<void, CompileError> require_built_file(std::string_view what, cons
 // cargo builds the wasm module under target/; the answer names pkg/, where
 // packaging tools put it. Copying it there keeps the reported path true. The
 // copy replaces what is at pkg/ the way project files are replaced, so a
-// link there is not written through.
+// link there is not written through; and pkg/, below the project directory
+// like src/, must be a directory itself, not a link to one, so the module is
+// never written outside the project. A copy killed while writing left a
+// temporary file there, which goes first.
 std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::string& crate_name,
                                                     const std::string& project_dir, const std::string& artifact) {
   std::string module = project::join_path(
@@ -54,9 +55,14 @@ std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::s
   auto copy_error = [&](std::string_view cause) {
     return std::unexpected(io_error("copying " + module + " to " + artifact + ": " + std::string(cause)));
   };
-  std::error_code ec;
-  std::filesystem::create_directories(project::join_path(project_dir, "pkg"), ec);
-  if (ec) return copy_error(os_error_text(ec.value()));
+  const std::string pkg(project::parent_path(artifact));
+  if (::mkdir(pkg.c_str(), 0777) != 0) {
+    const int err = errno;
+    struct stat st;
+    if (err != EEXIST || ::lstat(pkg.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return copy_error(os_error_text(err));
+  }
+  const std::string_view names[] = {std::string_view(artifact).substr(pkg.size() + 1)};
+  remove_abandoned_temporaries(pkg, false, names);
   auto bytes = read_whole_file<std::string>(module);
   if (!bytes) return copy_error(bytes.error());
   if (auto placed = replace_file(artifact, *bytes); !placed) return copy_error(placed.error());

@@ -33,7 +33,9 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 // target/wasm32-unknown-unknown/{profile}/{crate}.wasm; it is copied to
 // pkg/{crate}_bg.wasm (creating pkg/) so the returned path names a real file.
 // The copy replaces what was there as one step (support/replace_file.h): a
-// link at pkg/{crate}_bg.wasm is replaced, not written through.
+// link at pkg/{crate}_bg.wasm is replaced, not written through, and pkg/
+// must be a directory, not a link to one ("File exists (os error 17)").
+// Temporary files a copy killed while writing left in pkg/ are removed.
 // After any successful build the artifact (and for wasm the module) must be a
 // regular file, links followed, or the build fails.
 //

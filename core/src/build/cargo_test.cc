@@ -86,7 +86,7 @@ TEST_F(FakeCargoTest, ArgumentsAndArtifactPaths) {
 // A failed build carries cargo's stderr only (as decoded by stderr_tail,
 // tested there), whatever way cargo ends; a success without a regular file at
 // the artifact's place is a failure; what lies at pkg/{crate}_bg.wasm is
-// replaced, never written through.
+// replaced, never written through, and a link at pkg/ is not followed.
 TEST_F(FakeCargoTest, Failures) {
   struct Case {
     Target target;
@@ -110,12 +110,17 @@ TEST_F(FakeCargoTest, Failures) {
       {{TargetKind::kWasm, ""}, "mkdir -p pkg/btc_usd_bg.wasm/inside", CompileErrorKind::kIo,
        "copying {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm to {P}/pkg/btc_usd_bg.wasm: Is a directory "
        "(os error 21)"},
+      // pkg/ itself a link to the out dir: nothing is written there.
+      {{TargetKind::kWasm, ""}, "rm -r pkg && ln -s .. pkg", CompileErrorKind::kIo,
+       "copying {P}/target/wasm32-unknown-unknown/release/btc_usd.wasm to {P}/pkg/btc_usd_bg.wasm: File exists "
+       "(os error 17)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.behaviour);
     fs::remove_all(project_);
     fs::create_directories(project_ + "/pkg");
     std::ofstream(project_ + "/other") << "other";
+    std::ofstream(project_ + "/pkg/.btc_usd_bg.wasm.tmp-7-7") << "left by a killed copy";
     const bool wasm = c.target.kind == TargetKind::kWasm;
     install_cargo(c.behaviour + (wasm && c.kind == CompileErrorKind::kIo
                                      ? "; mkdir -p target/wasm32-unknown-unknown/release && printf fresh > "
@@ -123,8 +128,10 @@ TEST_F(FakeCargoTest, Failures) {
                                      : ""));
     auto built = build_project(c.target, OptLevel::kRelease, "btc_usd", project_);
     EXPECT_EQ(read_file(project_ + "/other"), "other");
+    EXPECT_FALSE(fs::exists(dir_.path() + "/out/btc_usd_bg.wasm"));
     if (c.message.empty()) {
       ASSERT_TRUE(built.has_value()) << built.error().message;
+      EXPECT_FALSE(fs::exists(project_ + "/pkg/.btc_usd_bg.wasm.tmp-7-7"));
       EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(*built)));
       EXPECT_EQ(read_file(*built), "fresh");
       continue;

@@ -13,7 +13,6 @@ namespace velkor::project {
 namespace {
 
 constexpr std::string_view kManifestPath = "Cargo.toml";
-constexpr std::string_view kBuildTargetPath = ".cargo/config.toml";
 constexpr std::string_view kSpecPath = "src/spec.json";
 constexpr std::string_view kCandlesCsvPath = "src/candles.csv";
 constexpr std::string_view kCandlesJsonPath = "src/candles.json";
@@ -29,8 +28,7 @@ CompileError reading_error(const std::string& path, std::string_view cause) {
 }  // namespace
 
 std::span<const std::string_view> generated_paths() {
-  // The source paths come from the templates, one per target kind; kinds that
-  // share a source path give it twice, which removal tolerates.
+  // The source paths come from the templates, one per target kind.
   static const std::string_view paths[] = {
       kManifestPath,
       kBuildTargetPath,

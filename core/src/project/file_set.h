@@ -17,11 +17,12 @@ namespace velkor::project {
 
 using digest::FileSet;
 
-// Every path a file set can hold, over all target and data kinds (unordered).
-// Writing a project removes those of them that the new set lacks, so that
-// files an earlier compile generated for another target or data kind cannot
-// change the next build.
+// Every path a file set can hold, over all target and data kinds (unordered);
+// the kinds that share a source path give it twice.
 std::span<const std::string_view> generated_paths();
+
+// The path of the file that names the target cargo builds for.
+inline constexpr std::string_view kBuildTargetPath = ".cargo/config.toml";
 
 // ".cargo/config.toml" for a cross-compiled target: "[build]\ntarget = \"{triple}\"\n".
 std::string build_target_file(std::string_view triple);

@@ -1,12 +1,16 @@
 #include "project/write_project.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "project/generated_texts.h"
 #include "project/path_join.h"
 #include "support/os_error.h"
 #include "support/replace_file.h"
@@ -66,8 +70,8 @@ CompileError step_error(std::string_view step, std::string_view path, const Faul
 }
 
 // True when every directory between `dir` and `relative` is a real directory
-// or cannot be examined (the unlink then reports why). A link or a file in
-// between holds nothing this compiler generated there.
+// or cannot be examined (the step at the path then reports why). A link or a
+// file in between holds nothing this compiler generated there.
 bool inside_real_directories(const std::string& dir, std::string_view relative) {
   for (std::size_t slash = relative.find('/'); slash != std::string_view::npos; slash = relative.find('/', slash + 1)) {
     struct stat st;
@@ -76,34 +80,85 @@ bool inside_real_directories(const std::string& dir, std::string_view relative) 
   return true;
 }
 
-// Removes the generated paths that `files` lacks: what a compile for another
-// target or data kind left behind would otherwise take part in the next build
-// (a .cargo/config.toml switching the target, a src/lib.rs beside
-// src/main.rs). unlink removes a link itself, never its target; a directory
-// at such a place is an error, as it is for a path being written. Directories
-// emptied this way and not needed by `files` are removed when empty; cargo's
-// target/ and every other file are left alone.
-std::expected<void, CompileError> remove_stale_files(const std::string& dir, const FileSet& files) {
-  std::vector<std::string_view> emptied;
-  for (std::string_view relative : generated_paths()) {
-    if (files.contains(std::string(relative)) || !inside_real_directories(dir, relative)) continue;
-    const std::string path = join_path(dir, relative);
-    if (::unlink(path.c_str()) == 0) {
-      emptied.push_back(parent_path(relative));
-      continue;
+struct FileId {
+  dev_t device;
+  ino_t inode;
+  bool names(const struct stat& st) const { return st.st_dev == device && st.st_ino == inode; }
+};
+
+// The identity of the file at `relative` below `dir` when it is a regular
+// file (not a link) holding a text this compiler generates there; none for
+// anything else, including a file that cannot be read.
+std::optional<FileId> generated_file(const std::string& dir, std::string_view relative) {
+  if (!inside_real_directories(dir, relative)) return std::nullopt;
+  const std::string path = join_path(dir, relative);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<FileId> found;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= longest_generated_text()) {
+    // One byte more than the size says, so a file that grew meanwhile is seen to differ.
+    std::string content(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::size_t used = 0;
+    for (ssize_t n; used < content.size(); used += static_cast<std::size_t>(n)) {
+      n = ::read(fd, content.data() + used, content.size() - used);
+      if (n < 0 && errno == EINTR) n = 0;
+      else if (n <= 0) break;
     }
-    if (errno == ENOENT || errno == ENOTDIR) continue;
-    return std::unexpected(step_error("removing", path, Fault{errno, {}}));
+    content.resize(used);
+    if (is_generated_text(relative, content)) found = FileId{st.st_dev, st.st_ino};
   }
-  for (std::string_view folder : emptied) {
+  ::close(fd);
+  return found;
+}
+
+bool in_set(std::span<const std::string_view> paths, std::string_view relative) {
+  return std::ranges::find(paths, relative) != paths.end();
+}
+
+// Removes the generated files that a set holding `paths` lacks (see
+// write_project). A file is removed only while its name still stands for the
+// file that was read. Directories emptied this way and not needed by the set
+// are removed when empty.
+std::expected<void, CompileError> remove_stale_files(const std::string& dir, std::span<const std::string_view> paths) {
+  for (std::string_view relative : removable_paths()) {
+    if (in_set(paths, relative)) continue;
+    const std::optional<FileId> generated = generated_file(dir, relative);
+    if (!generated) continue;
+    const std::string path = join_path(dir, relative);
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !generated->names(st)) continue;
+    if (::unlink(path.c_str()) != 0) {
+      if (errno == ENOENT) continue;
+      return std::unexpected(step_error("removing", path, Fault{errno, {}}));
+    }
+    const std::string_view folder = parent_path(relative);
     if (folder.empty()) continue;
     const std::string prefix = std::string(folder) + '/';
-    bool needed = false;
-    for (const auto& [relative, content] : files) needed = needed || relative.starts_with(prefix);
+    const bool needed = std::ranges::any_of(paths, [&](std::string_view p) { return p.starts_with(prefix); });
     // Fails, as it should, when anything else is in the folder.
     if (!needed) ::rmdir(join_path(dir, folder).c_str());
   }
   return {};
+}
+
+// Removes what compiles killed while writing left beside the generated
+// paths, one directory at a time. The project directory may be a link (see
+// is_directory); its subdirectories are not looked into through one.
+void remove_abandoned_temporaries_below(const std::string& dir) {
+  std::vector<std::string_view> folders;
+  for (std::string_view relative : generated_paths()) {
+    if (!in_set(folders, parent_path(relative))) folders.push_back(parent_path(relative));
+  }
+  for (std::string_view folder : folders) {
+    std::vector<std::string_view> names;
+    for (std::string_view relative : generated_paths()) {
+      if (parent_path(relative) != folder) continue;
+      const std::string_view name = relative.substr(folder.empty() ? 0 : folder.size() + 1);
+      if (!in_set(names, name)) names.push_back(name);
+    }
+    remove_abandoned_temporaries(join_path(dir, folder), folder.empty(), names);
+  }
 }
 
 }  // namespace
@@ -116,9 +171,8 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
                                                 const FileSet& files) {
   const std::string dir = project_dir(out_dir, crate_name);
   const bool nul_in_dir = dir.find('\0') != std::string::npos;
-  if (!nul_in_dir) {
-    if (auto removed = remove_stale_files(dir, files); !removed) return removed;
-  }
+  if (!nul_in_dir) remove_abandoned_temporaries_below(dir);
+  std::vector<std::string_view> paths;
   for (const auto& [relative, content] : files) {
     const std::string path = join_path(dir, relative);
     const std::string parent(parent_path(path));
@@ -134,8 +188,22 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
     if (auto written = replace_file(path, content); !written) {
       return std::unexpected(step_error("writing", path, Fault{0, written.error()}));
     }
+    paths.push_back(relative);
   }
-  return {};
+  return remove_stale_files(dir, paths);
+}
+
+ProjectChanges planned_changes(const std::string& dir, std::span<const std::string_view> paths) {
+  ProjectChanges changes;
+  if (dir.find('\0') != std::string::npos) return changes;
+  for (std::string_view relative : paths) {
+    struct stat st;
+    if (::lstat(join_path(dir, relative).c_str(), &st) == 0) changes.replaced.emplace_back(relative);
+  }
+  for (std::string_view relative : removable_paths()) {
+    if (!in_set(paths, relative) && generated_file(dir, relative)) changes.removed.emplace_back(relative);
+  }
+  return changes;
 }
 
 }  // namespace velkor::project

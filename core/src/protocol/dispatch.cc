@@ -2,6 +2,7 @@
 
 #include "protocol/artifact_cache.h"
 #include "protocol/compile_command.h"
+#include "protocol/destination_command.h"
 #include "protocol/fixed_answers.h"
 #include "protocol/lint_command.h"
 #include "protocol/response.h"
@@ -29,6 +30,7 @@ std::string dispatch_command(CompilerState& state, std::string_view cmd_json, co
   if (*cmd == "artifact_bytes") return load_artifact_command(state, cmd_json);
   if (*cmd == "compile") return compile_command(state, cmd_json, hooks);
   if (*cmd == "lint") return lint_command(cmd_json);
+  if (*cmd == "destination") return destination_command(cmd_json);
   return error_document("unknown cmd: " + *cmd);
 }
 

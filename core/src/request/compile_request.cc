@@ -124,9 +124,9 @@ ReadResult<void> read_compile_spec(Reader& reader, CompileSpec& spec, CandlesStr
   return read_text_record(reader, "CompileSpec", fields);
 }
 
-}  // namespace
-
-ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd, CandlesStream* candles) {
+// The members of a compile request, read as the record `record`.
+ReadResult<CompileRequest> read_request_members(std::string_view text, std::string_view record_name, CmdMember cmd,
+                                                CandlesStream* candles) {
   Reader reader(text);
   CompileRequest request;
   const TextField fields[] = {
@@ -146,9 +146,19 @@ ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember
   // Without its last field, "cmd" is an unknown member (skipped as any other).
   const std::span<const TextField> all(fields);
   const std::span<const TextField> record = cmd == CmdMember::kField ? all : all.first(all.size() - 1);
-  if (auto read = read_text_record(reader, "CompileReq", record); !read) return std::unexpected(read.error());
+  if (auto read = read_text_record(reader, record_name, record); !read) return std::unexpected(read.error());
   if (auto end = reader.end_of_text(); !end) return std::unexpected(end.error());
   return request;
+}
+
+}  // namespace
+
+ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd, CandlesStream* candles) {
+  return read_request_members(text, "CompileReq", cmd, candles);
+}
+
+ReadResult<CompileRequest> read_destination_request(std::string_view text, CandlesStream* candles) {
+  return read_request_members(text, "DestinationReq", CmdMember::kSkipped, candles);
 }
 
 }  // namespace velkor::request

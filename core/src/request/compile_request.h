@@ -45,6 +45,11 @@ enum class CmdMember { kSkipped, kField };
 json::ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd = CmdMember::kSkipped,
                                                       CandlesStream* candles = nullptr);
 
+// Reads a "destination" request: the members of a compile request, read as
+// read_compile_request reads them ("cmd" skipped), as the record
+// DestinationReq (so that a fault reads "expected struct DestinationReq").
+json::ReadResult<CompileRequest> read_destination_request(std::string_view text, CandlesStream* candles = nullptr);
+
 }  // namespace velkor::request
 
 #endif  // VELKOR_REQUEST_COMPILE_REQUEST_H_

@@ -78,5 +78,21 @@ TEST(ReplaceFile, WhatLiesAtThePlaceIsReplaced) {
   }
 }
 
+// A replaced file keeps its permission bits whatever the umask: a private
+// file must not become readable by others, nor a script lose its x bit.
+TEST(ReplaceFile, KeepsTheModeOfTheFileItReplaces) {
+  const mode_t old_mask = ::umask(022);
+  for (const fs::perms mode : {fs::perms(0600), fs::perms(0750), fs::perms(0664)}) {
+    TempDir temp;
+    const std::string path = temp.path() + "/f";
+    std::ofstream(path) << "old";
+    fs::permissions(path, mode);
+    ASSERT_TRUE(replace_file(path, "new").has_value());
+    EXPECT_EQ(fs::status(path).permissions(), mode);
+    EXPECT_EQ(read_file(path), "new");
+  }
+  ::umask(old_mask);
+}
+
 }  // namespace
 }  // namespace velkor
