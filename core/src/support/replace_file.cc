@@ -78,16 +78,33 @@ std::expected<void, std::string> write_all(int fd, std::string_view content) {
   return {};
 }
 
-// The permission bits a replacement of `path` keeps: those of the regular
-// file there, which the caller must be allowed to write. None when nothing,
-// or something other than a regular file, is there.
-std::expected<std::optional<mode_t>, std::string> kept_mode(const std::string& path) {
+// What a replacement of `path` keeps of the regular file there, which the
+// caller must be allowed to write: its permission bits and its owner.
+struct KeptAttributes {
+  mode_t mode;
+  uid_t owner;
+  gid_t group;
+};
+
+// None when nothing, or something other than a regular file, is there.
+std::expected<std::optional<KeptAttributes>, std::string> kept_attributes(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
     return std::unexpected(os_error_text(errno));
   }
-  return st.st_mode & 07777;
+  return KeptAttributes{st.st_mode & 07777, st.st_uid, st.st_gid};
+}
+
+// Gives the new file the old one's owner and mode. The owner first: a change
+// of owner may clear set-id bits. A process that may not give a file away
+// (any but a privileged one) keeps the file as its own, as writing a new file
+// would; only the mode is required. So a compile run once under sudo does not
+// leave the user's project files owned by root and closed to the user.
+std::expected<void, std::string> keep_attributes(int fd, const KeptAttributes& kept) {
+  if (kept.owner != ::geteuid() || kept.group != ::getegid()) (void)::fchown(fd, kept.owner, kept.group);
+  if (::fchmod(fd, kept.mode) != 0) return std::unexpected(os_error_text(errno));
+  return {};
 }
 
 // "." + one of `names` + ".tmp-{digits}-{digits}".
@@ -126,14 +143,14 @@ void remove_if_abandoned(int dir_fd, const char* name) {
 
 std::expected<void, std::string> replace_file(const std::string& path, std::string_view content) {
   if (path.find('\0') != std::string::npos) return std::unexpected(std::string(kNulInPathText));
-  auto mode = kept_mode(path);
-  if (!mode) return std::unexpected(std::move(mode.error()));
+  auto kept = kept_attributes(path);
+  if (!kept) return std::unexpected(std::move(kept.error()));
   auto created = create_temporary(path);
   if (!created) return std::unexpected(std::move(created.error()));
   const auto& [fd, temp] = *created;
 
   auto written = write_all(fd, content);
-  if (written && *mode && ::fchmod(fd, **mode) != 0) written = std::unexpected(os_error_text(errno));
+  if (written && *kept) written = keep_attributes(fd, **kept);
   // The lock must last until the rename, so a second descriptor holds it
   // while the first is closed: close() is where a file system that defers
   // writing (NFS, quotas) reports the bytes it could not store, and its

@@ -19,8 +19,8 @@ namespace velkor {
 // its old content under its other names. A directory at `path` is an error
 // (rename's EISDIR or ENOTEMPTY).
 //
-// A regular file at `path` keeps its permission bits, and one the caller may
-// not write (access(2) with the effective ids) is not replaced: the error is
+// A regular file at `path` keeps its permission bits (and its owner, where
+// the process may give a file away), and one the caller may not write (access(2) with the effective ids) is not replaced: the error is
 // "Permission denied (os error 13)", as a write into it would report. A new
 // file, or one replacing anything else, gets 0666 before umask.
 //

@@ -94,5 +94,24 @@ TEST(ReplaceFile, KeepsTheModeOfTheFileItReplaces) {
   ::umask(old_mask);
 }
 
+// A privileged process (a compile run under sudo) gives the file back to its
+// owner, so that the owner can still write it on the next compile.
+TEST(ReplaceFile, KeepsTheOwnerWhenItMayGiveTheFileBack) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only a privileged process may give a file away";
+  constexpr uid_t kOwner = 65534;
+  TempDir temp;
+  const std::string path = temp.path() + "/f";
+  std::ofstream(path) << "old";
+  ASSERT_EQ(::chown(path.c_str(), kOwner, kOwner), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 04755), 0);  // chown cleared set-id bits; they come back with the mode
+  ASSERT_TRUE(replace_file(path, "new").has_value());
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, kOwner);
+  EXPECT_EQ(st.st_gid, kOwner);
+  EXPECT_EQ(st.st_mode & 07777, 04755u);
+  EXPECT_EQ(read_file(path), "new");
+}
+
 }  // namespace
 }  // namespace velkor
