@@ -122,6 +122,11 @@ def _fail_with(answer_text: str, answer: dict[str, Any]) -> NoReturn:
 
 
 def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    if len(args.strategies) > 1:
+        from .compile_many import run_compile_many  # a module of its own, on top of this one
+
+        return run_compile_many(args, out, err)
+    args.strategy = args.strategies[0]
     if args.quiet:
         # Errors reach the user as raised failures, reported by main; what this
         # writes is progress and the summary, which --quiet drops (not the
@@ -387,11 +392,14 @@ def build_parser() -> argparse.ArgumentParser:
     compile_parser = commands.add_parser(
         "compile",
         help="compile a strategy file (a dry run or a cargo build)",
-        description="Compile STRATEGY (a JSON file) into a Rust project and, unless --dry-run, build it with cargo.",
+        description="Compile STRATEGY (a JSON file) into a Rust project and, unless --dry-run, build it with cargo. "
+        "Several files are built N at a time (-j), each into a project of its own, with one line per file; "
+        "the exit status is 1 when any failed.",
         epilog="--target, --mcu, --opt-level and --out-dir default to the values of [tool.velkor-compile] in the "
         "nearest pyproject.toml at or above the current directory, when it gives them.",
     )
-    compile_parser.add_argument("strategy", metavar="STRATEGY.json", help="the strategy document")
+    compile_parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+",
+                                help="the strategy document (or several)")
     compile_parser.add_argument("--target", choices=["wasm", "binary", "no_std"],
                                 help="kind of artifact (default: binary)")
     compile_parser.add_argument("--mcu", metavar="TRIPLE", help="microcontroller target triple; required with no_std")
@@ -411,7 +419,10 @@ def build_parser() -> argparse.ArgumentParser:
     compile_parser.add_argument("--no-config", action="store_true",
                                 help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
     compile_parser.add_argument("-v", "--verbose", action="store_true",
-                                help="show cargo's output live on stderr (in colour on a terminal)")
+                                help="show cargo's output live on stderr (in colour on a terminal); with several "
+                                "files, builds one at a time")
+    compile_parser.add_argument("-j", "--jobs", type=_jobs, metavar="N",
+                                help="with several files, build N at a time (default: the number of CPUs)")
     compile_parser.set_defaults(handler=run_compile, parser=compile_parser)
 
     validate_parser = commands.add_parser(
@@ -452,6 +463,16 @@ def build_parser() -> argparse.ArgumentParser:
     schema_parser.add_argument("name", choices=["strategy", "compile-request"], nargs="?", default="strategy")
     schema_parser.set_defaults(handler=run_schema, parser=schema_parser)
     return parser
+
+
+def _jobs(text: str) -> int:
+    try:
+        jobs = int(text)
+    except ValueError:
+        jobs = 0
+    if jobs < 1:
+        raise argparse.ArgumentTypeError(f"expected a number of builds of at least 1, not {text!r}")
+    return jobs
 
 
 def _add_quiet(parser: argparse.ArgumentParser, meaning: str) -> None:
@@ -524,6 +545,7 @@ def _run(argv: list[str]) -> int:
             if args.mcu and args.target != "no_std":
                 args.parser.error(f"--mcu applies only to --target no_std, not to {args.target}")
             _require_text(args)
+            _check_several(args)
     except UsageError as usage:
         # The usage text is on stderr already.
         if as_json:
@@ -588,6 +610,20 @@ def _require_text(args: argparse.Namespace) -> None:
                         ("--out-dir", args.out_dir)):
         if value is not None and LONE_SURROGATE.search(value):
             args.parser.error(f"{flag} is not valid UTF-8: {value!r}")
+
+
+def _check_several(args: argparse.Namespace) -> None:
+    """The options that cannot apply to several files at once."""
+    if len(args.strategies) < 2:
+        return
+    if args.crate_name is not None:
+        args.parser.error("--crate-name names one crate; with several files each crate is named from its "
+                          "file's symbol")
+    if args.verbose:
+        # cargo's output goes to the terminal as it comes: two builds at once would mix their lines.
+        if args.jobs is not None and args.jobs > 1:
+            args.parser.error("-v shows cargo's output live, one build at a time: with several files it needs -j 1")
+        args.jobs = 1
 
 
 def _allowed_mcus() -> list[str]:

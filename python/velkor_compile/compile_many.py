@@ -1,0 +1,381 @@
+"""``velkor-compile compile A.json B.json ...``: several strategies, each built
+into its own project, N at a time.
+
+Every file is checked first, on this thread, with a dry run: that names its
+crate, and two files that would be written to the same project directory are
+refused before anything is written (the first in command-line order builds, the
+later ones fail). Then N worker threads build the rest, each with a `Compiler`
+handle of its own (a handle is bound to the thread that made it). Only this
+thread prints: a worker hands back events, this thread writes them, so lines
+never interleave.
+
+Output: on stderr a line as each build starts and ends (not with -q); on
+stdout one line per file as it finishes, in the order they finish:
+``FILE: crate CRATE: built ARTIFACT``, ``FILE: crate CRATE: failed: MESSAGE``
+and so on; with --json one document per line instead,
+``{"path":FILE,"answer":DOCUMENT}``, DOCUMENT being the compile answer as the
+compiler wrote it or an error document. Exit status 1 when a file failed, 130
+after an interrupt.
+
+An interrupt (Ctrl-C) stops every build: no file starts after it (a worker
+sees it through the signal wake-up descriptor even before this thread has run
+the Python handler), builds under way end as cargo ends them, and each file is
+reported as built, failed, interrupted or not started.
+"""
+
+from __future__ import annotations
+
+import argparse
+import enum
+import json
+import os
+import queue
+import select
+import signal
+import threading
+import time
+from dataclasses import dataclass, field
+from typing import IO, Any, Union
+
+from ._velkor_compile import Compiler, PanicException
+from .api import CompileError, _compile_request
+from .cli import (DEFAULT_OUT_DIR, PROG, STOPPED_BEFORE_CARGO, Failure, _allowed_mcus, _command, _json_line,
+                  _target_label, error_document)
+from .hints import hints
+from .terminal import printable
+
+
+def default_jobs() -> int:
+    """The number of CPUs this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0)) or 1
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+class Status(enum.Enum):
+    BUILT = "built"
+    CHECKED = "checked"
+    FAILED = "failed"
+    INTERRUPTED = "interrupted"
+    NOT_STARTED = "not started"
+
+
+@dataclass
+class Job:
+    """One file to build: its place on the command line, and once checked its crate and project directory."""
+
+    index: int
+    path: str
+    crate: str | None = None
+    project_dir: str | None = None
+    manifest: dict[str, Any] = field(default_factory=dict)
+
+
+@dataclass
+class Outcome:
+    job: Job
+    status: Status
+    document: str  # the compiler's answer, or an error document in its form
+    message: str = ""  # the error, for a file that did not build
+    elapsed: float | None = None
+
+
+@dataclass
+class Started:
+    job: Job
+
+
+Event = Union[Started, Outcome]
+
+
+class StopSignal:
+    """Whether an interrupt has arrived, as any thread can ask.
+
+    A worker holding the interpreter lock through a command keeps the main
+    thread from running the Python signal handler until that command ends, and
+    another worker may take the lock first. The signal module writes a byte to
+    the wake-up descriptor from its C handler, at once, whichever thread runs:
+    a worker that finds it readable starts nothing more. Off the main thread
+    (where no wake-up descriptor can be set) only `set` is seen."""
+
+    def __init__(self) -> None:
+        self._event = threading.Event()
+        self._pipe: tuple[int, int] | None = None
+        self._previous = -1
+
+    def __enter__(self) -> StopSignal:
+        if threading.current_thread() is threading.main_thread():
+            read_end, write_end = os.pipe()
+            os.set_blocking(write_end, False)
+            try:
+                self._previous = signal.set_wakeup_fd(write_end, warn_on_full_buffer=False)
+                self._pipe = (read_end, write_end)
+            except ValueError:
+                os.close(read_end)
+                os.close(write_end)
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        if self._pipe is not None:
+            signal.set_wakeup_fd(self._previous)
+            for end in self._pipe:
+                os.close(end)
+            self._pipe = None
+
+    def set(self) -> None:
+        self._event.set()
+
+    def is_set(self) -> bool:
+        if self._event.is_set():
+            return True
+        if self._pipe is not None and select.select([self._pipe[0]], [], [], 0)[0]:
+            return True  # the byte is left there: every worker sees it
+        return False
+
+
+def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]) -> list[Outcome]:
+    """Dry-runs every file on this thread's handle, filling in each job's crate;
+    returns the outcomes of the files settled here: those that failed, and with
+    --dry-run those that passed.
+
+    A file whose project directory an earlier file already takes fails too:
+    two builds in one directory would overwrite each other's files."""
+    compiler = Compiler()
+    settled: list[Outcome] = []
+    taken: dict[str, Job] = {}
+    for job in jobs:
+        try:
+            request = _compile_request(job.path, dry_run=True, **options)
+            answer_text, answer = _command(compiler, request.text())
+        except (CompileError, Failure) as error:
+            settled.append(_failure(job, str(error)))
+            continue
+        if answer.get("ok") is False:
+            # A fault in the candles file's text is placed in that file, as for one file.
+            named = request.name_option(CompileError.from_message(str(answer.get("error"))))
+            settled.append(_failure(job, named.text, answer_text))
+            continue
+        job.manifest = answer["manifest"]
+        job.crate = str(job.manifest["crate_name"])
+        job.project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, job.crate)
+        first = taken.setdefault(os.path.normpath(job.project_dir), job)
+        if first is not job:
+            settled.append(_failure(job, f"crate {job.crate} is built from {first.path} too; each file needs a "
+                                         f"project of its own, and both would be written to {job.project_dir}"))
+        elif args.dry_run:
+            settled.append(Outcome(job, Status.CHECKED, answer_text))
+    return settled
+
+
+def _failure(job: Job, message: str, document: str | None = None) -> Outcome:
+    return Outcome(job, Status.FAILED, document if document is not None else error_document(message), message)
+
+
+def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool) -> Outcome:
+    """Builds one checked file on the calling worker's handle."""
+    assert job.project_dir is not None
+    started = time.monotonic()
+    try:
+        request = _compile_request(job.path, dry_run=False, stream_build_output=verbose, **options)
+        answer_text, answer = _command(compiler, request.text())
+    except KeyboardInterrupt as interrupt:
+        # Raised by a handle that saw the interrupt itself, with the answer the command ended with.
+        ended_with = getattr(interrupt, "answer", None)
+        if not isinstance(ended_with, str) or json.loads(ended_with).get("ok") is not False:
+            return _failure(job, "interrupted")
+        return _interrupted(job, ended_with, json.loads(ended_with), time.monotonic() - started)
+    except (CompileError, Failure) as error:  # the file changed since its check
+        return _failure(job, str(error))
+    elapsed = time.monotonic() - started
+    if answer.get("ok") is False:
+        return Outcome(job, Status.FAILED, answer_text, str(answer.get("error")), elapsed)
+    return Outcome(job, Status.BUILT, answer_text, elapsed=elapsed)
+
+
+def _interrupted(job: Job, answer_text: str, answer: dict[str, Any], elapsed: float | None) -> Outcome:
+    if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
+        message = f"interrupted before cargo started; the project in {job.project_dir} is written, nothing was built"
+    else:
+        message = f"interrupted; the build in {job.project_dir} is left half-built"
+    return Outcome(job, Status.INTERRUPTED, answer_text, message, elapsed)
+
+
+def _not_started(job: Job) -> Outcome:
+    message = "interrupted before this file's build started"
+    return Outcome(job, Status.NOT_STARTED, error_document(message), message)
+
+
+def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop: StopSignal,
+            options: dict[str, Any], verbose: bool) -> None:
+    compiler = Compiler()  # this thread's own, dropped here on this thread
+    while True:
+        try:
+            job = work.get_nowait()
+        except queue.Empty:
+            return
+        if stop.is_set():
+            events.put(_not_started(job))
+            continue
+        events.put(Started(job))
+        try:
+            outcome = build(compiler, job, options, verbose)
+        except Exception as fault:  # noqa: BLE001 - one file's fault must not lose the others' reports
+            outcome = _failure(job, f"internal fault: {type(fault).__name__}: {fault}")
+        if outcome.status is Status.FAILED and stop.is_set():
+            # cargo got the same Ctrl-C (it runs in the terminal's process group) and stopped.
+            outcome = _interrupted(job, outcome.document, json.loads(outcome.document), outcome.elapsed)
+        events.put(outcome)
+
+
+def _start_workers(jobs: list[Job], count: int, stop: StopSignal, options: dict[str, Any],
+                   verbose: bool) -> tuple[queue.SimpleQueue[Job], queue.SimpleQueue[Event], list[threading.Thread]]:
+    work: queue.SimpleQueue[Job] = queue.SimpleQueue()
+    for job in jobs:
+        work.put(job)
+    events: queue.SimpleQueue[Event] = queue.SimpleQueue()
+    workers = [threading.Thread(target=_worker, args=(work, events, stop, options, verbose),
+                                name=f"{PROG}-build-{n}") for n in range(count)]
+    return work, events, workers
+
+
+# How often the reporting thread looks whether every worker has ended.
+WAKE_SECONDS = 0.2
+
+
+class Report:
+    """What a person or a script reads: one line per file on stdout, progress and messages on stderr."""
+
+    def __init__(self, args: argparse.Namespace, out: IO[str], err: IO[str]) -> None:
+        self.as_json = bool(args.json)
+        self.quiet = bool(args.quiet)
+        self.out, self.err = out, err
+        self.counts = {status: 0 for status in Status}
+
+    def started(self, job: Job) -> None:
+        if self.quiet:
+            return
+        manifest = job.manifest
+        self.err.write(f"{PROG}: {job.path}: cargo is building {job.crate} "
+                       f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {job.project_dir}\n")
+        self.err.flush()
+
+    def finished(self, outcome: Outcome) -> None:
+        self.counts[outcome.status] += 1
+        job = outcome.job
+        if outcome.elapsed is not None and not self.quiet:
+            verb = "done in" if outcome.status is Status.BUILT else "ended after"
+            self.err.write(f"{PROG}: {job.path}: {verb} {outcome.elapsed:.1f} s\n")
+        if outcome.status in (Status.FAILED, Status.INTERRUPTED):
+            # The whole message, lines kept: a failed build's is cargo's error output.
+            self.err.write(f"{PROG}: {job.path}: {printable(outcome.message.rstrip(), chr(10) + chr(9))}\n")
+            for hint in hints(outcome.message, _allowed_mcus):
+                if "--crate-name" in hint:  # refused with several files
+                    hint += f", compiling {job.path} on its own"
+                self.err.write(f"{PROG}: hint: {printable(hint)}\n")
+        self.err.flush()
+        if self.as_json:
+            self.out.write(_json_line({"path": job.path, "answer": json.loads(outcome.document)}) + "\n")
+        elif not self.quiet:
+            self.out.write(self.line(outcome) + "\n")
+        self.out.flush()
+
+    @staticmethod
+    def line(outcome: Outcome) -> str:
+        job = outcome.job
+        head = f"{job.path}: crate {job.crate}" if job.crate is not None else job.path
+        if outcome.status is Status.BUILT:
+            return f"{head}: built {json.loads(outcome.document).get('path')}"
+        if outcome.status is Status.CHECKED:
+            return f"{head}: checked (dry run, nothing written)"
+        if outcome.status is Status.NOT_STARTED:
+            return f"{head}: not started (interrupted)"
+        if outcome.status is Status.INTERRUPTED:
+            return f"{head}: {outcome.message}"
+        return f"{head}: failed: {summary_of(outcome.message)}"
+
+    def totals(self, interrupted: bool) -> None:
+        if self.quiet and not interrupted:
+            return
+        parts = [f"{count} {status.value}" for status, count in self.counts.items() if count]
+        lead = "interrupted: " if interrupted else ""
+        self.err.write(f"{PROG}: {lead}{', '.join(parts)}\n")
+        self.err.flush()
+
+
+def summary_of(message: str) -> str:
+    """One line of an error message: a failed build's message is cargo's stderr,
+    whose first `error` line says what went wrong."""
+    lines = [line for line in message.splitlines() if line.strip()]
+    if len(lines) <= 1:
+        return message.strip()
+    first_error = next((line.strip() for line in lines[1:] if line.lstrip().startswith("error")), None)
+    return f"{lines[0]} {first_error}" if first_error else lines[0]
+
+
+def _report_builds(report: Report, started: tuple[queue.SimpleQueue[Job], queue.SimpleQueue[Event],
+                                                 list[threading.Thread]], stop: StopSignal) -> bool:
+    """Starts the workers and reports what they hand back until every one has
+    ended; returns whether an interrupt came. The loop ends on the workers'
+    ends rather than on a count of reports, and an interrupt anywhere in it
+    only sets the stop, so that it can neither end the loop early nor leave it
+    waiting forever."""
+    work, events, workers = started
+    interrupted = False
+    try:
+        for worker in workers:
+            worker.start()
+    except KeyboardInterrupt:
+        interrupted = True
+        stop.set()
+    while True:
+        try:
+            try:
+                event = events.get(timeout=WAKE_SECONDS)
+            except queue.Empty:
+                if not any(worker.is_alive() for worker in workers) and events.empty():
+                    break
+                continue
+            if isinstance(event, Started):
+                report.started(event.job)
+            else:
+                report.finished(event)
+        except KeyboardInterrupt:
+            interrupted = True
+            stop.set()
+    while True:  # jobs no worker took: an interrupt came before the workers had all started
+        try:
+            report.finished(_not_started(work.get_nowait()))
+        except queue.Empty:
+            break
+    return interrupted or stop.is_set()
+
+
+def run_compile_many(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+    options: dict[str, Any] = {
+        "target": args.target,
+        "mcu": args.mcu,
+        "opt_level": args.opt_level,
+        "crate_name": None,
+        "csv": args.csv,
+        "candles": args.candles,
+        "out_dir": args.out_dir,
+    }
+    report = Report(args, out, err)
+    jobs = [Job(index, path) for index, path in enumerate(args.strategies)]
+    done = check_all(args, options, jobs)
+    settled = {outcome.job.index for outcome in done}
+    for outcome in done:
+        report.finished(outcome)
+    to_build = [job for job in jobs if job.index not in settled]
+    interrupted = False
+    if to_build:
+        count = min(args.jobs or default_jobs(), len(to_build))
+        with StopSignal() as stop:
+            interrupted = _report_builds(report, _start_workers(to_build, count, stop, options, bool(args.verbose)),
+                                         stop)
+    report.totals(interrupted)
+    if interrupted:
+        return 130
+    failed = report.counts[Status.FAILED] + report.counts[Status.INTERRUPTED]
+    return 1 if failed else 0
