@@ -1,7 +1,7 @@
 """The compile command end to end through the module: golden manifests (the
 digests and byte counts the compiler answers, each Cargo.toml and source size
 checked by hand against the template lengths: 309/257/237 bytes for the wasm,
-binary and no_std manifests, profiles 47 and 92, sources 626/432/966),
+binary and no_std manifests, profiles 47 and 92, sources 626/432/1014),
 validation order and messages, builds through a stand-in cargo, stale files,
 and one real offline cargo build."""
 
@@ -91,8 +91,8 @@ def test_dry_run_answer_is_byte_exact(compiler, workdir):
          "b033558ea418969d5156f75076a1450ebace2943cadf8d6776fbd0b1db41f514",
          {".cargo/config.toml": 42, "Cargo.toml": 372, "src/candles.json": 42, "src/lib.rs": 626, "src/spec.json": 299}),
         (NO_STD, "size", None, "400657e21114ec0367cef76c88406de9e926e3fb1be6df0f585601538ff78b5c",
-         "6957e8959d593930d8f7dea5e2c70af8baab70ec0a0dc15313eea285500f8fe5",
-         {".cargo/config.toml": 41, "Cargo.toml": 311, "src/lib.rs": 966, "src/spec.json": 299}),
+         "bd1bf889d7c923921957ca727c67180ccc59a6c2ee3b38b943a871d6fdc68d60",
+         {".cargo/config.toml": 41, "Cargo.toml": 311, "src/lib.rs": 1014, "src/spec.json": 299}),
     ],
     ids=["binary-debug-csv", "wasm-size-inline", "no_std-size"],
 )
