@@ -21,8 +21,9 @@
 #   --mcu TRIPLE     prepare this MCU only (repeatable; default: every
 #                    allowlisted MCU)
 #   --with-runners   also install what runs the artifacts here: Node.js for
-#                    the wasm module, the ARM Linux cross compiler and
-#                    qemu-user for the no_std archives
+#                    the wasm module, and for the no_std archives qemu-user
+#                    with the ARM Linux cross compiler (Thumb MCUs) or the
+#                    bare RISC-V one (riscv32 MCUs)
 #
 # It reports on standard error what it prepared and what it could not, with
 # the reason, and prints the config file's path on standard output; it exits
@@ -81,7 +82,9 @@ note_missing() { missing="$missing
 packages="rustc cargo librust-serde-json-dev libstd-rust-dev-wasm32 librust-wasm-bindgen-dev rust-src
   librust-compiler-builtins-dev"
 if [ "$runners" = yes ]; then
-  packages="$packages nodejs binutils gcc-arm-linux-gnueabihf qemu-user-static"
+  packages="$packages nodejs binutils qemu-user-static"
+  case " $(echo $mcus) " in *" thumb"*) packages="$packages gcc-arm-linux-gnueabihf" ;; esac
+  case " $(echo $mcus) " in *" riscv32"*) packages="$packages gcc-riscv64-unknown-elf" ;; esac
 fi
 need=""
 for pkg in $packages; do
@@ -297,7 +300,10 @@ else
 fi
 
 if [ "$runners" = yes ]; then
-  for tool in node arm-linux-gnueabihf-gcc qemu-arm-static; do
+  tools="node"
+  case " $(echo $mcus) " in *" thumb"*) tools="$tools arm-linux-gnueabihf-gcc qemu-arm-static" ;; esac
+  case " $(echo $mcus) " in *" riscv32"*) tools="$tools riscv64-unknown-elf-gcc qemu-riscv32-static" ;; esac
+  for tool in $tools; do
     if command -v "$tool" >/dev/null 2>&1; then note_ready "runner: $tool"; else note_missing "runner: $tool is not installed${install_failure:+ ($install_failure)}"; fi
   done
 fi

@@ -52,6 +52,31 @@ int main(void) {
   return write(1, spec, len) == (ssize_t)len ? 0 : 1;
 }
 """
+# The same without a C library (the RISC-V compiler here has none): Linux
+# system calls straight from _start.
+READ_SPEC_FREESTANDING_C = r"""
+#include <stddef.h>
+#include <stdint.h>
+
+const uint8_t *strategy_spec_ptr(void);
+size_t strategy_spec_len(void);
+
+static long linux_call(long number, long a, long b, long c) {
+  register long a0 __asm__("a0") = a;
+  register long a1 __asm__("a1") = b;
+  register long a2 __asm__("a2") = c;
+  register long a7 __asm__("a7") = number;
+  __asm__ volatile("ecall" : "+r"(a0) : "r"(a1), "r"(a2), "r"(a7) : "memory");
+  return a0;
+}
+
+void _start(void) {
+  long len = (long)strategy_spec_len();
+  long written = linux_call(64 /* write */, 1, (long)strategy_spec_ptr(), len);
+  linux_call(93 /* exit */, written == len ? 0 : 1, 0, 0);
+  for (;;) {}
+}
+"""
 
 
 @pytest.fixture(scope="module")
@@ -74,9 +99,10 @@ def skip_if_missing(missing, part):
         pytest.skip(f"{part} cannot be built on this machine: {missing[part]}")
 
 
-def compile_in_env(setup_dir, crate, *options):
-    """`velkor-compile compile` in a shell that sourced DIR/env.sh; returns the JSON answer."""
-    script = '. "$1/env.sh" && shift && exec "$@"'
+def compile_in_env(setup_dir, crate, *options, use_env=True):
+    """`velkor-compile compile` in a shell that sourced DIR/env.sh (unless not use_env); returns the JSON
+    answer and the project folder."""
+    script = '. "$1/env.sh" && shift && exec "$@"' if use_env else 'shift && exec "$@"'
     command = [sys.executable, "-m", "velkor_compile", "compile", str(MA_CROSS), "--crate-name", crate,
                "--out-dir", str(setup_dir / "out"), "--json", *options]
     done = subprocess.run(["sh", "-c", script, "sh", str(setup_dir), *command], capture_output=True, text=True,
@@ -88,7 +114,7 @@ def compile_in_env(setup_dir, crate, *options):
 
 
 def test_binary_prints_the_canonical_text(offline_dir):
-    setup_dir, _ = offline_dir
+    setup_dir, missing = offline_dir
     compiler = velkor_compile.Compiler()
     # A no_std project written into the same folder first (no cargo on PATH,
     # so it is only written): its .cargo/config.toml and src/lib.rs would make
@@ -100,7 +126,9 @@ def test_binary_prints_the_canonical_text(offline_dir):
                             "target": {"kind": "no_std", "mcu": DEFAULT_MCU}}}
         assert json.loads(compiler.command(json.dumps(request))) == {
             "ok": False, "error": "build: spawning cargo: No such file or directory (os error 2)"}
-    answer, project = compile_in_env(setup_dir, "real_binary", "--opt-level", "debug")
+    # Any cargo builds a binary project there; without Debian's toolchain
+    # (no env.sh), the one on PATH does.
+    answer, project = compile_in_env(setup_dir, "real_binary", "--opt-level", "debug", use_env="env.sh" not in missing)
     program = pathlib.Path(answer["path"])
     assert program == project / "target" / "debug" / "real_binary" and os.access(program, os.X_OK)
     assert not (project / "src" / "lib.rs").exists() and not (project / ".cargo").exists()
@@ -133,12 +161,19 @@ def test_wasm_module_answers_node_through_the_readme_snippet(offline_dir, tmp_pa
 
 
 # How to link and run a C program with an archive of each MCU family here:
-# the ARM Linux cross compiler links Thumb code (after the archive's
-# .ARM.attributes are dropped: the linker refuses to mix the M profile with
-# the A profile), and qemu-user runs it as a Linux program.
+# (C source, compiler and its flags, objcopy arguments that make the archive
+# linkable or None, qemu-user program). The ARM Linux cross compiler links
+# Thumb code once the archive's .ARM.attributes are dropped (the linker
+# refuses to mix the M profile with the A profile); the bare RISC-V compiler
+# links a freestanding program; qemu-user runs either as a Linux program.
 def c_runner(mcu):
     if mcu.startswith("thumb"):
-        return "arm-linux-gnueabihf-gcc", "arm-linux-gnueabihf-objcopy", "qemu-arm-static"
+        return (READ_SPEC_C, ["arm-linux-gnueabihf-gcc", "-static"],
+                ["arm-linux-gnueabihf-objcopy", "--remove-section=.ARM.attributes"], "qemu-arm-static")
+    if mcu.startswith("riscv32imac"):
+        return (READ_SPEC_FREESTANDING_C, ["riscv64-unknown-elf-gcc", "-march=rv32imac", "-mabi=ilp32",
+                                           "-ffreestanding", "-nostdlib", "-static", "-Wl,--no-relax"],
+                None, "qemu-riscv32-static")
     return None
 
 
@@ -161,15 +196,16 @@ def test_no_std_archive_exports_the_spec_to_c(offline_dir, tmp_path, mcu):
     tools = c_runner(mcu)
     if tools is None:
         pytest.skip(f"no C cross toolchain for {mcu} is set up here; the archive was checked with nm only")
-    gcc, objcopy, qemu = tools
-    if shutil.which(gcc) is None:
-        pytest.skip(f"{gcc} is not installed: {missing.get('runner', 'not on PATH')}")
-    linkable = tmp_path / "linkable.a"
-    subprocess.run([objcopy, "--remove-section=.ARM.attributes", str(archive), str(linkable)], check=True)
-    (tmp_path / "read_spec.c").write_text(READ_SPEC_C)
+    source, gcc, objcopy, qemu = tools
+    if shutil.which(gcc[0]) is None:
+        pytest.skip(f"{gcc[0]} is not installed: {missing.get('runner', 'not on PATH')}")
+    linkable = archive
+    if objcopy is not None:
+        linkable = tmp_path / "linkable.a"
+        subprocess.run([*objcopy, str(archive), str(linkable)], check=True)
+    (tmp_path / "read_spec.c").write_text(source)
     program = tmp_path / "read_spec"
-    subprocess.run([gcc, "-static", "-o", str(program), str(tmp_path / "read_spec.c"), str(linkable)], check=True,
-                   timeout=120)
+    subprocess.run([*gcc, "-o", str(program), str(tmp_path / "read_spec.c"), str(linkable)], check=True, timeout=120)
     if shutil.which(qemu) is None:
         pytest.skip(f"{qemu} is not installed, so the linked program cannot run here")
     run = subprocess.run([qemu, str(program)], capture_output=True, timeout=60)
@@ -202,13 +238,15 @@ def test_running_the_set_up_again_rebuilds_nothing(offline_dir):
 def test_the_set_up_leaves_what_it_did_not_make(tmp_path, path, content):
     (tmp_path / path).parent.mkdir(parents=True, exist_ok=True)
     (tmp_path / path).write_text(content)
-    files = lambda: sorted((str(p.relative_to(tmp_path)), p.is_dir() or p.read_text()) for p in tmp_path.rglob("*"))  # noqa: E731
+    def files():
+        return sorted((str(p.relative_to(tmp_path)), p.is_dir() or p.read_text()) for p in tmp_path.rglob("*"))
+
     before = files()
     done = subprocess.run(["sh", str(ROOT / "scripts" / "offline_cargo_setup.sh"), str(tmp_path)],
                           capture_output=True, text=True, timeout=300)
     if "no serde_json crate" in done.stderr:
         pytest.skip(f"the set-up cannot run here: {done.stderr.strip()}")
-    top = tmp_path / path.split("/")[0] if "/" in path and not path.startswith(".cargo") else tmp_path / path
+    top = tmp_path / (path if path.startswith(".cargo") or "/" not in path else path.split("/")[0])
     assert (done.returncode, done.stdout) == (1, "")
     assert f"not made by this script, left as it is: {top}\n" in done.stderr
     assert files() == before
