@@ -206,6 +206,8 @@ sysroot_current() {
 build_sysroot() {
   triple=$1
   root="$sysroots/$triple"
+  # What a killed run left half-built goes (the folder is this script's).
+  rm -rf "$sysroots/.$triple.tmp-"*
   if sysroot_current "$triple"; then
     return 0
   fi
@@ -213,7 +215,6 @@ build_sysroot() {
   # Built beside the old one and renamed into place, so an interrupted build
   # leaves the previous sysroot or none.
   work="$sysroots/.$triple.tmp-$$"
-  rm -rf "$work"
   lib="$work/lib/rustlib/$triple/lib"
   mkdir -p "$lib"
   # compiler_builtins as its build.rs would configure it for a bare-metal
