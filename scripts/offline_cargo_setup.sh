@@ -19,7 +19,8 @@
 #
 # Usage: scripts/offline_cargo_setup.sh [--mcu TRIPLE]... [--with-runners] DIR
 #   --mcu TRIPLE     prepare this MCU only (repeatable; default: every
-#                    allowlisted MCU)
+#                    allowlisted MCU, about 20 s each the first time;
+#                    `--mcu none`: none, for binary and wasm projects only)
 #   --with-runners   also install what runs the artifacts here: Node.js for
 #                    the wasm module, and for the no_std archives qemu-user
 #                    with the ARM Linux cross compiler (Thumb MCUs) or the
@@ -63,6 +64,8 @@ allowlist=$(sed -n '/kMcuAllowlist = {/,/};/p' "$here/../core/src/project/mcu_al
   grep -o '"[^"]*"' | tr -d '"')
 if [ -z "$mcus" ]; then
   mcus=$allowlist
+elif [ "$(echo $mcus)" = none ]; then
+  mcus=""
 fi
 for mcu in $mcus; do
   if ! printf '%s\n' "$allowlist" | grep -qxF "$mcu"; then
@@ -257,6 +260,7 @@ else
   mkdir -p "$sysroots"
   : > "$sysroots/$owned_marker"
   known=$(/usr/bin/rustc --print target-list)
+  [ -n "$mcus" ] || note_missing "no_std: no MCU asked for (--mcu none)"
   for mcu in $mcus; do
     if ! printf '%s\n' "$known" | grep -qxF "$mcu"; then
       note_missing "no_std $mcu: Debian's rustc does not know this target"
