@@ -24,10 +24,14 @@ DEPENDENCIES = (
     "generated projects take velkor-backtest 0.1.5 and serde_json 1 (and wasm-bindgen 0.2 for wasm) "
     "from the crate registry cargo is configured to use"
 )
-STAND_IN = (
-    "to try a binary build without a registry, run scripts/offline_cargo_setup.sh DIR (in the source "
-    "checkout) and compile with --out-dir DIR/out"
+OFFLINE = (
+    "without internet, scripts/offline_cargo_setup.sh DIR (in the source checkout) prepares DIR for every "
+    "target: `. DIR/env.sh`, then compile with --out-dir DIR/out (README: Targets)"
 )
+# What rustc says of a library another compiler built (a crate, or `core` in a
+# sysroot): typically a folder that scripts/offline_cargo_setup.sh prepared,
+# built with a cargo other than the one its env.sh selects.
+OTHER_RUSTC = re.compile(r"compiled by an incompatible version of rustc|found invalid metadata files for crate")
 
 
 def hints(message: str, allowed_mcus: Callable[[], List[str]]) -> list[str]:
@@ -49,12 +53,16 @@ def hints(message: str, allowed_mcus: Callable[[], List[str]]) -> list[str]:
         found.append("cargo failed without printing anything on stderr; run `cargo build` in the project "
                      "folder to see what it does")
     if message.startswith("build: spawning cargo: "):
-        found.append("cargo is not on the PATH: install a Rust toolchain (rustup) or add cargo's folder to PATH")
+        found.append("cargo is not on the PATH: install a Rust toolchain (rustup, or Debian's: README: Targets) "
+                     "or add cargo's folder to PATH")
     for triple in dict.fromkeys(match["triple"] for match in MISSING_TARGET.finditer(message)):
-        found.append(f"the standard library for {triple} is not installed: add it with `rustup target add {triple}`")
+        found.append(f"the standard library for {triple} is not installed: add it with `rustup target add {triple}`, "
+                     "or without internet prepare a folder with scripts/offline_cargo_setup.sh (README: Targets)")
     for crate in dict.fromkeys(match["crate"] for match in MISSING_CRATE.finditer(message)):
-        found.append(f"cargo found no crate {crate} in the registry it searched: {DEPENDENCIES}; "
-                     "the offline stand-in has velkor-backtest and serde_json only")
+        found.append(f"cargo found no crate {crate} in the registry it searched: {DEPENDENCIES}; {OFFLINE}")
     if NO_REGISTRY.search(message) and not MISSING_CRATE.search(message):
-        found.append(f"cargo could not reach a crate registry: {DEPENDENCIES}; {STAND_IN}")
+        found.append(f"cargo could not reach a crate registry: {DEPENDENCIES}; {OFFLINE}")
+    if OTHER_RUSTC.search(message):
+        found.append("a library was built by another rustc: in a folder that scripts/offline_cargo_setup.sh "
+                     "prepared, run `. DIR/env.sh` first so that its cargo and rustc are used (README: Targets)")
     return found

@@ -138,10 +138,22 @@ def test_the_dry_run_names_what_a_build_would_remove(capsys, tmp_path, monkeypat
         ("build: spawning cargo: No such file or directory (os error 2)", ["cargo is not on the PATH"]),
         ("build: error[E0463]: can't find crate for `core`\n  = note: the `thumbv7em-none-eabihf` target may not be "
          "installed", ["add it with `rustup target add thumbv7em-none-eabihf`"]),
+        ("build: error[E0463]: can't find crate for `core`\n  = note: the `wasm32-unknown-unknown` target may not be "
+         "installed", ["or without internet prepare a folder with scripts/offline_cargo_setup.sh (README: Targets)"]),
         ("build: error: no matching package named `wasm-bindgen` found\nlocation searched: directory source",
          ["cargo found no crate wasm-bindgen in the registry it searched: generated projects take velkor-backtest"]),
+        ("build: error: no matching package named `wasm-bindgen` found\nlocation searched: directory source",
+         ["without internet, scripts/offline_cargo_setup.sh DIR (in the source checkout) prepares DIR for every "
+          "target: `. DIR/env.sh`"]),
         ("build: error: failed to get `serde_json`\n  [6] Could not resolve host: index.crates.io",
          ["cargo could not reach a crate registry: generated projects take velkor-backtest 0.1.5"]),
+        # cargo and rustc other than the ones a prepared folder's env.sh selects.
+        ("build: error[E0786]: found invalid metadata files for crate `core`\n  = note: corrupt metadata encountered "
+         "in /tmp/v/sysroot/thumbv6m-none-eabi/lib/rustlib/thumbv6m-none-eabi/lib/libcore.rlib",
+         ["a library was built by another rustc: in a folder that scripts/offline_cargo_setup.sh prepared, "
+          "run `. DIR/env.sh` first"]),
+        ("build: error[E0514]: found crate `serde_json` compiled by an incompatible version of rustc",
+         ["run `. DIR/env.sh` first"]),
         # No hint when the build failed in the user's own way.
         ("build: error[E0425]: cannot find value `x` in this scope", []),
     ],

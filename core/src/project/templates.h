@@ -25,7 +25,7 @@ extern const std::string_view kSizeProfile;     // 92 bytes
 // Source files, copied verbatim into the project.
 extern const std::string_view kWasmLibSource;    // src/lib.rs, 626 bytes
 extern const std::string_view kBinaryMainSource; // src/main.rs, 432 bytes
-extern const std::string_view kNoStdLibSource;   // src/lib.rs, 966 bytes
+extern const std::string_view kNoStdLibSource;   // src/lib.rs, 1014 bytes
 
 std::string_view cargo_template(TargetKind kind);
 std::string_view profile_snippet(OptLevel level);

@@ -121,6 +121,12 @@ TEST(WriteProject, FaultsLinksAndStaleFiles) {
          plant(p + "/.cargo/config.toml", "[build]\ntarget = \"riscv32imac-unknown-none-elf\"\n");
        },
        "", {"src/main.rs"}, {"src/lib.rs", ".cargo"}},
+      {"an earlier version's no_std source goes", false, &kBinaryFiles,
+       [](const std::string& p) { plant(p + "/src/lib.rs", earlier_generated_texts()[0].text); }, "",
+       {"src/main.rs"}, {"src/lib.rs"}},
+      {"an earlier version's no_std source, edited, stays", false, &kBinaryFiles,
+       [](const std::string& p) { plant(p + "/src/lib.rs", std::string(earlier_generated_texts()[0].text) + "\n"); },
+       "", {"src/lib.rs"}, {}},
       {"a link at a stale place stays, its target too", true, &kBinaryFiles,
        [](const std::string& p) {
          plant(p + "/../kept.rs", kWasmLibSource);
@@ -254,7 +260,12 @@ TEST(GeneratedTexts, EarlierTextsAreNeverEdited) {
   const auto digest = digest::sha256_hex(no_std.text);
   ASSERT_TRUE(digest.has_value());
   EXPECT_EQ(digest->view(), "59531bd1de59a2123fe2e0c95d4512234fa62cc6e6ab96129de860d70fde2d74");
+  EXPECT_EQ(no_std.text.size(), 966u);
   EXPECT_TRUE(is_generated_text("src/lib.rs", no_std.text));
+  // The current template differs (its two C functions are exported), and
+  // both are recognised.
+  EXPECT_NE(no_std.text, kNoStdLibSource);
+  EXPECT_TRUE(is_generated_text("src/lib.rs", kNoStdLibSource));
 }
 
 // A NUL would cut the path short and write somewhere else.
