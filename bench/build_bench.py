@@ -285,7 +285,8 @@ def main() -> int:
             env["PATH"] = f"{bin_dir}:{env['PATH']}"
             sccache, cargo, version = None, "a stand-in", "stand-in"
         else:
-            subprocess.run(["sh", str(SETUP), str(work)], check=True, stdout=subprocess.DEVNULL)
+            # Binary builds only: no sysroot for an MCU is needed.
+            subprocess.run(["sh", str(SETUP), "--mcu", "none", str(work)], check=True, stdout=subprocess.DEVNULL)
             cargo = find_cargo(work, env)
             env["PATH"] = f"{os.path.dirname(cargo)}:{env['PATH']}"
             version = subprocess.run([cargo, "--version"], capture_output=True, text=True, env=env).stdout.strip()
