@@ -143,17 +143,18 @@ def test_one_file_prints_as_it_did_whatever_jobs_says(strategies, capsys):
 class Handle:
     """A compiler handle that records the thread of each use, to check that a
     handle is used only by the thread that made it and that each worker has one.
-    Only the records outlive it: the handle itself goes with its thread."""
+    Only the records outlive it: the handle itself goes with its thread.
+    Threads are recorded as objects: an ended thread's ident may be reused."""
 
     records = []
 
     def __init__(self):
         self.real = velkor_compile.Compiler()
-        self.record = {"thread": threading.get_ident(), "uses": []}
+        self.record = {"thread": threading.current_thread(), "uses": []}
         Handle.records.append(self.record)
 
     def command(self, text):
-        self.record["uses"].append(threading.get_ident())
+        self.record["uses"].append(threading.current_thread())
         return self.real.command(text)
 
 
@@ -166,10 +167,10 @@ def test_each_worker_thread_builds_on_a_handle_of_its_own(strategies, capsys, mo
     checker, *workers = Handle.records
     assert len(workers) == min(jobs, files)  # never more workers than files
     assert sum(len(record["uses"]) for record in workers) == files  # one build each, the checks on the first handle
-    assert len(checker["uses"]) == files and checker["thread"] == threading.get_ident()
+    assert len(checker["uses"]) == files and checker["thread"] is threading.current_thread()
     for record in Handle.records:
-        assert set(record["uses"]) <= {record["thread"]}
-    assert len({record["thread"] for record in workers}) == len(workers)
+        assert all(thread is record["thread"] for thread in record["uses"])
+    assert len({id(record["thread"]) for record in workers}) == len(workers)
     assert unraisable == []  # no handle dropped on a thread other than its own
 
 
