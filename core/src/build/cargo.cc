@@ -65,7 +65,7 @@ std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::s
   remove_abandoned_temporaries(pkg, false, names);
   auto bytes = read_whole_file<std::string>(module);
   if (!bytes) return copy_error(bytes.error());
-  if (auto placed = replace_file(artifact, *bytes); !placed) return copy_error(placed.error());
+  if (auto placed = update_file(artifact, *bytes); !placed) return copy_error(placed.error());
   return {};
 }
 
