@@ -187,7 +187,7 @@ namespace {
 TEST(DispatchCompile, AStopAskedForAfterWritingKeepsCargoFromStarting) {
   TempDir dir;
   std::ofstream(dir.path() + "/cargo") << "#!/bin/sh\ntouch " << dir.path() << "/ran\n"
-                                       << "[ -n \"$SLOW\" ] && { sleep 600 & echo $! > " << dir.path() << "/pid; mv "
+                                       << "[ -n \"$SLOW\" ] && { sleep 30 & echo $! > " << dir.path() << "/pid; mv "
                                        << dir.path() << "/pid " << dir.path() << "/sleeper; wait; }\n"
                                        << "mkdir -p target/release && echo built > target/release/btc_usd\n";
   ::chmod((dir.path() + "/cargo").c_str(), 0755);
