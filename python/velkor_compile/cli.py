@@ -185,8 +185,8 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         if answer.get("ok") is False:
             err.write("" if live else f"{interrupted}\n")
             if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
-                _report(f"{interrupted} before cargo started; the project in {project_dir} is written, nothing was built",
-                        args.json)
+                _report(f"{interrupted} before cargo started; the project in {project_dir} is written, "
+                        "nothing was built", args.json)
             else:  # cargo was stopped
                 _report(f"{interrupted}; the build in {project_dir} is left half-built", args.json)
             return status

@@ -156,7 +156,8 @@ TEST_F(FakeCargoTest, TheArtifactIsWhereCargoPutIt) {
       "if [ \"$1\" = metadata ]; then echo \"$@\" >> " + dir_.path() + "/log.metadata\n"
       "  [ -n \"$METADATA_FAILS\" ] && { echo 'error: metadata' >&2; exit 101; }\n"
       "  printf '{\"packages\":[],\"target_directory\":\"%s\",\"version\":1}\\n' \"$t\"; exit 0; fi\n"
-      "case \"$*\" in *wasm32*) d=$t/wasm32-unknown-unknown/release; f=btc_usd.wasm ;; *) d=$t/release; f=btc_usd ;; esac\n"
+      "case \"$*\" in *wasm32*) d=$t/wasm32-unknown-unknown/release; f=btc_usd.wasm ;;\n"
+      "  *) d=$t/release; f=btc_usd ;; esac\n"
       "mkdir -p \"$d\" && printf fresh > \"$d/$f\"");
   struct Case {
     const char* name;

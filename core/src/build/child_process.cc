@@ -141,7 +141,9 @@ void close_from(int first, unsigned int last) {
   const unsigned int open_max = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < (1u << 20)
                                     ? static_cast<unsigned int>(limit.rlim_cur)
                                     : (1u << 20);
-  for (unsigned int fd = static_cast<unsigned int>(first); fd <= last && fd < open_max; ++fd) ::close(static_cast<int>(fd));
+  for (unsigned int fd = static_cast<unsigned int>(first); fd <= last && fd < open_max; ++fd) {
+    ::close(static_cast<int>(fd));
+  }
 }
 
 // The child between fork and exec: only async-signal-safe calls. Never
@@ -202,9 +204,12 @@ void close_from(int first, unsigned int last) {
       denied = true;
       continue;
     }
-    if (failure != ENOENT && failure != ENOTDIR && failure != ESTALE && failure != ENODEV && failure != ETIMEDOUT) break;
+    const bool not_there =
+        failure == ENOENT || failure == ENOTDIR || failure == ESTALE || failure == ENODEV || failure == ETIMEDOUT;
+    if (!not_there) break;
   }
-  report_and_exit(plan.report_fd, denied && (failure == ENOENT || failure == ENOTDIR || failure == EACCES) ? EACCES : failure);
+  const bool none_found = failure == ENOENT || failure == ENOTDIR || failure == EACCES;
+  report_and_exit(plan.report_fd, denied && none_found ? EACCES : failure);
 }
 
 // Blocks every signal in the calling thread for its lifetime, so that none
@@ -397,7 +402,9 @@ std::expected<void, int> RunningChild::drain() {
 
 void RunningChild::keep(std::string_view piece, bool from_stdout) {
   if (from_stdout) {
-    if (watch_.keep_stdout) stdout_text_.append(piece.substr(0, kStdoutKeep - std::min(kStdoutKeep, stdout_text_.size())));
+    if (watch_.keep_stdout) {
+      stdout_text_.append(piece.substr(0, kStdoutKeep - std::min(kStdoutKeep, stdout_text_.size())));
+    }
     return;
   }
   if (watch_.plain_tail) {
@@ -437,7 +444,9 @@ int RunningChild::reap() {
 std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, const std::vector<std::string>& args,
                                                   const std::string& cwd, std::size_t stderr_keep,
                                                   const ChildWatch& watch) {
-  auto spawn_fault = [](int errnum) { return std::unexpected(ChildFault{ChildFault::Stage::kSpawn, os_error_text(errnum)}); };
+  auto spawn_fault = [](int errnum) {
+    return std::unexpected(ChildFault{ChildFault::Stage::kSpawn, os_error_text(errnum)});
+  };
   auto has_nul = [](const std::string& s) { return s.find('\0') != std::string::npos; };
   bool nul = has_nul(program) || has_nul(cwd);
   for (const std::string& a : args) nul = nul || has_nul(a);

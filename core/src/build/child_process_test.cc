@@ -202,6 +202,11 @@ TEST(ChildProcess, RunsInAProcessGroupOfItsOwn) {
   EXPECT_NE(std::stol(pid), static_cast<long>(::getpgrp()));
 }
 
+// Shell lines that write the pid of the last background process and of the
+// shell to $DIR/grandchild and $DIR/child, each file appearing whole.
+#define WRITE_GRANDCHILD_PID "echo $! > \"$DIR/g\"; mv \"$DIR/g\" \"$DIR/grandchild\"; "
+#define WRITE_CHILD_PID "echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; "
+
 // A stop asked for while the program runs ends it and what it started (a
 // compiler it runs, here a grandchild `sleep`), also when they ignore
 // SIGTERM, and the run reports it was stopped; a stop that is never asked
@@ -214,12 +219,12 @@ TEST(ChildProcess, AStopEndsTheProgramAndWhatItStarted) {
     bool stopped;
     bool succeeded;
   } const cases[] = {
-      {"stopped", "sleep 600 & echo $! > \"$DIR/g\"; mv \"$DIR/g\" \"$DIR/grandchild\"; echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; wait", true, true, false},
+      {"stopped", "sleep 600 & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID "wait", true, true, false},
       {"stopped, SIGTERM ignored",
-       "trap '' TERM; sh -c 'trap \"\" TERM; sleep 600 & wait' & echo $! > \"$DIR/g\"; mv \"$DIR/g\" \"$DIR/grandchild\"; "
-       "echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; while :; do sleep 1; done",
+       "trap '' TERM; sh -c 'trap \"\" TERM; sleep 600 & wait' & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID
+       "while :; do sleep 1; done",
        true, true, false},
-      {"never asked to stop", "echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; echo $$ > \"$DIR/grandchild\"", false, false, true},
+      {"never asked to stop", WRITE_CHILD_PID "echo $$ > \"$DIR/grandchild\"", false, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,8 +260,7 @@ TEST(ChildProcess, AThrowingCallbackLeavesNothingRunning) {
     return false;
   };
   ::setenv("DIR", dir.path().c_str(), 1);
-  EXPECT_THROW(run_child("sh", {"-c", "sleep 600 & echo $! > \"$DIR/g\"; mv \"$DIR/g\" \"$DIR/grandchild\"; echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; wait"},
-                         "/", 8192, watch),
+  EXPECT_THROW(run_child("sh", {"-c", "sleep 600 & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID "wait"}, "/", 8192, watch),
                std::runtime_error);
   ::unsetenv("DIR");
   EXPECT_TRUE(ends(pid_in(dir.path() + "/child")));
