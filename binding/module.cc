@@ -20,12 +20,17 @@
 #error "the module targets the Python 3.10 stable ABI"
 #endif
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include <atomic>
 #include <cstdint>
 #include <exception>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "velkor/compiler.h"
 
@@ -186,6 +191,40 @@ class ExclusiveUse {
   bool& flag_;
 };
 
+// A strong reference, dropped on every way out.
+class StrongRef {
+ public:
+  explicit StrongRef(PyObject* object) : object_(object) { Py_INCREF(object_); }
+  ~StrongRef() { Py_DECREF(object_); }
+  StrongRef(const StrongRef&) = delete;
+  StrongRef& operator=(const StrongRef&) = delete;
+
+ private:
+  PyObject* object_;
+};
+
+// The interpreter lock released for its lifetime, and taken back on every
+// way out. In between, reacquire() and release() let the calling thread run
+// Python briefly.
+class LockReleased {
+ public:
+  LockReleased() : saved_(PyEval_SaveThread()) {}
+  ~LockReleased() { reacquire(); }
+  LockReleased(const LockReleased&) = delete;
+  LockReleased& operator=(const LockReleased&) = delete;
+
+  void reacquire() {
+    if (saved_ == nullptr) return;
+    PyEval_RestoreThread(std::exchange(saved_, nullptr));
+  }
+  void release() {
+    if (saved_ == nullptr) saved_ = PyEval_SaveThread();
+  }
+
+ private:
+  PyThreadState* saved_;
+};
+
 // Binds `command`'s one parameter, given by position or as `cmd_json=`, with
 // the interpreter's own wording for calls that do not fit. Returns a borrowed
 // reference, or null with TypeError set.
@@ -291,19 +330,36 @@ PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(cmd_json, &size);
   if (utf8 == nullptr) return nullptr;  // lone surrogates: the interpreter's encode error
+  // The UTF-8 form is kept by the str, which cannot change, until the str
+  // goes: the binding's own reference keeps it for the command, whatever
+  // other threads do with the arguments meanwhile.
+  StrongRef text_owner(cmd_json);
 
-  // The interpreter lock stays held for the whole command, by design: a handle
-  // is only ever used by its creating thread, and the core calls no Python but
-  // the hook. A Ctrl-C meanwhile only marks a signal pending: the hook runs
-  // its handler once the project is written, so that an interrupt stops the
-  // compile before cargo starts (cargo would not see it and would run to its
-  // end); a KeyboardInterrupt (or whatever the handler raises) then leaves
-  // here instead of the answer.
+  // The interpreter lock is released while the core works (reading and
+  // hashing a request, writing the project, the whole cargo build), so other
+  // Python threads run meanwhile and handles on several threads build at
+  // once. Nothing of a handle is shared: its state is used by its own thread
+  // alone, under its exclusive-use flag. The core calls no Python but the
+  // hook, which takes the lock back to ask for pending signals: a Ctrl-C (or
+  // whatever handler raises) stops a compile before cargo starts, or ends
+  // cargo and what it started while it builds; the KeyboardInterrupt then
+  // leaves here instead of the answer, once cargo has stopped.
   try {
-    velkor::CommandHooks hooks;
-    hooks.stop_requested = [] { return PyErr_CheckSignals() < 0; };
-    std::string response = velkor::dispatch_command(
-        *handle->state, std::string_view(utf8, static_cast<std::size_t>(size)), hooks);
+    std::string response;
+    {
+      LockReleased released;
+      bool stopped = false;
+      velkor::CommandHooks hooks;
+      hooks.stop_requested = [&released, &stopped] {
+        if (stopped) return true;  // the exception raised stays the one reported
+        released.reacquire();
+        stopped = PyErr_CheckSignals() < 0;
+        released.release();
+        return stopped;
+      };
+      response = velkor::dispatch_command(
+          *handle->state, std::string_view(utf8, static_cast<std::size_t>(size)), hooks);
+    }
     if (PyErr_Occurred() == nullptr) {
       PyObject* text = response_to_str(response, module->panic_exception);
       // An interrupt that came while cargo ran, or after, is raised here rather
@@ -313,6 +369,10 @@ PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     attach_answer(response);
     return nullptr;
+#if defined(__GLIBCXX__)
+  } catch (abi::__forced_unwind&) {
+    throw;  // a thread ended by the interpreter at its exit: not a fault, and not to be swallowed
+#endif
   } catch (const std::exception& fault) {
     PyErr_SetString(module->panic_exception, fault.what());
   } catch (...) {
@@ -331,9 +391,10 @@ constexpr char kCommandDoc[] =
     "command($self, cmd_json)\n--\n\n"
     "Apply a command JSON and return the response JSON.\n\n"
     "Domain errors are reported in-band as `{\"ok\": false, \"error\": ...}` JSON,\n"
-    "not raised. An interrupt (KeyboardInterrupt) that arrives while the command\n"
-    "runs is raised when it ends, with the answer it ended with as the exception's\n"
-    "`answer`; one that arrives before cargo starts stops a compile there.";
+    "not raised. The interpreter lock is released while the command runs. An\n"
+    "interrupt (KeyboardInterrupt) that arrives meanwhile is raised when it ends,\n"
+    "with the answer it ended with as the exception's `answer`; in the main thread\n"
+    "it stops a compile before cargo starts, or ends cargo while it builds.";
 
 PyMethodDef compiler_methods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compiler_command)),

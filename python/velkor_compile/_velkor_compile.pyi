@@ -16,10 +16,13 @@ class Compiler:
         """Answer one command document with one response document (both JSON texts).
 
         Domain failures are answered in-band as ``{"ok":false,"error":...}``.
-        An interrupt that arrives while a command runs raises KeyboardInterrupt when
-        it ends, with the answer it ended with as the exception's ``answer``; one that
-        arrives before cargo starts stops a compile there (``"build: stopped before
-        cargo started: ..."``).
+        The interpreter lock is released while the command runs, so other threads
+        run meanwhile. An interrupt that arrives while a command runs raises
+        KeyboardInterrupt when it ends, with the answer it ended with as the
+        exception's ``answer``; in the main thread one that arrives before cargo
+        starts stops a compile there (``"build: stopped before cargo started:
+        ..."``), and one that arrives while cargo builds ends cargo and what it
+        started (``"build: interrupted: cargo was stopped; ..."``).
         """
 
 class PanicException(BaseException):

@@ -498,9 +498,10 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
 
     The response has the members "target", "path" (only when a build ran),
     "manifest" and "built". Without `dry_run` the project is written beneath
-    `out_dir` (default "_out") and built with cargo, which blocks until cargo
-    exits. Raises `CompileError` for every error document and for an input file
-    that cannot be read or parsed. A fault in reading an option the caller
+    `out_dir` (default "_out") and built with cargo, which blocks the calling
+    thread (other threads run meanwhile) until cargo exits. Raises
+    `CompileError` for every error document and for an input file that cannot
+    be read or parsed. A fault in reading an option the caller
     passed (an unknown `target` or `opt_level`, a value of the wrong type) names
     the option instead of a position in the request text this function wrote:
     "bad compile request: target: unknown variant `arm`, expected one of ...".

@@ -10,13 +10,16 @@ stdout.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import io
 import json
 import os
 import re
+import signal
 import sys
+import threading
 import time
-from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
+from typing import IO, Any, Callable, Iterator, NoReturn, Sequence, TextIO, cast
 
 from ._velkor_compile import Compiler, PanicException
 from . import check
@@ -159,9 +162,9 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
             _print_destination(destination(args.strategy, compiler=compiler, **options), out)
         return 0
 
-    # Python cannot run while cargo does (the core holds the interpreter lock),
-    # so the core itself writes what the user sees of the build on descriptor 2:
-    # with -v cargo's own output, otherwise at a terminal one line it updates.
+    # The core itself writes what the user sees of the build on descriptor 2,
+    # never waiting for it: with -v cargo's own output, otherwise at a
+    # terminal one line it updates.
     stream = bool(args.verbose)
     progress = not stream and not args.quiet and os.isatty(2)
     live = stream or progress
@@ -173,24 +176,26 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     err.flush()
     started = time.monotonic()
     text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
-    interrupted = False
+    interrupted: str | None = None
     try:
-        answer_text, answer = _command(compiler, text)
-    except KeyboardInterrupt as interrupt:
-        # The handle raises an interrupt when the command ends, with the answer
-        # it ended with: that says how far the build got.
+        with _terminate_as_stop():
+            answer_text, answer = _command(compiler, text)
+    except (KeyboardInterrupt, Terminated) as interrupt:
+        # The handle raises an interrupt when the command ends, once cargo has
+        # stopped, with the answer it ended with: that says how far the build got.
+        interrupted, status = ("terminated", 143) if isinstance(interrupt, Terminated) else ("interrupted", 130)
         ended_with = getattr(interrupt, "answer", None)
         answer_text = ended_with if isinstance(ended_with, str) else error_document("")
         answer = json.loads(answer_text)
         if answer.get("ok") is False:
-            err.write("" if live else "interrupted\n")
+            err.write("" if live else f"{interrupted}\n")
             if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
-                _report(f"interrupted before cargo started; the project in {project_dir} is written, nothing was built",
-                        args.json)
-            else:  # cargo got the same Ctrl-C and stopped
-                _report(f"interrupted; the build in {project_dir} is left half-built", args.json)
-            return 130
-        interrupted = True  # after cargo had finished: the build is reported as it ended
+                _report(f"{interrupted} before cargo started; the project in {project_dir} is written, "
+                        "nothing was built", args.json)
+            else:  # cargo was stopped
+                _report(f"{interrupted}; the build in {project_dir} is left half-built", args.json)
+            return status
+        # after cargo had finished: the build is reported as it ended
     elapsed = time.monotonic() - started
     failed = answer.get("ok") is False
     outcome = f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n"
@@ -200,9 +205,33 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         _fail_with(answer_text, answer)
     _print_answer(answer_text, answer, args.json, out)
     if interrupted:
-        _report("interrupted after cargo had finished; the build is complete")
-        return 130
+        _report(f"{interrupted} after cargo had finished; the build is complete")
+        return 143 if interrupted == "terminated" else 130
     return 0
+
+
+class Terminated(Exception):
+    """SIGTERM during a compile, raised by the handler _terminate_as_stop installs."""
+
+
+@contextlib.contextmanager
+def _terminate_as_stop() -> Iterator[None]:
+    """While a compile runs, SIGTERM stops it as Ctrl-C does (the core ends cargo
+    and what it started) instead of ending this process and leaving cargo
+    running. Only the main thread may set a handler; elsewhere SIGTERM keeps its
+    disposition."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+
+    def stop(signum: int, frame: Any) -> None:
+        raise Terminated()
+
+    previous = signal.signal(signal.SIGTERM, stop)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGTERM, previous if previous is not None else signal.SIG_DFL)
 
 
 def _print_destination(planned: DestinationAnswer, out: IO[str]) -> None:

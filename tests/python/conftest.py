@@ -7,6 +7,7 @@ import pathlib
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -31,6 +32,31 @@ case "$*" in
 esac
 mkdir -p $dir && echo built > "$dir/$name"
 """
+
+# A stand-in cargo that starts a compiler-like grandchild and waits for it,
+# writing both pids (each file appears whole, through a rename).
+CARGO_WITH_A_GRANDCHILD = """#!/bin/sh
+sleep 600 & echo $! > "$PIDS/sleep.new"; mv "$PIDS/sleep.new" "$PIDS/sleep"
+echo $$ > "$PIDS/cargo.new"; mv "$PIDS/cargo.new" "$PIDS/cargo"
+wait
+"""
+
+
+def running(pid):
+    """True while the process exists and is not a zombie."""
+    try:
+        stat = pathlib.Path(f"/proc/{pid}/stat").read_text()
+    except OSError:
+        return False
+    return stat[stat.rindex(")") + 2] != "Z"
+
+
+def ends(pid, timeout=30):
+    """Waits (generously: only a hang fails) until the process has ended."""
+    deadline = time.monotonic() + timeout
+    while running(pid) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return not running(pid)
 
 
 # Script lines that cap the address space at what is mapped now plus EXTRA bytes:

@@ -17,7 +17,7 @@ import pytest
 
 import velkor_compile
 import velkor_compile.cli as cli_module
-from conftest import EXAMPLES, LIMIT_ADDRESS_SPACE, MA_CROSS, OUT_OF_MEMORY, VERSION_ANSWER
+from conftest import CARGO_WITH_A_GRANDCHILD, EXAMPLES, LIMIT_ADDRESS_SPACE, MA_CROSS, OUT_OF_MEMORY, VERSION_ANSWER, ends
 
 SCRIPT = pathlib.Path(sys.executable).parent / "velkor-compile"
 ENTRY_POINTS = {"module": [sys.executable, "-m", "velkor_compile"], "script": [str(SCRIPT)]}
@@ -176,6 +176,35 @@ def test_interrupt_names_the_half_built_project(tmp_path):
     stderr = text(run.communicate(timeout=60)[1])
     assert run.returncode == 130, stderr
     assert stderr.endswith(" ... interrupted\nvelkor-compile: interrupted; the build in out/btc_usd is left half-built\n")
+
+
+SIGNALS_TO_THE_CLI_ALONE = {
+    # signal: (exit status, the word the CLI uses)
+    "SIGINT": (signal.SIGINT, 130, "interrupted"),
+    "SIGTERM": (signal.SIGTERM, 143, "terminated"),
+}
+
+
+@pytest.mark.parametrize("name", SIGNALS_TO_THE_CLI_ALONE)
+def test_a_signal_to_the_cli_alone_stops_cargo_and_what_it_started(tmp_path, name):
+    signum, status, word = SIGNALS_TO_THE_CLI_ALONE[name]
+    (tmp_path / "cargo").write_text(CARGO_WITH_A_GRANDCHILD)
+    (tmp_path / "cargo").chmod(0o755)
+    pids = tmp_path / "pids"
+    pids.mkdir()
+    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", PIDS=str(pids))
+    run = subprocess.Popen([*ENTRY_POINTS["module"], "compile", MA_CROSS, "--out-dir", "out"], cwd=tmp_path, env=env,
+                           stderr=subprocess.PIPE, start_new_session=True,
+                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    while not (pids / "cargo").exists():
+        assert run.poll() is None
+        time.sleep(0.02)
+    os.kill(run.pid, signum)  # the CLI's process alone, as `kill` or a supervisor sends it
+    stderr = text(run.communicate(timeout=60)[1])
+    assert run.returncode == status, stderr
+    assert stderr.endswith(f" ... {word}\nvelkor-compile: {word}; the build in out/btc_usd is left half-built\n")
+    for program in ("cargo", "sleep"):
+        assert ends(int((pids / program).read_text())), program
 
 
 def test_serve_answers_every_line_in_order(workdir):
@@ -426,7 +455,13 @@ INTERRUPTS = {
                      "written, nothing was built\n"),
     "while cargo ran": ('kill -INT $PPID; kill -INT $$', velkor_compile.Compiler, "",
                         "interrupted\nvelkor-compile: interrupted; the build in _out/btc_usd is left half-built\n"),
-    "after cargo finished": ('kill -INT $PPID', velkor_compile.Compiler, "built: crate btc_usd",
+    # The build puts the artifact in another target directory, so the core asks
+    # `cargo metadata` where it is once the build has finished: the signal
+    # comes then, while the core still runs but after cargo built.
+    "after cargo finished": ('[ "$1" = metadata ] && { kill -INT $PPID; '
+                             'printf \'{"target_directory":"%s/elsewhere"}\' "$PWD"; exit 0; }\n'
+                             'mkdir -p elsewhere/release; echo built > elsewhere/release/btc_usd; exit 0',
+                             velkor_compile.Compiler, "built: crate btc_usd",
                              "velkor-compile: interrupted after cargo had finished; the build is complete\n"),
 }
 

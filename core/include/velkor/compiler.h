@@ -29,14 +29,20 @@ struct CompilerState {
 // What the caller of a command lets it ask while it runs. Every member is
 // optional.
 struct CommandHooks {
-  // Asked where a compile can stop cleanly; true stops it there. Today that is
-  // once, after the project is written and before cargo is started (a request
-  // to stop that came while the files were written would otherwise go
-  // unheeded, and cargo would run to its end). A stopped compile answers
+  // Asked where a compile can stop; true stops it there. That is once after
+  // the project is written and before cargo is started (a request to stop
+  // that came while the files were written would otherwise go unheeded), and
+  // then about every 100 ms while cargo builds. A compile stopped before
+  // cargo answers
   //   {"ok":false,"error":"build: stopped before cargo started: the project in DIR is written, nothing was built"}
-  // and leaves the state as a failed build does. Called on the thread that
-  // called dispatch_command; a caller that releases its own locks while the
-  // command runs (an interpreter lock, say) takes them back inside the hook.
+  // and one stopped while cargo builds ends cargo and everything it started
+  // (its process group) before it answers
+  //   {"ok":false,"error":"build: interrupted: cargo was stopped; the project in DIR is left half-built"}
+  // (unless cargo had finished successfully by then: the build's own answer).
+  // Either leaves the state as a failed build does. Not asked again once it
+  // has said stop. Called on the thread that called dispatch_command; a
+  // caller that releases its own locks while the command runs (an
+  // interpreter lock, say) takes them back inside the hook.
   std::function<bool()> stop_requested;
 };
 

@@ -10,6 +10,8 @@
 
 #include "build/child_process.h"
 #include "build/stderr_tail.h"
+#include "json/reader.h"
+#include "json/value.h"
 #include "project/path_join.h"
 #include "support/os_error.h"
 #include "support/replace_file.h"
@@ -47,10 +49,7 @@ std::expected<void, CompileError> require_built_file(std::string_view what, cons
 // like src/, must be a directory itself, not a link to one, so the module is
 // never written outside the project. A copy killed while writing left a
 // temporary file there, which goes first.
-std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::string& crate_name,
-                                                    const std::string& project_dir, const std::string& artifact) {
-  std::string module = project::join_path(
-      project_dir, "target/wasm32-unknown-unknown/" + std::string(profile_dir(level)) + "/" + crate_name + ".wasm");
+std::expected<void, CompileError> place_wasm_module(const std::string& module, const std::string& artifact) {
   if (auto present = require_built_file("module", module); !present) return present;
   auto copy_error = [&](std::string_view cause) {
     return std::unexpected(io_error("copying " + module + " to " + artifact + ": " + std::string(cause)));
@@ -65,8 +64,34 @@ std::expected<void, CompileError> place_wasm_module(OptLevel level, const std::s
   remove_abandoned_temporaries(pkg, false, names);
   auto bytes = read_whole_file<std::string>(module);
   if (!bytes) return copy_error(bytes.error());
-  if (auto placed = replace_file(artifact, *bytes); !placed) return copy_error(placed.error());
+  if (auto placed = update_file(artifact, *bytes); !placed) return copy_error(placed.error());
   return {};
+}
+
+// True when `path` is missing: nothing there, or a folder on the way is not one.
+bool missing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+bool set_in_environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// cargo's target directory for the project, as cargo itself reports it; none
+// when it cannot say (cargo fails, or its answer lacks the member).
+std::optional<std::string> ask_target_directory(const std::string& project_dir) {
+  ChildWatch watch;
+  watch.keep_stdout = true;
+  auto run = run_child("cargo", {"metadata", "--format-version", "1", "--no-deps", "--offline"}, project_dir,
+                       kStderrRawKeep, watch);
+  if (!run || !run->succeeded) return std::nullopt;
+  auto metadata = json::parse_document(run->stdout_text, json::Reader::Depth::kUnlimited);
+  if (!metadata || !metadata->is_object()) return std::nullopt;
+  const json::Value* directory = metadata->as_object().find("target_directory");
+  if (directory == nullptr || !directory->is_string() || directory->as_string().empty()) return std::nullopt;
+  return std::string(directory->as_string());
 }
 
 // Colour only where someone watches a terminal, and only when the user has
@@ -120,7 +145,8 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 
 std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
                                                        const std::string& crate_name, const std::string& project_dir,
-                                                       LiveOutputRequest live) {
+                                                       LiveOutputRequest live,
+                                                       const std::function<bool()>& stop_requested) {
   std::vector<std::string> args = cargo_build_args(target, level);
   ChildWatch watch;
   std::optional<LiveOutput> shown;
@@ -134,20 +160,40 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
     watch.on_output = [&shown](std::string_view piece) { shown->output(piece); };
     watch.on_tick = [&shown] { shown->tick(); };
   }
+  watch.stop_requested = stop_requested;
   auto run = run_child("cargo", args, project_dir, kStderrRawKeep, watch);
   if (shown) shown->finish();
   if (!run) {
     const char* step = run.error().stage == ChildFault::Stage::kSpawn ? "spawning cargo: " : "waiting for cargo: ";
     return std::unexpected(build_error(step + run.error().cause));
   }
+  if (run->stopped && !run->succeeded) {
+    return std::unexpected(
+        build_error("interrupted: cargo was stopped; the project in " + project_dir + " is left half-built"));
+  }
   if (!run->succeeded) return std::unexpected(build_error(stderr_tail(run->stderr_tail)));
 
-  std::string artifact = project::join_path(project_dir, artifact_relative_path(target, level, crate_name));
-  if (target.kind == TargetKind::kWasm) {
-    if (auto placed = place_wasm_module(level, crate_name, project_dir, artifact); !placed) {
-      return std::unexpected(std::move(placed.error()));
-    }
+  // What cargo itself writes, below its target directory: the artifact, or
+  // for wasm the module that is copied to pkg/.
+  const std::string built_relative =
+      target.kind == TargetKind::kWasm
+          ? "wasm32-unknown-unknown/" + std::string(profile_dir(level)) + "/" + crate_name + ".wasm"
+          : artifact_relative_path(target, level, crate_name).substr(std::string_view("target/").size());
+  std::string built = project::join_path(project_dir, "target/" + built_relative);
+  // Only a target-dir setting sends cargo elsewhere; without one no second
+  // process runs. One in the environment is always asked about: an artifact
+  // an earlier build left at the project-relative place would be stale.
+  if (set_in_environment("CARGO_TARGET_DIR") || set_in_environment("CARGO_BUILD_TARGET_DIR") || missing(built)) {
+    if (auto directory = ask_target_directory(project_dir)) built = project::join_path(*directory, built_relative);
   }
+  if (target.kind != TargetKind::kWasm) {
+    if (auto present = require_built_file("artifact", built); !present) {
+      return std::unexpected(std::move(present.error()));
+    }
+    return built;
+  }
+  std::string artifact = project::join_path(project_dir, artifact_relative_path(target, level, crate_name));
+  if (auto placed = place_wasm_module(built, artifact); !placed) return std::unexpected(std::move(placed.error()));
   if (auto present = require_built_file("artifact", artifact); !present) {
     return std::unexpected(std::move(present.error()));
   }

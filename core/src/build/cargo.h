@@ -3,6 +3,7 @@
 #define VELKOR_BUILD_CARGO_H_
 
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,15 +27,26 @@ std::vector<std::string> cargo_build_args(const Target& target, OptLevel level);
 std::string artifact_relative_path(const Target& target, OptLevel level, std::string_view crate_name);
 
 // Runs `cargo` (found on PATH, environment inherited) with cargo_build_args in
-// `project_dir` and returns the artifact path (project_dir joined with
-// artifact_relative_path).
+// `project_dir` and returns the artifact path.
+//
+// The artifact is where cargo put it: project_dir joined with
+// artifact_relative_path, unless cargo was told to use another target
+// directory (CARGO_TARGET_DIR, CARGO_BUILD_TARGET_DIR, or `build.target-dir`
+// in a cargo configuration). When the environment names one, or when the
+// file is not at its project-relative place, cargo is asked where its
+// target directory is (`cargo metadata --format-version 1 --no-deps
+// --offline`, in the project directory, environment inherited) and the
+// artifact is looked for there: "{target dir}/{profile}/{crate}" and so on,
+// the path cargo reports, absolute. Otherwise no second process runs. When
+// that question fails, the project-relative path is the answer, as before.
 //
 // For wasm, cargo leaves the module at
-// target/wasm32-unknown-unknown/{profile}/{crate}.wasm; it is copied to
-// pkg/{crate}_bg.wasm (creating pkg/) so the returned path names a real file.
-// The copy replaces what was there as one step (support/replace_file.h): a
-// link at pkg/{crate}_bg.wasm is replaced, not written through, and pkg/
-// must be a directory, not a link to one ("File exists (os error 17)").
+// {target dir}/wasm32-unknown-unknown/{profile}/{crate}.wasm; it is copied to
+// pkg/{crate}_bg.wasm below the project directory (creating pkg/) so the
+// returned path names a real file. The copy replaces what was there as one
+// step (support/replace_file.h; a module with the same bytes is left as it
+// is): a link at pkg/{crate}_bg.wasm is replaced, not written through, and
+// pkg/ must be a directory, not a link to one ("File exists (os error 17)").
 // Temporary files a copy killed while writing left in pkg/ are removed.
 // After any successful build the artifact (and for wasm the module) must be a
 // regular file, links followed, or the build fails.
@@ -46,10 +58,18 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 // user wants; the kept error text then has the colour escapes removed, so
 // the answer is the one a build without streaming gives.
 //
+// cargo runs in a process group of its own (build/child_process.h).
+// `stop_requested`, when given, is asked about every 100 ms while cargo
+// builds; true ends cargo and everything it started (SIGTERM to its group,
+// SIGKILL within half a second) and the build fails with
+// "interrupted: cargo was stopped; the project in {project_dir} is left half-built",
+// unless cargo had already finished successfully, which then counts.
+//
 // Errors, all kind Build except a failed copy (Io):
 //   "spawning cargo: {cause}"             cargo could not be started
 //   the tail of cargo's standard error    cargo did not exit with code 0
 //   "waiting for cargo: {cause}"          its exit status could not be collected
+//   "interrupted: cargo was stopped; ..." stop_requested said stop
 //   "cargo reported success but the artifact {path} does not exist"
 //   "cargo reported success but the artifact {path} is not a regular file"
 //   "cargo reported success but the artifact {path} cannot be examined: {cause}"
@@ -57,7 +77,8 @@ std::string artifact_relative_path(const Target& target, OptLevel level, std::st
 //   "copying {from} to {to}: {cause}"     (Io)
 std::expected<std::string, CompileError> build_project(const Target& target, OptLevel level,
                                                        const std::string& crate_name, const std::string& project_dir,
-                                                       LiveOutputRequest live = {});
+                                                       LiveOutputRequest live = {},
+                                                       const std::function<bool()>& stop_requested = {});
 
 }  // namespace velkor::build
 

@@ -142,6 +142,74 @@ TEST_F(FakeCargoTest, Failures) {
   }
 }
 
+// The artifact is where cargo put it. A stand-in that honours a target
+// directory given in the environment (CARGO_TARGET_DIR) or in a configuration
+// only it reads (FAKE_CONFIG_TARGET_DIR, as `build.target-dir` would be), and
+// answers `cargo metadata` with it. Cargo is asked only when a setting could
+// apply: without one no second process runs and the path is the
+// project-relative one, as it always was; with one in the environment even a
+// stale artifact at the project-relative place is passed over.
+TEST_F(FakeCargoTest, TheArtifactIsWhereCargoPutIt) {
+  const std::string shared = dir_.path() + "/shared";
+  install_cargo(
+      "t=${CARGO_TARGET_DIR:-${FAKE_CONFIG_TARGET_DIR:-$PWD/target}}\n"
+      "if [ \"$1\" = metadata ]; then echo \"$@\" >> " + dir_.path() + "/log.metadata\n"
+      "  [ -n \"$METADATA_FAILS\" ] && { echo 'error: metadata' >&2; exit 101; }\n"
+      "  printf '{\"packages\":[],\"target_directory\":\"%s\",\"version\":1}\\n' \"$t\"; exit 0; fi\n"
+      "case \"$*\" in *wasm32*) d=$t/wasm32-unknown-unknown/release; f=btc_usd.wasm ;;\n"
+      "  *) d=$t/release; f=btc_usd ;; esac\n"
+      "mkdir -p \"$d\" && printf fresh > \"$d/$f\"");
+  struct Case {
+    const char* name;
+    Target target;
+    const char* variable;  // set to `shared` for the build
+    bool stale;            // an old artifact lies at the project-relative place
+    bool metadata_fails;
+    std::string path;      // the answer, {S} for the shared directory, {P} for the project
+    bool asked;            // cargo metadata ran
+  } const cases[] = {
+      {"no setting", {TargetKind::kBinary, ""}, nullptr, false, false, "{P}/target/release/btc_usd", false},
+      {"no setting, an older artifact", {TargetKind::kBinary, ""}, nullptr, true, false, "{P}/target/release/btc_usd",
+       false},
+      {"CARGO_TARGET_DIR", {TargetKind::kBinary, ""}, "CARGO_TARGET_DIR", false, false, "{S}/release/btc_usd", true},
+      {"CARGO_TARGET_DIR, a stale artifact in the project", {TargetKind::kBinary, ""}, "CARGO_TARGET_DIR", true, false,
+       "{S}/release/btc_usd", true},
+      {"a configuration's target-dir", {TargetKind::kBinary, ""}, "FAKE_CONFIG_TARGET_DIR", false, false,
+       "{S}/release/btc_usd", true},
+      {"wasm, a configuration's target-dir", {TargetKind::kWasm, ""}, "FAKE_CONFIG_TARGET_DIR", false, false,
+       "{P}/pkg/btc_usd_bg.wasm", true},
+      {"wasm, CARGO_TARGET_DIR", {TargetKind::kWasm, ""}, "CARGO_TARGET_DIR", false, false, "{P}/pkg/btc_usd_bg.wasm",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(project_);
+    fs::remove_all(shared);
+    fs::remove(dir_.path() + "/log.metadata");
+    fs::create_directories(project_ + "/target/release");
+    if (c.stale) std::ofstream(project_ + "/target/release/btc_usd") << "stale";
+    if (c.variable != nullptr) ::setenv(c.variable, shared.c_str(), 1);
+    auto built = build_project(c.target, OptLevel::kRelease, "btc_usd", project_);
+    if (c.variable != nullptr) ::unsetenv(c.variable);
+    ASSERT_TRUE(built.has_value()) << built.error().message;
+    std::string expected = with_project(c.path);
+    if (expected.starts_with("{S}")) expected.replace(0, 3, shared);
+    EXPECT_EQ(*built, expected);
+    EXPECT_EQ(read_file(*built), "fresh");
+    EXPECT_EQ(read_file(dir_.path() + "/log.metadata"),
+              c.asked ? "metadata --format-version 1 --no-deps --offline\n" : "");
+  }
+  // Where cargo cannot say, the answer is what it was: the project-relative path.
+  ::setenv("FAKE_CONFIG_TARGET_DIR", shared.c_str(), 1);
+  ::setenv("METADATA_FAILS", "1", 1);
+  auto built = build_project({TargetKind::kBinary, ""}, OptLevel::kRelease, "btc_usd", project_);
+  ::unsetenv("FAKE_CONFIG_TARGET_DIR");
+  ::unsetenv("METADATA_FAILS");
+  ASSERT_FALSE(built.has_value());
+  EXPECT_EQ(built.error().message,
+            with_project("cargo reported success but the artifact {P}/target/release/btc_usd does not exist"));
+}
+
 // What a build shows on standard error, wherever that points, while the
 // answer stays the one a build that shows nothing gives. The stand-in colours
 // its output only when asked to, and fails at the end.

@@ -8,8 +8,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "support/test_support_files.h"
 
@@ -158,6 +162,146 @@ TEST(ChildProcess, HostSigchldDispositions) {
     expect_no_zombie();
   }
   ::sigaction(SIGPIPE, &original_pipe, nullptr);
+}
+
+
+// True while the process `pid` exists and is not a zombie.
+bool running(pid_t pid) {
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// Waits (generously: only a hang fails) until `pid` has ended.
+bool ends(pid_t pid) {
+  for (int i = 0; i < 1000 && running(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return !running(pid);
+}
+
+// Waits until `path` holds a pid, and returns it.
+pid_t pid_in(const std::string& path) {
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = read_file(path);
+    if (!text.empty() && text.back() == '\n') return static_cast<pid_t>(std::stol(text));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "no pid in " << path;
+  return 0;
+}
+
+// The program leads a process group of its own, so that a terminal's Ctrl-C
+// reaches only the caller and the caller can end everything the program
+// started by signalling the group.
+TEST(ChildProcess, RunsInAProcessGroupOfItsOwn) {
+  auto run = run_sh("echo $$ $(ps -o pgid= -p $$) >&2");
+  ASSERT_TRUE(run.has_value());
+  const std::string pid = run->stderr_tail.substr(0, run->stderr_tail.find(' '));
+  std::string group = run->stderr_tail.substr(pid.size() + 1);
+  group.erase(0, group.find_first_not_of(' '));
+  EXPECT_EQ(group, pid + "\n");
+  EXPECT_NE(std::stol(pid), static_cast<long>(::getpgrp()));
+}
+
+// Shell lines that write the pid of the last background process and of the
+// shell to $DIR/grandchild and $DIR/child, each file appearing whole.
+#define WRITE_GRANDCHILD_PID "echo $! > \"$DIR/g\"; mv \"$DIR/g\" \"$DIR/grandchild\"; "
+#define WRITE_CHILD_PID "echo $$ > \"$DIR/c\"; mv \"$DIR/c\" \"$DIR/child\"; "
+
+// A stop asked for while the program runs ends it and what it started (a
+// compiler it runs, here a grandchild `sleep`), also when they ignore
+// SIGTERM, and the run reports it was stopped; a stop that is never asked
+// for, or a run that ended by itself first, changes nothing.
+TEST(ChildProcess, AStopEndsTheProgramAndWhatItStarted) {
+  struct Case {
+    const char* name;
+    const char* script;  // $DIR/child and $DIR/grandchild receive the pids
+    bool stop;
+    bool stopped;
+    bool succeeded;
+  } const cases[] = {
+      {"stopped", "sleep 600 & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID "wait", true, true, false},
+      {"stopped, SIGTERM ignored",
+       "trap '' TERM; sh -c 'trap \"\" TERM; sleep 600 & wait' & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID
+       "while :; do sleep 1; done",
+       true, true, false},
+      {"never asked to stop", WRITE_CHILD_PID "echo $$ > \"$DIR/grandchild\"", false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ::setenv("DIR", dir.path().c_str(), 1);
+    ChildWatch watch;
+    int asked = 0;
+    // Stops once both pids are written, so that the grandchild exists.
+    watch.stop_requested = [&] {
+      ++asked;
+      return c.stop && std::filesystem::exists(dir.path() + "/child") &&
+             std::filesystem::exists(dir.path() + "/grandchild");
+    };
+    auto run = run_child("sh", {"-c", c.script}, "/", 8192, watch);
+    ::unsetenv("DIR");
+    ASSERT_TRUE(run.has_value()) << run.error().cause;
+    EXPECT_EQ(run->stopped, c.stopped);
+    EXPECT_EQ(run->succeeded, c.succeeded);
+    if (c.stop) EXPECT_GE(asked, 1);
+    EXPECT_TRUE(ends(pid_in(dir.path() + "/child")));
+    EXPECT_TRUE(ends(pid_in(dir.path() + "/grandchild")));
+    expect_no_zombie();
+  }
+}
+
+// A callback that throws leaves no program running or unreaped: the group is
+// killed before the exception goes on.
+TEST(ChildProcess, AThrowingCallbackLeavesNothingRunning) {
+  TempDir dir;
+  ChildWatch watch;
+  watch.stop_requested = [&]() -> bool {
+    if (std::filesystem::exists(dir.path() + "/child")) throw std::runtime_error("hook failed");
+    return false;
+  };
+  ::setenv("DIR", dir.path().c_str(), 1);
+  EXPECT_THROW(run_child("sh", {"-c", "sleep 600 & " WRITE_GRANDCHILD_PID WRITE_CHILD_PID "wait"}, "/", 8192, watch),
+               std::runtime_error);
+  ::unsetenv("DIR");
+  EXPECT_TRUE(ends(pid_in(dir.path() + "/child")));
+  EXPECT_TRUE(ends(pid_in(dir.path() + "/grandchild")));
+  expect_no_zombie();
+}
+
+// A caller killed outright (no chance to stop anything) takes the program
+// with it: here the caller is a forked copy of this test killed with SIGKILL
+// while its program sleeps.
+TEST(ChildProcess, TheProgramDiesWithItsCaller) {
+  TempDir dir;
+  const std::string pid_file = dir.path() + "/child";
+  const pid_t caller = ::fork();
+  if (caller == 0) {
+    run_child("sh", {"-c", "echo $$ > \"" + pid_file + "\"; exec sleep 600"}, "/", 8192);
+    ::_exit(0);
+  }
+  ASSERT_GT(caller, 0);
+  const pid_t program = pid_in(pid_file);
+  ASSERT_EQ(::kill(caller, SIGKILL), 0);
+  ASSERT_EQ(::waitpid(caller, nullptr, 0), caller);
+  EXPECT_TRUE(ends(program));
+}
+
+// Standard output is kept only when asked for, and bounded.
+TEST(ChildProcess, KeepsStandardOutputWhenAsked) {
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    ChildWatch watch;
+    watch.keep_stdout = keep;
+    auto run = run_child("sh", {"-c", "echo out; echo err >&2"}, "/", 8192, watch);
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->stdout_text, keep ? "out\n" : "");
+    EXPECT_EQ(run->stderr_tail, "err\n");
+  }
+  ChildWatch watch;
+  watch.keep_stdout = true;
+  auto run = run_child("sh", {"-c", "head -c 20000000 /dev/zero"}, "/", 8192, watch);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->stdout_text.size(), kStdoutKeep);
 }
 
 }  // namespace

@@ -185,7 +185,7 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
     if (auto made = create_dir_all(parent, dir.size()); !made) {
       return std::unexpected(step_error("creating", parent, made.error()));
     }
-    if (auto written = replace_file(path, content); !written) {
+    if (auto written = update_file(path, content); !written) {
       return std::unexpected(step_error("writing", path, Fault{0, written.error()}));
     }
     paths.push_back(relative);

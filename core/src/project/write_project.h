@@ -30,7 +30,10 @@ std::string project_dir(const std::string& out_dir, const std::string& crate_nam
 // hard link at the file's place is replaced, never written through, a failed
 // write leaves the previous file (or none) rather than a truncated one, and a
 // regular file there keeps its mode (one the caller may not write is an
-// error, "Permission denied (os error 13)").
+// error, "Permission denied (os error 13)"). A file that already holds the
+// new bytes is left untouched, modification time included
+// (support/replace_file.h, update_file), so that cargo, which compares
+// times, finds nothing to rebuild after a compile that changed nothing.
 //
 // Only once every file is written, the files an earlier compile generated for
 // another target or data kind are removed, so that they cannot change the

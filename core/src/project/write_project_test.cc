@@ -211,6 +211,31 @@ TEST(WriteProject, PermissionsAndWhatAFailureLeaves) {
   }
 }
 
+// Writing the same set again touches nothing: every file keeps its inode and
+// modification time, so cargo, which compares times, has nothing to rebuild.
+// A file whose bytes changed is replaced; the others still stay as they are.
+TEST(WriteProject, AnUnchangedFileKeepsItsModificationTime) {
+  TempDir dir;
+  const std::string out = dir.path() + "/_out", project = out + "/demo";
+  ASSERT_TRUE(write_project(out, "demo", kBinaryFiles).has_value());
+  const struct timespec old_times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+  for (const auto& [path, content] : kBinaryFiles) {
+    ASSERT_EQ(::utimensat(AT_FDCWD, (project + "/" + path).c_str(), old_times, 0), 0) << path;
+  }
+  FileSet changed = kBinaryFiles;
+  changed["src/spec.json"] = "{\"symbol\":\"eth\"}";
+  for (const FileSet* files : {&kBinaryFiles, static_cast<const FileSet*>(&changed)}) {
+    ASSERT_TRUE(write_project(out, "demo", *files).has_value());
+    for (const auto& [path, content] : *files) {
+      struct stat st;
+      ASSERT_EQ(::stat((project + "/" + path).c_str(), &st), 0);
+      EXPECT_EQ(read_file(project + "/" + path), content) << path;
+      const bool rewritten = files == &changed && path == "src/spec.json";
+      EXPECT_EQ(st.st_mtime == 1'000'000'000, !rewritten) << path;
+    }
+  }
+}
+
 // A compile killed while writing leaves its temporary file; the next compile
 // into the folder removes it, and only it: not one a live compile holds
 // locked, nor anything whose name merely resembles one, nor a link.

@@ -82,7 +82,8 @@ std::string run_compile(CompilerState& state, request::CompileRequest& request, 
             .display());
   }
   const build::LiveOutputRequest live{request.stream_build_output, request.build_progress};
-  auto artifact = build::build_project(spec.target, spec.opt_level, crate_name, project_dir, live);
+  auto artifact =
+      build::build_project(spec.target, spec.opt_level, crate_name, project_dir, live, hooks.stop_requested);
   if (!artifact) return error_document(artifact.error().display());
 
   response.string("path", *artifact);

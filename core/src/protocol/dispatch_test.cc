@@ -181,11 +181,14 @@ TEST(DispatchDeathTest, DigestFailuresAreErrorDocumentsAndAreNotKept) {
 namespace velkor {
 namespace {
 
-// A stop asked for once the project is written keeps cargo from starting; the
-// answer says so, and the handle remembers no artifact.
+// A stop asked for once the project is written keeps cargo from starting; one
+// asked for while cargo builds ends cargo and what it started. The answer says
+// which, and the handle remembers no artifact.
 TEST(DispatchCompile, AStopAskedForAfterWritingKeepsCargoFromStarting) {
   TempDir dir;
   std::ofstream(dir.path() + "/cargo") << "#!/bin/sh\ntouch " << dir.path() << "/ran\n"
+                                       << "[ -n \"$SLOW\" ] && { sleep 30 & echo $! > " << dir.path() << "/pid; mv "
+                                       << dir.path() << "/pid " << dir.path() << "/sleeper; wait; }\n"
                                        << "mkdir -p target/release && echo built > target/release/btc_usd\n";
   ::chmod((dir.path() + "/cargo").c_str(), 0755);
   const std::string saved_path = std::getenv("PATH");
@@ -193,26 +196,63 @@ TEST(DispatchCompile, AStopAskedForAfterWritingKeepsCargoFromStarting) {
   const std::string request = R"({"cmd":"compile","out_dir":")" + dir.path() + R"(/out","spec":{"strategy":)" +
                               read_file(VELKOR_SOURCE_DIR "/examples/ma_cross.json") + R"(,"target":{"kind":"binary"}}})";
   const std::string project = dir.path() + "/out/btc_usd";
+  enum class Stop { kNoHook, kNever, kBeforeCargo, kWhileCargoBuilds };
   struct Case {
-    std::optional<bool> stop;  // none: no hook
-    bool built;
-  } const cases[] = {{std::nullopt, true}, {false, true}, {true, false}};
+    const char* name;
+    Stop stop;
+    bool ran;    // cargo started
+    bool built;  // and finished
+    std::string error;
+  } const cases[] = {
+      {"no hook", Stop::kNoHook, true, true, ""},
+      {"never stops", Stop::kNever, true, true, ""},
+      {"before cargo", Stop::kBeforeCargo, false, false,
+       "build: stopped before cargo started: the project in {P} is written, nothing was built"},
+      {"while cargo builds", Stop::kWhileCargoBuilds, true, false,
+       "build: interrupted: cargo was stopped; the project in {P} is left half-built"},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.stop.has_value() ? (*c.stop ? "stop" : "go on") : "no hook");
+    SCOPED_TRACE(c.name);
     std::filesystem::remove_all(dir.path() + "/out");
     std::filesystem::remove(dir.path() + "/ran");
+    std::filesystem::remove(dir.path() + "/sleeper");
+    if (c.stop == Stop::kWhileCargoBuilds) ::setenv("SLOW", "1", 1);
     CompilerState state;
     CommandHooks hooks;
-    int asked = 0;
-    if (c.stop) hooks.stop_requested = [&] { return ++asked, *c.stop; };
+    int asked = 0, asked_after_stop = 0;
+    bool said_stop = false;
+    if (c.stop != Stop::kNoHook) {
+      hooks.stop_requested = [&] {
+        ++asked;
+        if (said_stop) ++asked_after_stop;
+        said_stop = c.stop == Stop::kBeforeCargo ||
+                    (c.stop == Stop::kWhileCargoBuilds && std::filesystem::exists(dir.path() + "/sleeper"));
+        return said_stop;
+      };
+    }
     const std::string answer = dispatch_command(state, request, hooks);
-    EXPECT_EQ(asked, c.stop ? 1 : 0);
-    EXPECT_EQ(std::filesystem::exists(dir.path() + "/ran"), c.built);
+    ::unsetenv("SLOW");
+    EXPECT_EQ(asked > 0, c.stop != Stop::kNoHook);
+    EXPECT_EQ(asked_after_stop, 0);
+    EXPECT_EQ(std::filesystem::exists(dir.path() + "/ran"), c.ran);
     EXPECT_EQ(state.last_artifact.has_value(), c.built);
     EXPECT_TRUE(std::filesystem::exists(project + "/Cargo.toml"));
-    if (!c.built) {
-      EXPECT_EQ(answer, R"({"ok":false,"error":"build: stopped before cargo started: the project in )" + project +
-                            R"( is written, nothing was built"})");
+    if (!c.error.empty()) {
+      std::string error = c.error;
+      error.replace(error.find("{P}"), 3, project);
+      EXPECT_EQ(answer, R"({"ok":false,"error":")" + error + R"("})");
+    }
+    if (c.stop == Stop::kWhileCargoBuilds) {
+      const std::string sleeper = read_file(dir.path() + "/sleeper");
+      ASSERT_FALSE(sleeper.empty());
+      // cargo's own child is gone too (it may take a moment to be reaped by init).
+      bool gone = false;
+      for (int i = 0; i < 1000 && !gone; ++i) {
+        const std::string stat = read_file("/proc/" + std::to_string(std::stol(sleeper)) + "/stat");
+        gone = stat.empty() || stat.find(") Z") != std::string::npos;
+        if (!gone) ::usleep(10'000);
+      }
+      EXPECT_TRUE(gone);
     }
   }
   // A dry run writes nothing and never asks.

@@ -34,6 +34,18 @@ namespace velkor {
 // "failed to write whole buffer" when a write accepts no bytes.
 std::expected<void, std::string> replace_file(const std::string& path, std::string_view content);
 
+// What update_file did.
+enum class FileUpdate { kReplaced, kUnchanged };
+
+// replace_file, except that a file replace_file would replace and that holds
+// exactly `content` already is left as it is, modification time included, so
+// that a build tool that compares times sees nothing to do: a regular file
+// (not a symbolic link, nor one with other hard links, whose other names a
+// replacement would part from it) the caller may write. Anything else at
+// `path`, or a file that cannot be read, is handed to replace_file with its
+// outcome and errors.
+std::expected<FileUpdate, std::string> update_file(const std::string& path, std::string_view content);
+
 // Removes from the directory `dir` the temporary files of replace_file for
 // the file names `names` ("." + name + ".tmp-{digits}-{digits}", nothing else)
 // that are regular files no live replacement holds locked: what a process

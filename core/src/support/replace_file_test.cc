@@ -1,6 +1,7 @@
 #include "support/replace_file.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,86 @@ TEST(ReplaceFile, KeepsTheOwnerWhenItMayGiveTheFileBack) {
   EXPECT_EQ(st.st_gid, kOwner);
   EXPECT_EQ(st.st_mode & 07777, 04755u);
   EXPECT_EQ(read_file(path), "new");
+}
+
+
+// An old time stamp, set on a file before an update so that a rewrite shows.
+constexpr time_t kOldTime = 1'000'000'000;
+
+void set_old_time(const std::string& path) {
+  const struct timespec times[2] = {{kOldTime, 0}, {kOldTime, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// A file that already holds the new bytes keeps its inode and modification
+// time (so cargo sees nothing to rebuild); every other file is replaced as
+// replace_file replaces it. The faults this catches: an unchanged file
+// rewritten, a file compared by size or by a prefix only, a link or a
+// hard-linked file left in place because the bytes it leads to match.
+TEST(UpdateFile, LeavesOnlyAFileThatHoldsTheBytesAlready) {
+  const std::string big(200'000, 'x');
+  std::string big_changed_at_end = big;
+  big_changed_at_end.back() = 'y';
+  struct Case {
+    const char* name;
+    std::string old_content;  // the file at f before
+    std::string content;      // what is written
+    void (*arrange)(const std::string& dir);  // after f is planted; may be null
+    bool unchanged;
+  } const cases[] = {
+      {"same bytes", "fn main() {}\n", "fn main() {}\n", nullptr, true},
+      {"both empty", "", "", nullptr, true},
+      {"same bytes, larger than one read", big, big, nullptr, true},
+      {"differs in the last byte of a large file", big_changed_at_end, big, nullptr, false},
+      {"same length, other bytes", "abc", "abd", nullptr, false},
+      {"the new bytes are a prefix", "abcdef", "abc", nullptr, false},
+      {"the old bytes are a prefix", "abc", "abcdef", nullptr, false},
+      {"a link to a file with the same bytes", "same", "same",
+       [](const std::string& d) {
+         fs::rename(d + "/f", d + "/target");
+         fs::create_symlink("target", d + "/f");
+       },
+       false},
+      {"a hard-linked file with the same bytes", "same", "same",
+       [](const std::string& d) { fs::create_hard_link(d + "/f", d + "/other"); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir temp;
+    const std::string path = temp.path() + "/f";
+    std::ofstream(path, std::ios::binary) << c.old_content;
+    if (c.arrange != nullptr) c.arrange(temp.path());
+    set_old_time(path);
+    struct stat before;
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+    auto updated = update_file(path, c.content);
+    ASSERT_TRUE(updated.has_value()) << updated.error();
+    EXPECT_EQ(*updated, c.unchanged ? FileUpdate::kUnchanged : FileUpdate::kReplaced);
+    struct stat after;
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_TRUE(S_ISREG(after.st_mode));
+    EXPECT_EQ(read_file(path), c.content);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.unchanged);
+    EXPECT_EQ(after.st_mtime == kOldTime, c.unchanged);
+    // Other names keep what they held.
+    if (fs::exists(temp.path() + "/other")) EXPECT_EQ(read_file(temp.path() + "/other"), c.old_content);
+    if (fs::exists(temp.path() + "/target")) EXPECT_EQ(read_file(temp.path() + "/target"), c.old_content);
+  }
+}
+
+// A file the caller may not write is not left in place because its bytes
+// match: the update fails as a replacement would, so a compile reports it
+// whatever the file holds.
+TEST(UpdateFile, AFileTheCallerMayNotWriteIsAnErrorEvenWithTheSameBytes) {
+  TempDir temp;
+  const std::string path = temp.path() + "/f";
+  std::ofstream(path) << "same";
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  const std::string outcome = run_unprivileged(temp.path(), [&] {
+    auto updated = update_file(path, "same");
+    return updated ? std::string("updated") : updated.error();
+  });
+  EXPECT_EQ(outcome, "Permission denied (os error 13)");
 }
 
 }  // namespace
