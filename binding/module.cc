@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -225,38 +226,64 @@ class LockReleased {
   PyThreadState* saved_;
 };
 
-// Binds `command`'s one parameter, given by position or as `cmd_json=`, with
-// the interpreter's own wording for calls that do not fit. Returns a borrowed
-// reference, or null with TypeError set.
-PyObject* bind_cmd_json(PyObject* args, PyObject* kwargs) {
+// What a call of `command` passes: `cmd_json` (by position or keyword) and,
+// by keyword only, `stop`.
+struct CommandArguments {
+  PyObject* cmd_json = nullptr;  // borrowed
+  PyObject* stop = nullptr;      // borrowed; null when absent or None
+};
+
+// Binds `command`'s parameters, with the interpreter's own wording for calls
+// that do not fit. False with TypeError set.
+bool bind_command_arguments(PyObject* args, PyObject* kwargs, CommandArguments& bound) {
   const Py_ssize_t positional = PyTuple_Size(args);
-  if (positional < 0) return nullptr;
+  if (positional < 0) return false;
   if (positional > 1) {
     PyErr_Format(PyExc_TypeError, "command() takes 1 positional argument but %zd were given",
                  positional);
-    return nullptr;
+    return false;
   }
-  PyObject* bound = positional == 1 ? PyTuple_GetItem(args, 0) : nullptr;
+  bound.cmd_json = positional == 1 ? PyTuple_GetItem(args, 0) : nullptr;
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
     PyObject *name, *value;
     while (PyDict_Next(kwargs, &position, &name, &value)) {
+      if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "stop") == 0) {
+        bound.stop = value == Py_None ? nullptr : value;
+        continue;
+      }
       if (!PyUnicode_Check(name) || PyUnicode_CompareWithASCIIString(name, "cmd_json") != 0) {
         PyErr_Format(PyExc_TypeError, "command() got an unexpected keyword argument '%S'", name);
-        return nullptr;
+        return false;
       }
-      if (bound != nullptr) {
+      if (bound.cmd_json != nullptr) {
         PyErr_SetString(PyExc_TypeError, "command() got multiple values for argument 'cmd_json'");
-        return nullptr;
+        return false;
       }
-      bound = value;
+      bound.cmd_json = value;
     }
   }
-  if (bound == nullptr) {
+  if (bound.cmd_json == nullptr) {
     PyErr_SetString(PyExc_TypeError,
                     "command() missing 1 required positional argument: 'cmd_json'");
+    return false;
   }
-  return bound;
+  if (bound.stop != nullptr && PyCallable_Check(bound.stop) == 0) {
+    PyErr_SetString(PyExc_TypeError, "argument 'stop': must be callable or None");
+    return false;
+  }
+  return true;
+}
+
+// Whether `stop` (a callable, or null) asks the command to stop. A stop that
+// raises stops it too, and its exception is the one reported.
+bool stop_asked(PyObject* stop) {
+  if (stop == nullptr) return false;
+  PyObject* answer = PyObject_CallObject(stop, nullptr);
+  if (answer == nullptr) return true;
+  const int truth = PyObject_IsTrue(answer);
+  Py_DECREF(answer);
+  return truth != 0;  // -1, an exception raised by its truth, stops as well
 }
 
 // Raises the TypeError for a `cmd_json` that is not a str.
@@ -304,8 +331,9 @@ void attach_answer(const std::string& response) {
 }
 
 PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* cmd_json = bind_cmd_json(args, kwargs);
-  if (cmd_json == nullptr) return nullptr;
+  CommandArguments arguments;
+  if (!bind_command_arguments(args, kwargs, arguments)) return nullptr;
+  PyObject* cmd_json = arguments.cmd_json;
 
   ModuleState* module = static_cast<ModuleState*>(PyType_GetModuleState(Py_TYPE(self)));
   if (module == nullptr) return nullptr;
@@ -334,6 +362,9 @@ PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
   // goes: the binding's own reference keeps it for the command, whatever
   // other threads do with the arguments meanwhile.
   StrongRef text_owner(cmd_json);
+  // Kept alive for the command too: the hook calls it with the lock released between calls.
+  std::optional<StrongRef> stop_owner;
+  if (arguments.stop != nullptr) stop_owner.emplace(arguments.stop);
 
   // The interpreter lock is released while the core works (reading and
   // hashing a request, writing the project, the whole cargo build), so other
@@ -350,10 +381,14 @@ PyObject* compiler_command(PyObject* self, PyObject* args, PyObject* kwargs) {
       LockReleased released;
       bool stopped = false;
       velkor::CommandHooks hooks;
-      hooks.stop_requested = [&released, &stopped] {
+      PyObject* stop = arguments.stop;
+      hooks.stop_requested = [&released, &stopped, stop] {
         if (stopped) return true;  // the exception raised stays the one reported
         released.reacquire();
-        stopped = PyErr_CheckSignals() < 0;
+        // Signals are handled on the main thread alone; `stop` lets a caller
+        // on any thread (a pool of builds, a server cancelling a request) stop
+        // its own command.
+        stopped = PyErr_CheckSignals() < 0 || stop_asked(stop);
         released.release();
         return stopped;
       };
@@ -388,13 +423,16 @@ constexpr char kCompilerDoc[] =
     "thread that created it.";
 
 constexpr char kCommandDoc[] =
-    "command($self, cmd_json)\n--\n\n"
+    "command($self, cmd_json, *, stop=None)\n--\n\n"
     "Apply a command JSON and return the response JSON.\n\n"
     "Domain errors are reported in-band as `{\"ok\": false, \"error\": ...}` JSON,\n"
     "not raised. The interpreter lock is released while the command runs. An\n"
     "interrupt (KeyboardInterrupt) that arrives meanwhile is raised when it ends,\n"
     "with the answer it ended with as the exception's `answer`; in the main thread\n"
-    "it stops a compile before cargo starts, or ends cargo while it builds.";
+    "it stops a compile before cargo starts, or ends cargo while it builds.\n"
+    "`stop`, a callable taking no arguments, is asked the same on any thread:\n"
+    "when it returns true the compile stops there and answers its error (a\n"
+    "build ended by it reads \"build: interrupted: ...\"); what it raises is raised.";
 
 PyMethodDef compiler_methods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compiler_command)),

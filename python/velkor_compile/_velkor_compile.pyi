@@ -1,6 +1,6 @@
 """Type stub of the native extension module (the JSON command interface)."""
 
-from typing import final
+from typing import Callable, final
 
 __version__: str
 
@@ -12,7 +12,7 @@ class Compiler:
     """A compiler handle driven by JSON commands, bound to the thread that created it."""
 
     def __init__(self) -> None: ...
-    def command(self, cmd_json: str) -> str:
+    def command(self, cmd_json: str, *, stop: Callable[[], object] | None = None) -> str:
         """Answer one command document with one response document (both JSON texts).
 
         Domain failures are answered in-band as ``{"ok":false,"error":...}``.
@@ -23,6 +23,12 @@ class Compiler:
         starts stops a compile there (``"build: stopped before cargo started:
         ..."``), and one that arrives while cargo builds ends cargo and what it
         started (``"build: interrupted: cargo was stopped; ..."``).
+
+        ``stop``, a callable taking no arguments, is asked at the same points on
+        any thread (before cargo starts, then about every 100 ms while it
+        builds): when it returns true the compile stops there and answers that
+        error, and what it raises is raised. A pool of builds on worker threads,
+        where no signal handler runs, stops its builds through it.
         """
 
 class PanicException(BaseException):

@@ -88,10 +88,10 @@ def _json_line(value: Any) -> str:
     return LONE_SURROGATE.sub(lambda found: f"\\u{ord(found.group()):04x}", text)
 
 
-def _command(compiler: Compiler, text: str) -> tuple[str, dict[str, Any]]:
-    """Runs one command; returns the answer text and the parsed answer."""
+def _command(compiler: Compiler, text: str, stop: Callable[[], bool] | None = None) -> tuple[str, dict[str, Any]]:
+    """Runs one command (stopped when `stop` returns true); returns the answer text and the parsed answer."""
     try:
-        answer_text = compiler.command(text)
+        answer_text = compiler.command(text) if stop is None else compiler.command(text, stop=stop)
     except PanicException as fault:
         raise Failure(f"internal fault: {fault}") from None
     answer: dict[str, Any] = json.loads(answer_text)

@@ -15,11 +15,12 @@ stdout one line per file as it finishes, in the order they finish:
 and so on; with --json one document per line instead,
 ``{"path":FILE,"answer":DOCUMENT}``, DOCUMENT being the compile answer as the
 compiler wrote it or an error document. Exit status 1 when a file failed, 130
-after an interrupt.
+after an interrupt, 143 after SIGTERM.
 
-An interrupt (Ctrl-C) stops every build: no file starts after it (a worker
-sees it through the signal wake-up descriptor even before this thread has run
-the Python handler), builds under way end as cargo ends them, and each file is
+An interrupt (Ctrl-C, or SIGTERM) stops every build: no file starts after it
+(a worker sees it through the signal wake-up descriptor even before this
+thread has run the Python handler), and each handle, asked through its `stop`
+callable, ends the cargo it runs with what cargo started; each file is
 reported as built, failed, interrupted or not started.
 """
 
@@ -35,7 +36,7 @@ import signal
 import threading
 import time
 from dataclasses import dataclass, field
-from typing import IO, Any, Union
+from typing import IO, Any, Callable, Union
 
 from ._velkor_compile import Compiler, PanicException
 from .api import CompileError, _compile_request
@@ -172,13 +173,17 @@ def _failure(job: Job, message: str, document: str | None = None) -> Outcome:
     return Outcome(job, Status.FAILED, document if document is not None else error_document(message), message)
 
 
-def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool) -> Outcome:
-    """Builds one checked file on the calling worker's handle."""
+def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
+          stop: Callable[[], bool] | None = None) -> Outcome:
+    """Builds one checked file on the calling worker's handle. cargo runs in a
+    process group of its own, so the terminal's Ctrl-C does not reach it, and
+    no signal handler runs on a worker: `stop` is how the handle learns of an
+    interrupt, before cargo starts or while it builds."""
     assert job.project_dir is not None
     started = time.monotonic()
     try:
         request = _compile_request(job.path, dry_run=False, stream_build_output=verbose, **options)
-        answer_text, answer = _command(compiler, request.text())
+        answer_text, answer = _command(compiler, request.text(), stop)
     except KeyboardInterrupt as interrupt:
         # Raised by a handle that saw the interrupt itself, with the answer the command ended with.
         ended_with = getattr(interrupt, "answer", None)
@@ -219,11 +224,11 @@ def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop
             continue
         events.put(Started(job))
         try:
-            outcome = build(compiler, job, options, verbose)
+            outcome = build(compiler, job, options, verbose, stop.is_set)
         except Exception as fault:  # noqa: BLE001 - one file's fault must not lose the others' reports
             outcome = _failure(job, f"internal fault: {type(fault).__name__}: {fault}")
         if outcome.status is Status.FAILED and stop.is_set():
-            # cargo got the same Ctrl-C (it runs in the terminal's process group) and stopped.
+            # The handle stopped cargo (or it failed as the interrupt came).
             outcome = _interrupted(job, outcome.document, json.loads(outcome.document), outcome.elapsed)
         events.put(outcome)
 
@@ -313,23 +318,47 @@ def summary_of(message: str) -> str:
     return f"{lines[0]} {first_error}" if first_error else lines[0]
 
 
+class Interrupts:
+    """While builds run on the workers, SIGINT and SIGTERM (in the main thread)
+    set the stop and record the exit status they call for, instead of raising:
+    an exception raised in the middle of reporting a file would lose that
+    file's line. A signal this process ignores stays ignored."""
+
+    def __init__(self, stop: StopSignal) -> None:
+        self.stop = stop
+        self.status: int | None = None
+        self._previous: dict[int, Any] = {}
+
+    def __enter__(self) -> Interrupts:
+        if threading.current_thread() is threading.main_thread():
+            for signum, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+                if signal.getsignal(signum) is not signal.SIG_IGN:
+                    self._previous[signum] = signal.signal(signum, self._handler(status))
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        for signum, previous in self._previous.items():
+            signal.signal(signum, previous if previous is not None else signal.SIG_DFL)
+
+    def _handler(self, status: int) -> Callable[[int, Any], None]:
+        def handle(signum: int, frame: Any) -> None:
+            self.status = self.status or status
+            self.stop.set()
+        return handle
+
+
 def _report_builds(report: Report, started: tuple[queue.SimpleQueue[Job], queue.SimpleQueue[Event],
-                                                 list[threading.Thread]], stop: StopSignal) -> bool:
+                                                 list[threading.Thread]], stop: StopSignal) -> int | None:
     """Starts the workers and reports what they hand back until every one has
-    ended; returns whether an interrupt came. The loop ends on the workers'
-    ends rather than on a count of reports, and an interrupt anywhere in it
-    only sets the stop, so that it can neither end the loop early nor leave it
-    waiting forever."""
+    ended; returns the exit status of an interrupt that came (130 for Ctrl-C,
+    143 for SIGTERM), or None. The loop ends on the workers' ends rather than
+    on a count of reports, so that an interrupt can neither end it early nor
+    leave it waiting forever."""
     work, events, workers = started
-    interrupted = False
-    try:
+    with Interrupts(stop) as interrupts:
         for worker in workers:
             worker.start()
-    except KeyboardInterrupt:
-        interrupted = True
-        stop.set()
-    while True:
-        try:
+        while True:
             try:
                 event = events.get(timeout=WAKE_SECONDS)
             except queue.Empty:
@@ -340,15 +369,12 @@ def _report_builds(report: Report, started: tuple[queue.SimpleQueue[Job], queue.
                 report.started(event.job)
             else:
                 report.finished(event)
-        except KeyboardInterrupt:
-            interrupted = True
-            stop.set()
-    while True:  # jobs no worker took: an interrupt came before the workers had all started
-        try:
-            report.finished(_not_started(work.get_nowait()))
-        except queue.Empty:
-            break
-    return interrupted or stop.is_set()
+        while True:  # jobs no worker took: an interrupt came before the workers had all started
+            try:
+                report.finished(_not_started(work.get_nowait()))
+            except queue.Empty:
+                break
+    return interrupts.status or (130 if stop.is_set() else None)
 
 
 def run_compile_many(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
@@ -368,14 +394,14 @@ def run_compile_many(args: argparse.Namespace, out: IO[str], err: IO[str]) -> in
     for outcome in done:
         report.finished(outcome)
     to_build = [job for job in jobs if job.index not in settled]
-    interrupted = False
+    interrupted: int | None = None
     if to_build:
         count = min(args.jobs or default_jobs(), len(to_build))
         with StopSignal() as stop:
             interrupted = _report_builds(report, _start_workers(to_build, count, stop, options, bool(args.verbose)),
                                          stop)
-    report.totals(interrupted)
-    if interrupted:
-        return 130
+    report.totals(interrupted is not None)
+    if interrupted is not None:
+        return interrupted
     failed = report.counts[Status.FAILED] + report.counts[Status.INTERRUPTED]
     return 1 if failed else 0

@@ -153,3 +153,60 @@ def test_the_artifact_is_where_cargo_put_it(workdir, monkeypatch, variable, targ
     expected = {"binary": f"{workdir}/shared/release/btc_usd", "wasm": "_out/btc_usd/pkg/btc_usd_bg.wasm"}[target]
     assert answer.get("path") == expected, answer
     assert (workdir / expected).read_text() == "built\n"
+
+
+class StopAsked(Exception):
+    pass
+
+
+def _stop_when_started(tmp_path):
+    return lambda: (tmp_path / "started-btc_usd").exists()
+
+
+def _raise_when_started(tmp_path):
+    def stop():
+        if (tmp_path / "started-btc_usd").exists():
+            raise StopAsked()
+        return False
+    return stop
+
+
+# `stop` ends a build on a thread where no signal handler runs: a true answer
+# ends cargo and answers the interrupted build; what it raises is raised.
+# The stand-in waits for a `go` that never comes, so only the stop ends it.
+@pytest.mark.parametrize("make_stop, outcome", [
+    (_stop_when_started, "build: interrupted: cargo was stopped"),
+    (_raise_when_started, StopAsked),
+])
+def test_a_stop_callable_ends_a_build_on_a_worker_thread(tmp_path, monkeypatch, make_stop, outcome):
+    install(tmp_path, monkeypatch, WAITING_CARGO)
+    seen = {}
+
+    def build():
+        try:
+            seen["answer"] = json.loads(velkor_compile.Compiler().command(compile_text(tmp_path / "out"),
+                                                                          stop=make_stop(tmp_path)))
+        except StopAsked as raised:
+            seen["raised"] = raised
+
+    thread = threading.Thread(target=build)
+    thread.start()
+    thread.join(timeout=30)  # the stand-in's own patience is a minute
+    assert not thread.is_alive()
+    if isinstance(outcome, str):
+        assert seen["answer"]["error"].startswith(outcome), seen
+    else:
+        assert isinstance(seen.get("raised"), outcome), seen
+
+
+@pytest.mark.parametrize("stop, message", [
+    (5, "argument 'stop': must be callable or None"),
+    ("x", "argument 'stop': must be callable or None"),
+])
+def test_a_stop_that_is_not_callable_is_refused(stop, message):
+    with pytest.raises(TypeError, match=message):
+        velkor_compile.Compiler().command('{"cmd":"version"}', stop=stop)
+
+
+def test_a_stop_of_none_is_no_stop():
+    assert json.loads(velkor_compile.Compiler().command('{"cmd":"version"}', stop=None))["version"]
