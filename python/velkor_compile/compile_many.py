@@ -93,9 +93,8 @@ Event = Union[Started, Outcome]
 class StopSignal:
     """Whether an interrupt has arrived, as any thread can ask.
 
-    A worker holding the interpreter lock through a command keeps the main
-    thread from running the Python signal handler until that command ends, and
-    another worker may take the lock first. The signal module writes a byte to
+    The main thread runs the Python signal handler only when it next holds the
+    interpreter lock, and a worker may take the lock first. The signal module writes a byte to
     the wake-up descriptor from its C handler, at once, whichever thread runs:
     a worker that finds it readable starts nothing more. Off the main thread
     (where no wake-up descriptor can be set) only `set` is seen."""
