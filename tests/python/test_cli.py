@@ -160,34 +160,17 @@ def test_verbose_streams_cargo_output_and_keeps_the_answer(tmp_path, fake_cargo,
     assert lines[2].startswith("velkor-compile: failed after ") and len(lines) == 4
 
 
-def test_interrupt_names_the_half_built_project(tmp_path):
-    (tmp_path / "cargo").write_text('#!/bin/sh\ntouch "$STARTED"\nexec sleep 60\n')
-    (tmp_path / "cargo").chmod(0o755)
-    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", STARTED=str(tmp_path / "started"))
-    # SIGINT at its default in the CLI, whatever this process inherited: Python
-    # raises KeyboardInterrupt only for a signal that was not ignored at its start.
-    run = subprocess.Popen([*ENTRY_POINTS["module"], "compile", MA_CROSS, "--out-dir", "out"], cwd=tmp_path, env=env,
-                           stderr=subprocess.PIPE, start_new_session=True,
-                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-    while not (tmp_path / "started").exists():
-        assert run.poll() is None
-        time.sleep(0.05)
-    os.killpg(run.pid, signal.SIGINT)  # as Ctrl-C at a terminal: the CLI and cargo alike
-    stderr = text(run.communicate(timeout=60)[1])
-    assert run.returncode == 130, stderr
-    assert stderr.endswith(" ... interrupted\nvelkor-compile: interrupted; the build in out/btc_usd is left half-built\n")
-
-
-SIGNALS_TO_THE_CLI_ALONE = {
-    # signal: (exit status, the word the CLI uses)
-    "SIGINT": (signal.SIGINT, 130, "interrupted"),
-    "SIGTERM": (signal.SIGTERM, 143, "terminated"),
+SIGNALS = {
+    # case: (signal, sent to the CLI's whole group as Ctrl-C at a terminal sends it, exit status, the CLI's word)
+    "Ctrl-C": (signal.SIGINT, True, 130, "interrupted"),
+    "SIGINT to the CLI alone": (signal.SIGINT, False, 130, "interrupted"),
+    "SIGTERM to the CLI alone": (signal.SIGTERM, False, 143, "terminated"),
 }
 
 
-@pytest.mark.parametrize("name", SIGNALS_TO_THE_CLI_ALONE)
-def test_a_signal_to_the_cli_alone_stops_cargo_and_what_it_started(tmp_path, name):
-    signum, status, word = SIGNALS_TO_THE_CLI_ALONE[name]
+@pytest.mark.parametrize("case", SIGNALS)
+def test_a_signal_stops_cargo_and_what_it_started(tmp_path, case):
+    signum, to_group, status, word = SIGNALS[case]
     (tmp_path / "cargo").write_text(CARGO_WITH_A_GRANDCHILD)
     (tmp_path / "cargo").chmod(0o755)
     pids = tmp_path / "pids"
@@ -199,7 +182,9 @@ def test_a_signal_to_the_cli_alone_stops_cargo_and_what_it_started(tmp_path, nam
     while not (pids / "cargo").exists():
         assert run.poll() is None
         time.sleep(0.02)
-    os.kill(run.pid, signum)  # the CLI's process alone, as `kill` or a supervisor sends it
+    # SIGINT at its default in the CLI, whatever this process inherited (set
+    # above): Python raises KeyboardInterrupt only for a signal not ignored at its start.
+    (os.killpg if to_group else os.kill)(run.pid, signum)
     stderr = text(run.communicate(timeout=60)[1])
     assert run.returncode == status, stderr
     assert stderr.endswith(f" ... {word}\nvelkor-compile: {word}; the build in out/btc_usd is left half-built\n")
