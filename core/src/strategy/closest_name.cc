@@ -58,6 +58,27 @@ std::size_t distance(std::string_view a, std::string_view b, std::size_t limit) 
   return previous[m];
 }
 
+// `a` and `b` without the letters they share at the start and at the end
+// (letter case ignored), which change no edit distance: an edit that reaches
+// into them would swap or replace a letter by the same letter. Names that
+// share a long prefix ("indicator_with_a_long_name_1", "..._2") then cost
+// only their differing parts. Returns how many letters were compared.
+std::size_t strip_shared_ends(std::string_view& a, std::string_view& b) {
+  std::size_t front = 0;
+  while (front < a.size() && front < b.size() && fold(a[front]) == fold(b[front])) ++front;
+  a.remove_prefix(front);
+  b.remove_prefix(front);
+  std::size_t back = 0;
+  while (back < a.size() && back < b.size() && fold(a[a.size() - 1 - back]) == fold(b[b.size() - 1 - back])) ++back;
+  a.remove_suffix(back);
+  b.remove_suffix(back);
+  return front + back;
+}
+
+// What comparing shared letters costs, in cells: folding and comparing two
+// letters takes about the time of one table cell.
+constexpr std::size_t kSharedLettersPerCell = 2;
+
 }  // namespace
 
 std::optional<std::string> closest_name(std::string_view name, std::span<const std::string_view> candidates,
@@ -71,12 +92,15 @@ std::optional<std::string> closest_name(std::string_view name, std::span<const s
     const std::size_t limit = best ? std::min(half, best_distance - 1) : half;
     const std::size_t gap = name.size() > candidate.size() ? name.size() - candidate.size() : candidate.size() - name.size();
     if (gap > limit) continue;
+    std::string_view a = name;
+    std::string_view b = candidate;
+    const std::size_t shared = strip_shared_ends(a, b);
     if (budget != nullptr) {
-      const std::size_t cost = cells(name.size(), candidate.size(), limit);
+      const std::size_t cost = cells(a.size(), b.size(), limit) + shared / kSharedLettersPerCell + 1;
       if (*budget < cost) return std::nullopt;
       *budget -= cost;
     }
-    const std::size_t d = distance(name, candidate, limit);
+    const std::size_t d = distance(a, b, limit);
     if (d > limit || (best && d >= best_distance)) continue;
     best = std::string(candidate);
     best_distance = d;

@@ -22,10 +22,13 @@ constexpr int kStrategyLevels = json::kRequestDepthLimit - 2;
 constexpr std::size_t kProblemTextFloor = std::size_t{1} << 18;
 
 // Edit-distance cells that suggestions for undeclared indicators may cost:
-// enough for every suggestion an ordinary document asks for, and linear in
-// the text for one built to ask for many.
-constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 18;
-constexpr std::size_t kSuggestionCellsPerByte = 2;
+// enough for every suggestion an ordinary document asks for (names that share
+// their start or end cost only the rest), and linear in the text for one
+// built to ask for many: a cell costs about half what reading a byte of the
+// document does, so all suggestions together cost at most about half a dry
+// run of the same text beyond the floor.
+constexpr std::size_t kSuggestionCellsFloor = std::size_t{1} << 16;
+constexpr std::size_t kSuggestionCellsPerByte = 1;
 
 struct Position {
   std::size_t line;    // 1-based
