@@ -1,6 +1,5 @@
 #include "project/write_project.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "project/path_join.h"
 #include "support/os_error.h"
 #include "support/replace_file.h"
+#include "support/whole_file.h"
 
 namespace velkor::project {
 namespace {
@@ -91,25 +91,16 @@ struct FileId {
 // anything else, including a file that cannot be read.
 std::optional<FileId> generated_file(const std::string& dir, std::string_view relative) {
   if (!inside_real_directories(dir, relative)) return std::nullopt;
-  const std::string path = join_path(dir, relative);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::optional<FileId> found;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= longest_generated_text()) {
-    // One byte more than the size says, so a file that grew meanwhile is seen to differ.
-    std::string content(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t used = 0;
-    for (ssize_t n; used < content.size(); used += static_cast<std::size_t>(n)) {
-      n = ::read(fd, content.data() + used, content.size() - used);
-      if (n < 0 && errno == EINTR) n = 0;
-      else if (n <= 0) break;
-    }
-    content.resize(used);
-    if (is_generated_text(relative, content)) found = FileId{st.st_dev, st.st_ino};
-  }
-  ::close(fd);
-  return found;
+  const std::size_t longest = longest_generated_text();
+  std::string content;
+  const auto read = read_regular_file_at(
+      join_path(dir, relative), [&](const struct stat& st) { return static_cast<std::size_t>(st.st_size) <= longest; },
+      [&](std::string_view piece) {
+        content.append(piece);
+        return content.size() <= longest;  // longer than any generated text: the user's
+      });
+  if (!read || !is_generated_text(relative, content)) return std::nullopt;
+  return FileId{read->st_dev, read->st_ino};
 }
 
 bool in_set(std::span<const std::string_view> paths, std::string_view relative) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/os_error.h"
+#include "support/whole_file.h"
 
 namespace velkor {
 namespace {
@@ -144,27 +145,20 @@ void remove_if_abandoned(int dir_fd, const char* name) {
 // or blocking; the size is compared first, so a file of another length is
 // not read.
 bool holds_exactly(const std::string& path, std::string_view content) {
-  if (path.find('\0') != std::string::npos) return false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
-              static_cast<std::size_t>(st.st_size) == content.size() &&
-              ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
-  // Read to its end, not to the size it had: a file that grew meanwhile is seen to differ.
-  char buf[65536];
   std::size_t compared = 0;
-  while (same) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) same = false;
-    if (n <= 0) break;
-    const std::size_t got = static_cast<std::size_t>(n);
-    same = got <= content.size() - compared && content.substr(compared, got) == std::string_view(buf, got);
-    compared += got;
-  }
-  ::close(fd);
-  return same && compared == content.size();
+  bool same = true;
+  const auto read = read_regular_file_at(
+      path,
+      [&](const struct stat& st) {
+        return st.st_nlink == 1 && static_cast<std::size_t>(st.st_size) == content.size() &&
+               ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+      },
+      [&](std::string_view piece) {
+        same = piece.size() <= content.size() - compared && content.substr(compared, piece.size()) == piece;
+        compared += piece.size();
+        return same;
+      });
+  return read && same && compared == content.size();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -108,6 +109,33 @@ inline std::expected<std::uint64_t, std::string> read_file_in_pieces(
   }
   ::close(fd);
   return total;
+}
+
+// Reads what is at `path` when it is a regular file, opened without
+// following a link at `path` and without blocking, as the project writer
+// must look at a generated file's place: `accept` sees the file's metadata
+// first, then `take` gets its bytes in pieces up to the real end (not the size
+// the metadata gave, so a file that grew meanwhile is seen whole) for as long
+// as it returns true. Returns the metadata of the file read, or none when
+// nothing could be opened there, it is not a regular file, `accept` refused
+// it, or a read failed.
+inline std::optional<struct stat> read_regular_file_at(const std::string& path,
+                                                       const std::function<bool(const struct stat&)>& accept,
+                                                       const std::function<bool(std::string_view)>& take) {
+  if (path.find('\0') != std::string::npos) return std::nullopt;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  bool read_all = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && accept(info);
+  char piece[65536];
+  while (read_all) {
+    const ssize_t n = ::read(fd, piece, sizeof piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) read_all = false;
+    if (n <= 0 || !take(std::string_view(piece, static_cast<std::size_t>(n)))) break;
+  }
+  ::close(fd);
+  return read_all ? std::optional<struct stat>(info) : std::nullopt;
 }
 
 }  // namespace velkor
