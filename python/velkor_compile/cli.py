@@ -177,6 +177,7 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     started = time.monotonic()
     text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
     interrupted: str | None = None
+    status = 0
     try:
         with _terminate_as_stop():
             answer_text, answer = _command(compiler, text)
@@ -189,11 +190,7 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         answer = json.loads(answer_text)
         if answer.get("ok") is False:
             err.write("" if live else f"{interrupted}\n")
-            if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
-                _report(f"{interrupted} before cargo started; the project in {project_dir} is written, "
-                        "nothing was built", args.json)
-            else:  # cargo was stopped
-                _report(f"{interrupted}; the build in {project_dir} is left half-built", args.json)
+            _report(interrupted_message(interrupted, str(answer.get("error")), project_dir), args.json)
             return status
         # after cargo had finished: the build is reported as it ended
     elapsed = time.monotonic() - started
@@ -206,8 +203,16 @@ def run_compile(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     _print_answer(answer_text, answer, args.json, out)
     if interrupted:
         _report(f"{interrupted} after cargo had finished; the build is complete")
-        return 143 if interrupted == "terminated" else 130
-    return 0
+    return status
+
+
+def interrupted_message(word: str, error: str, project_dir: str) -> str:
+    """What an interrupted compile left, from the error it ended with: a stop
+    before cargo started leaves the project written and nothing built; any
+    other leaves the build half done. `word` is "interrupted" or "terminated"."""
+    if error.startswith(STOPPED_BEFORE_CARGO):
+        return f"{word} before cargo started; the project in {project_dir} is written, nothing was built"
+    return f"{word}; the build in {project_dir} is left half-built"
 
 
 class Terminated(Exception):

@@ -40,8 +40,8 @@ from typing import IO, Any, Callable, Union
 
 from ._velkor_compile import Compiler, PanicException
 from .api import CompileError, _compile_request
-from .cli import (DEFAULT_OUT_DIR, PROG, STOPPED_BEFORE_CARGO, Failure, _allowed_mcus, _command, _json_line,
-                  _target_label, error_document)
+from .cli import (DEFAULT_OUT_DIR, PROG, Failure, _allowed_mcus, _command, _json_line, _target_label,
+                  error_document, interrupted_message)
 from .hints import hints
 from .terminal import printable
 
@@ -198,10 +198,7 @@ def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
 
 
 def _interrupted(job: Job, answer_text: str, answer: dict[str, Any], elapsed: float | None) -> Outcome:
-    if str(answer.get("error")).startswith(STOPPED_BEFORE_CARGO):
-        message = f"interrupted before cargo started; the project in {job.project_dir} is written, nothing was built"
-    else:
-        message = f"interrupted; the build in {job.project_dir} is left half-built"
+    message = interrupted_message("interrupted", str(answer.get("error")), str(job.project_dir))
     return Outcome(job, Status.INTERRUPTED, answer_text, message, elapsed)
 
 
