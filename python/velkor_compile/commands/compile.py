@@ -16,8 +16,9 @@ from typing import IO, Any, Iterator, NoReturn
 
 from .._velkor_compile import Compiler
 from ..answers import DestinationAnswer
-from ..api import CompileError, _compile_request, destination, request_text
+from ..api import CompileError, destination, request_text
 from ..config import ConfigError, find_config
+from ..request import _compile_request
 from ..terminal import printable
 from .shared import LONE_SURROGATE, PROG, Failure, add_quiet, command, error_document, new_compiler, report, target_label
 

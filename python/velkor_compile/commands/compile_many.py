@@ -39,8 +39,9 @@ from dataclasses import dataclass, field
 from typing import IO, Any, Callable, Union
 
 from .._velkor_compile import Compiler
-from ..api import CompileError, _compile_request
+from ..api import CompileError
 from ..hints import hints
+from ..request import _compile_request
 from ..terminal import printable
 from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
 from .shared import PROG, Failure, allowed_mcus, command, error_document, json_line, new_compiler, target_label

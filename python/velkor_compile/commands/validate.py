@@ -6,7 +6,8 @@ import argparse
 import re
 from typing import IO, Any
 
-from ..api import REQUEST_LEAD, VALIDATE_CRATE_NAME, CompileError, request_text
+from ..api import VALIDATE_CRATE_NAME, CompileError, request_text
+from ..request import REQUEST_LEAD
 from .shared import PROG, Failure, add_quiet, command, json_line, new_compiler
 
 NAME = "validate"
