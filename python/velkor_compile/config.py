@@ -21,9 +21,9 @@ import os
 import re
 import stat
 import sys
-from typing import Any, Callable, NamedTuple, Sequence
+from typing import Any, Callable, NamedTuple, Sequence, get_args
 
-from .api import targets
+from .api import OptLevel, targets
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -32,7 +32,7 @@ else:  # the same reader, published separately before 3.11
 
 TABLE = "velkor-compile"
 # The values a key may take; the targets are the core's own list.
-CHOICES = {"opt-level": ("debug", "release", "size")}
+CHOICES = {"opt-level": get_args(OptLevel)}
 KEYS = ("out-dir", "target", "mcu", "opt-level")
 # How much of another user's file is read to tell whether it has the table.
 FOREIGN_LOOK = 1 << 20

@@ -13,11 +13,11 @@ import sys
 import threading
 import time
 from dataclasses import replace
-from typing import IO, Any, Iterator
+from typing import IO, Any, Iterator, get_args
 
 from .._velkor_compile import Compiler
 from ..answers import DestinationAnswer
-from ..api import CompileError, destination_of, targets
+from ..api import CompileError, OptLevel, destination_of, targets
 from ..config import ConfigError, find_config
 from ..request import CompileOptions, _compile_request, _Request
 from ..terminal import printable
@@ -42,7 +42,7 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
     parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="the strategy document (or several)")
     parser.add_argument("--target", choices=targets()["targets"], help="kind of artifact (default: binary)")
     parser.add_argument("--mcu", metavar="TRIPLE", help="microcontroller target triple; required with no_std")
-    parser.add_argument("--opt-level", choices=["debug", "release", "size"],
+    parser.add_argument("--opt-level", choices=get_args(OptLevel),
                         help="optimisation level (default: release)")
     parser.add_argument("--crate-name", metavar="NAME",
                         help="crate name (default: derived from the strategy's symbol)")
