@@ -35,15 +35,16 @@ import select
 import signal
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import IO, Any, Callable, Union
 
-from ._velkor_compile import Compiler, PanicException
-from .api import CompileError, _compile_request
-from .cli import (DEFAULT_OUT_DIR, PROG, Failure, _allowed_mcus, _command, _json_line, _target_label,
-                  error_document, interrupted_message)
-from .hints import hints
-from .terminal import printable
+from .._velkor_compile import Compiler, PanicException
+from ..api import CompileError
+from ..hints import hints
+from ..request import CompileOptions, _compile_request
+from ..terminal import printable
+from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
+from .shared import PROG, allowed_mcus, error_document, json_line, new_compiler, target_label
 
 
 def default_jobs() -> int:
@@ -134,27 +135,24 @@ class StopSignal:
         return False
 
 
-def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]) -> list[Outcome]:
+def check_all(args: argparse.Namespace, options: CompileOptions, jobs: list[Job]) -> list[Outcome]:
     """Dry-runs every file on this thread's handle, filling in each job's crate;
     returns the outcomes of the files settled here: those that failed, and with
     --dry-run those that passed.
 
     A file whose project directory an earlier file already takes fails too:
     two builds in one directory would overwrite each other's files."""
-    compiler = Compiler()
+    compiler = new_compiler()
     settled: list[Outcome] = []
     taken: dict[str, Job] = {}
     for job in jobs:
         try:
-            request = _compile_request(job.path, dry_run=True, **options)
-            answer_text, answer = _command(compiler, request.text())
-        except (CompileError, Failure) as error:
-            settled.append(_failure(job, str(error)))
+            answer_text, answer = _compile_request(job.path, replace(options, dry_run=True)).ask(compiler)
+        except CompileError as error:
+            settled.append(_failure(job, str(error), error.document))
             continue
-        if answer.get("ok") is False:
-            # A fault in the candles file's text is placed in that file, as for one file.
-            named = request.name_option(CompileError.from_message(str(answer.get("error"))))
-            settled.append(_failure(job, named.text, answer_text))
+        except PanicException as fault:
+            settled.append(_failure(job, f"internal fault: {fault}"))
             continue
         job.manifest = answer["manifest"]
         job.crate = str(job.manifest["crate_name"])
@@ -172,7 +170,7 @@ def _failure(job: Job, message: str, document: str | None = None) -> Outcome:
     return Outcome(job, Status.FAILED, document if document is not None else error_document(message), message)
 
 
-def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
+def build(compiler: Compiler, job: Job, options: CompileOptions, verbose: bool,
           stop: Callable[[], bool] | None = None) -> Outcome:
     """Builds one checked file on the calling worker's handle. cargo runs in a
     process group of its own, so the terminal's Ctrl-C does not reach it, and
@@ -181,20 +179,21 @@ def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
     assert job.project_dir is not None
     started = time.monotonic()
     try:
-        request = _compile_request(job.path, dry_run=False, stream_build_output=verbose, **options)
-        answer_text, answer = _command(compiler, request.text(), stop)
+        request = _compile_request(job.path, replace(options, stream_build_output=verbose))
+        answer_text, _ = request.ask(compiler, stop)
     except KeyboardInterrupt as interrupt:
         # Raised by a handle that saw the interrupt itself, with the answer the command ended with.
         ended_with = getattr(interrupt, "answer", None)
         if not isinstance(ended_with, str) or json.loads(ended_with).get("ok") is not False:
             return _failure(job, "interrupted")
         return _interrupted(job, ended_with, json.loads(ended_with), time.monotonic() - started)
-    except (CompileError, Failure) as error:  # the file changed since its check
-        return _failure(job, str(error))
-    elapsed = time.monotonic() - started
-    if answer.get("ok") is False:
-        return Outcome(job, Status.FAILED, answer_text, str(answer.get("error")), elapsed)
-    return Outcome(job, Status.BUILT, answer_text, elapsed=elapsed)
+    except CompileError as error:
+        if error.document is None:  # the file changed since its check
+            return _failure(job, str(error))
+        return Outcome(job, Status.FAILED, error.document, str(error), time.monotonic() - started)
+    except PanicException as fault:
+        return _failure(job, f"internal fault: {fault}")
+    return Outcome(job, Status.BUILT, answer_text, elapsed=time.monotonic() - started)
 
 
 def _interrupted(job: Job, answer_text: str, answer: dict[str, Any], elapsed: float | None) -> Outcome:
@@ -208,8 +207,8 @@ def _not_started(job: Job) -> Outcome:
 
 
 def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop: StopSignal,
-            options: dict[str, Any], verbose: bool) -> None:
-    compiler = Compiler()  # this thread's own, dropped here on this thread
+            options: CompileOptions, verbose: bool) -> None:
+    compiler = new_compiler()  # this thread's own, dropped here on this thread
     while True:
         try:
             job = work.get_nowait()
@@ -229,7 +228,7 @@ def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop
         events.put(outcome)
 
 
-def _start_workers(jobs: list[Job], count: int, stop: StopSignal, options: dict[str, Any],
+def _start_workers(jobs: list[Job], count: int, stop: StopSignal, options: CompileOptions,
                    verbose: bool) -> tuple[queue.SimpleQueue[Job], queue.SimpleQueue[Event], list[threading.Thread]]:
     work: queue.SimpleQueue[Job] = queue.SimpleQueue()
     for job in jobs:
@@ -258,7 +257,7 @@ class Report:
             return
         manifest = job.manifest
         self.err.write(f"{PROG}: {job.path}: cargo is building {job.crate} "
-                       f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {job.project_dir}\n")
+                       f"({target_label(manifest['target'])}, {manifest['opt_level']}) in {job.project_dir}\n")
         self.err.flush()
 
     def finished(self, outcome: Outcome) -> None:
@@ -270,13 +269,13 @@ class Report:
         if outcome.status in (Status.FAILED, Status.INTERRUPTED):
             # The whole message, lines kept: a failed build's is cargo's error output.
             self.err.write(f"{PROG}: {job.path}: {printable(outcome.message.rstrip(), chr(10) + chr(9))}\n")
-            for hint in hints(outcome.message, _allowed_mcus):
+            for hint in hints(outcome.message, allowed_mcus):
                 if "--crate-name" in hint:  # refused with several files
                     hint += f", compiling {job.path} on its own"
                 self.err.write(f"{PROG}: hint: {printable(hint)}\n")
         self.err.flush()
         if self.as_json:
-            self.out.write(_json_line({"path": job.path, "answer": json.loads(outcome.document)}) + "\n")
+            self.out.write(json_line({"path": job.path, "answer": json.loads(outcome.document)}) + "\n")
         elif not self.quiet:
             self.out.write(self.line(outcome) + "\n")
         self.out.flush()
@@ -374,15 +373,7 @@ def _report_builds(report: Report, started: tuple[queue.SimpleQueue[Job], queue.
 
 
 def run_compile_many(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
-    options: dict[str, Any] = {
-        "target": args.target,
-        "mcu": args.mcu,
-        "opt_level": args.opt_level,
-        "crate_name": None,
-        "csv": args.csv,
-        "candles": args.candles,
-        "out_dir": args.out_dir,
-    }
+    options = compile_options(args)  # no crate name: each crate is named from its file's symbol
     report = Report(args, out, err)
     jobs = [Job(index, path) for index, path in enumerate(args.strategies)]
     done = check_all(args, options, jobs)
