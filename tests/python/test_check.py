@@ -11,7 +11,7 @@ import pytest
 
 import velkor_compile
 from velkor_compile import Problem
-from velkor_compile.check import run_check
+from velkor_compile.commands.check import run as run_check
 from velkor_compile.cli import main
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]

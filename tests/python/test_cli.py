@@ -17,6 +17,8 @@ import pytest
 
 import velkor_compile
 import velkor_compile.cli as cli_module
+import velkor_compile.commands.shared as commands_shared
+from velkor_compile.commands.serve import serve
 from conftest import CARGO_WITH_A_GRANDCHILD, EXAMPLES, LIMIT_ADDRESS_SPACE, MA_CROSS, OUT_OF_MEMORY, VERSION_ANSWER, ends
 
 SCRIPT = pathlib.Path(sys.executable).parent / "velkor-compile"
@@ -100,7 +102,7 @@ def test_json_prints_an_error_document_for_every_error(files, args, status, erro
 
 
 def test_json_error_document_for_an_internal_fault(monkeypatch, capsys):
-    monkeypatch.setattr(cli_module, "Compiler", FailingHandle)
+    monkeypatch.setattr(commands_shared, "Compiler", FailingHandle)
     assert cli_module.main(["targets", "--json"]) == 1
     assert capsys.readouterr().out == '{"ok":false,"error":"internal fault: broken"}\n'
 
@@ -236,12 +238,12 @@ class FailingHandle:
 
 
 def test_serve_answers_a_line_whose_handling_fails(monkeypatch):
-    monkeypatch.setattr(cli_module, "Compiler", FailingHandle)
+    monkeypatch.setattr(commands_shared, "Compiler", FailingHandle)
     lines = ["oom", '{"cmd":"version"}', "odd", "panic", '{"cmd":"version"}', "stop", '{"cmd":"version"}']
     out = io.BytesIO()
     # An interrupt still ends serving, after the answers so far.
     with pytest.raises(KeyboardInterrupt):
-        cli_module.serve(io.BytesIO("\n".join(lines).encode()), out)
+        serve(io.BytesIO("\n".join(lines).encode()), out)
     assert out.getvalue().decode().splitlines() == [
         OUT_OF_MEMORY, VERSION_ANSWER, '{"ok":false,"error":"internal fault: ValueError: odd"}',
         '{"ok":false,"error":"internal fault: std::bad_alloc"}', VERSION_ANSWER]
@@ -458,7 +460,7 @@ def test_interrupt_reports_how_far_the_build_got(workdir, monkeypatch, capsys, c
                                    "echo built > target/release/btc_usd\n")
     (workdir / "cargo").chmod(0o755)
     monkeypatch.setenv("PATH", f"{workdir}:{os.environ['PATH']}")
-    monkeypatch.setattr(cli_module, "Compiler", handle)
+    monkeypatch.setattr(commands_shared, "Compiler", handle)
     assert cli_module.main(["compile", str(MA_CROSS)]) == 130
     out, err = capsys.readouterr()
     assert out.startswith(stdout_start) and err.endswith(stderr_end), err

@@ -14,7 +14,7 @@ import pytest
 
 import velkor_compile
 import velkor_compile.cli as cli_module
-import velkor_compile.compile_many as compile_many
+import velkor_compile.commands.shared as commands_shared
 from conftest import EXAMPLES, MA_CROSS
 
 MODULE = [sys.executable, "-m", "velkor_compile"]
@@ -161,7 +161,7 @@ class Handle:
 @pytest.mark.parametrize("jobs, files", [(1, 3), (2, 3), (3, 3), (8, 2)])
 def test_each_worker_thread_builds_on_a_handle_of_its_own(strategies, capsys, monkeypatch, unraisable, jobs, files):
     Handle.records = []
-    monkeypatch.setattr(compile_many, "Compiler", Handle)
+    monkeypatch.setattr(commands_shared, "Compiler", Handle)
     names = ["a.json", "b.json", "c.json"][:files]
     assert run(capsys, *names, "-j", str(jobs))[0] == 0
     checker, *workers = Handle.records

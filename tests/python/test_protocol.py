@@ -11,7 +11,7 @@ import socket
 import pytest
 
 from velkor_compile import CompileError
-from velkor_compile.api import read_input_file
+from velkor_compile.input_files import read_input_file
 
 
 @pytest.mark.parametrize(

@@ -15,8 +15,8 @@ import json
 import os
 from typing import IO, Any
 
-from .api import CompileError, Problem, Problems, lint_text, read_input_file
-from .terminal import printable
+from ..api import CompileError, Problem, Problems, lint_text, read_input_file
+from ..terminal import printable
 
 FORMATS = ("text", "json", "github")
 
@@ -33,10 +33,14 @@ STYLES = {"error": "\033[1;31m", "warning": "\033[1;33m", "help": "\033[1;36m", 
 RESET = "\033[0m"
 
 
+NAME = "check"
+# The report escapes what it prints itself: its JSON form is written as it is.
+RAW_OUTPUT = True
+
+
 def add_parser(commands: Any) -> argparse.ArgumentParser:
-    """Adds the `check` subcommand to the command line's subparsers."""
     parser: argparse.ArgumentParser = commands.add_parser(
-        "check",
+        NAME,
         help="report every problem of strategy files, with positions and suggestions",
         description="Report every error and warning of each strategy file, with its line, column, JSON "
         "Pointer and the name probably meant. Exit status 1 when a file has an error (with --strict, "
@@ -48,7 +52,6 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
     parser.add_argument("--strict", action="store_true", help="exit with status 1 on warnings too")
     parser.add_argument("--max-problems", type=_count, default=DEFAULT_MAX_PROBLEMS, metavar="N",
                         help=f"list at most N problems a file and count the rest (default {DEFAULT_MAX_PROBLEMS})")
-    parser.set_defaults(handler=run_check, parser=parser)
     return parser
 
 
@@ -142,7 +145,7 @@ def _omitted_text(problems: Problems) -> str:
             f"{_plural(problems.omitted_warnings, 'warning')})")
 
 
-def run_check(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
+def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     errors = warnings = 0
     results: list[dict[str, Any]] = []
     report = TextReport(out)

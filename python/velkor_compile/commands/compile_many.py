@@ -38,12 +38,13 @@ import time
 from dataclasses import dataclass, field
 from typing import IO, Any, Callable, Union
 
-from ._velkor_compile import Compiler, PanicException
-from .api import CompileError, _compile_request
-from .cli import (DEFAULT_OUT_DIR, PROG, Failure, _allowed_mcus, _command, _json_line, _target_label,
-                  error_document, interrupted_message)
-from .hints import hints
-from .terminal import printable
+from .._velkor_compile import Compiler
+from ..api import CompileError
+from ..hints import hints
+from ..request import _compile_request
+from ..terminal import printable
+from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
+from .shared import PROG, Failure, allowed_mcus, command, error_document, json_line, new_compiler, target_label
 
 
 def default_jobs() -> int:
@@ -141,13 +142,13 @@ def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]
 
     A file whose project directory an earlier file already takes fails too:
     two builds in one directory would overwrite each other's files."""
-    compiler = Compiler()
+    compiler = new_compiler()
     settled: list[Outcome] = []
     taken: dict[str, Job] = {}
     for job in jobs:
         try:
             request = _compile_request(job.path, dry_run=True, **options)
-            answer_text, answer = _command(compiler, request.text())
+            answer_text, answer = command(compiler, request.text())
         except (CompileError, Failure) as error:
             settled.append(_failure(job, str(error)))
             continue
@@ -182,7 +183,7 @@ def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
     started = time.monotonic()
     try:
         request = _compile_request(job.path, dry_run=False, stream_build_output=verbose, **options)
-        answer_text, answer = _command(compiler, request.text(), stop)
+        answer_text, answer = command(compiler, request.text(), stop)
     except KeyboardInterrupt as interrupt:
         # Raised by a handle that saw the interrupt itself, with the answer the command ended with.
         ended_with = getattr(interrupt, "answer", None)
@@ -209,7 +210,7 @@ def _not_started(job: Job) -> Outcome:
 
 def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop: StopSignal,
             options: dict[str, Any], verbose: bool) -> None:
-    compiler = Compiler()  # this thread's own, dropped here on this thread
+    compiler = new_compiler()  # this thread's own, dropped here on this thread
     while True:
         try:
             job = work.get_nowait()
@@ -258,7 +259,7 @@ class Report:
             return
         manifest = job.manifest
         self.err.write(f"{PROG}: {job.path}: cargo is building {job.crate} "
-                       f"({_target_label(manifest['target'])}, {manifest['opt_level']}) in {job.project_dir}\n")
+                       f"({target_label(manifest['target'])}, {manifest['opt_level']}) in {job.project_dir}\n")
         self.err.flush()
 
     def finished(self, outcome: Outcome) -> None:
@@ -270,13 +271,13 @@ class Report:
         if outcome.status in (Status.FAILED, Status.INTERRUPTED):
             # The whole message, lines kept: a failed build's is cargo's error output.
             self.err.write(f"{PROG}: {job.path}: {printable(outcome.message.rstrip(), chr(10) + chr(9))}\n")
-            for hint in hints(outcome.message, _allowed_mcus):
+            for hint in hints(outcome.message, allowed_mcus):
                 if "--crate-name" in hint:  # refused with several files
                     hint += f", compiling {job.path} on its own"
                 self.err.write(f"{PROG}: hint: {printable(hint)}\n")
         self.err.flush()
         if self.as_json:
-            self.out.write(_json_line({"path": job.path, "answer": json.loads(outcome.document)}) + "\n")
+            self.out.write(json_line({"path": job.path, "answer": json.loads(outcome.document)}) + "\n")
         elif not self.quiet:
             self.out.write(self.line(outcome) + "\n")
         self.out.flush()
@@ -374,15 +375,7 @@ def _report_builds(report: Report, started: tuple[queue.SimpleQueue[Job], queue.
 
 
 def run_compile_many(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
-    options: dict[str, Any] = {
-        "target": args.target,
-        "mcu": args.mcu,
-        "opt_level": args.opt_level,
-        "crate_name": None,
-        "csv": args.csv,
-        "candles": args.candles,
-        "out_dir": args.out_dir,
-    }
+    options = compile_options(args)  # no crate name: each crate is named from its file's symbol
     report = Report(args, out, err)
     jobs = [Job(index, path) for index, path in enumerate(args.strategies)]
     done = check_all(args, options, jobs)
