@@ -18,7 +18,7 @@ from pytest_lsp import ClientServerConfig, LanguageClient, client_capabilities  
 import velkor_compile  # noqa: E402
 from conftest import EXAMPLES  # noqa: E402
 
-SERVER = [sys.executable, "-m", "velkor_compile.lsp"]
+SERVER = [sys.executable, "-m", "velkor_compile", "lsp"]
 on_server_loop = pytest.mark.asyncio(loop_scope="module")
 STRATEGY = (EXAMPLES / "ma_cross.json").read_text()
 NUMBERS = itertools.count()
@@ -43,7 +43,8 @@ def with_cursor(text):
 
 async def opened(client, name, text):
     """Opens a document under a name of its own and waits for its diagnostics."""
-    uri = (client.root / f"{next(NUMBERS)}.{name}").as_uri()
+    path = client.root / name
+    uri = path.with_name(f"{next(NUMBERS)}.{path.name}").as_uri()
     client.text_document_did_open(types.DidOpenTextDocumentParams(types.TextDocumentItem(uri, "json", 1, text)))
     return uri, await published(client, uri)
 
@@ -68,13 +69,24 @@ async def test_diagnostics_after_open_and_change_in_utf16(client):
     assert [(d.severity, d.source) for d in diagnostics] == [(types.DiagnosticSeverity.Warning, "velkor-compile")]
     start = line.index('"ref_symbl"') + 1  # one more unit for the emoji
     assert diagnostics[0].range == types.Range(types.Position(2, start), types.Position(2, start + 11))
-    assert "ref_symbl" in diagnostics[0].message
+    # The rule code and the plain-words message.
+    assert diagnostics[0].code == "VK201" and "takes no member `ref_symbl`" in diagnostics[0].message
     # The fix clears it.
     change = types.TextDocumentContentChangePartial(range=diagnostics[0].range, text='"ref_symbol"')
     client.text_document_did_change(
         types.DidChangeTextDocumentParams(types.VersionedTextDocumentIdentifier(version=2, uri=uri), [change])
     )
     assert not await published(client, uri)
+
+
+@on_server_loop
+async def test_project_rule_selection_applies(client):
+    (client.root / "quiet").mkdir()
+    (client.root / "quiet" / "pyproject.toml").write_text('[tool.velkor-compile]\nignore = ["VK2"]\n')
+    text = STRATEGY.replace('"maker_bps"', '"maker_bsp"').replace('"1h"', "1")
+    _, diagnostics = await opened(client, "quiet/selected.strategy.json", text)
+    # The unknown member's warning is ignored; an error is always reported.
+    assert [d.severity for d in diagnostics] == [types.DiagnosticSeverity.Error]
 
 
 @on_server_loop
@@ -195,7 +207,7 @@ def test_exit_status(requests, status):
 
 
 def test_without_the_extra_it_says_what_to_install():
-    hide = "import sys; sys.modules['pygls'] = None; from velkor_compile.lsp import main; sys.exit(main())"
+    hide = "import sys; sys.modules['pygls'] = None; from velkor_compile.cli import main; sys.exit(main(['lsp']))"
     run = subprocess.run([sys.executable, "-c", hide], capture_output=True, text=True, timeout=60)
     assert run.returncode == 1
     assert "pip install 'velkor-compile[lsp]'" in run.stderr and run.stdout == ""

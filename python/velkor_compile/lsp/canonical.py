@@ -16,7 +16,9 @@ import math
 from typing import Any
 
 from .._velkor_compile import Compiler
-from ..api import REQUEST_LEAD, CompileError, parse_json
+from ..errors import CompileError
+from ..input_files import parse_json
+from ..request import REQUEST_LEAD
 
 SPEC_FILE = "src/spec.json"
 U64_MAX = 2**64 - 1

@@ -12,7 +12,7 @@ from __future__ import annotations
 
 from lsprotocol import types
 
-from ..api import parse_json
+from ..input_files import parse_json
 from .positions import Lines
 from .structure import tokens
 

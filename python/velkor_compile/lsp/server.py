@@ -236,8 +236,12 @@ def _show_canonical(ls: StrategyServer, arguments: tuple[Any, ...]) -> dict[str,
 def main() -> int:
     """Serves one client over standard input and output; the exit status is 0
     after a shutdown request, 1 when the client left without one."""
-    protocol_out = sys.stdout.buffer
-    # Nothing but the protocol may reach the client's pipe: anything printed goes to stderr.
+    sys.stdout.flush()
+    # Nothing but the protocol may reach the client's pipe: the server keeps a
+    # descriptor of its own for it, and whatever else writes to standard output,
+    # Python or native code, reaches stderr.
+    protocol_out = os.fdopen(os.dup(1), "wb")
+    os.dup2(2, 1)
     sys.stdout = sys.stderr
     logging.basicConfig(stream=sys.stderr, level=logging.WARNING, format="velkor-compile lsp: %(message)s")
     server = build_server()
