@@ -15,14 +15,12 @@ def hover(text: str, position: types.Position, encoding: str, schema: SchemaPath
     place = place_at(text, lines.offset_of(position, encoding))
     if place is None or place.span[0] == place.span[1]:
         return None
-    path: list[Step]
-    if place.at_key:
-        name = string_value(text[place.span[0]:place.span[1]])
-        path = place.path + [name]
-    else:
-        assert place.step is not None
-        path = place.path + [place.step]
-        name = str(place.step)
+    step = string_value(text[place.span[0]:place.span[1]]) if place.at_key else place.step
+    assert step is not None
+    path: list[Step] = place.path + [step]
+    # The member's name, then the indices of the element within it: cross_above[1].
+    keys = [index for index, item in enumerate(path) if isinstance(item, str)]
+    name = "".join(f"[{item}]" if isinstance(item, int) else str(item) for item in path[keys[-1] if keys else 0:])
     documentation = schema.documentation(path)
     if not documentation:
         return None

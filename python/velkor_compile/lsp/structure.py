@@ -35,6 +35,8 @@ def token_at(text: str, offset: int) -> tuple[int, int]:
 def string_value(token: str) -> str:
     """The text a string token stands for, as far as it can be read."""
     body = token[1:-1] if len(token) > 1 and token.endswith('"') else token[1:]
+    if "\\" not in body:
+        return body
     try:
         decoded: str = json.loads('"' + body + '"')
         return decoded
