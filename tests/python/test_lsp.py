@@ -79,6 +79,23 @@ async def test_diagnostics_after_open_and_change_in_utf16(client):
     assert not await published(client, uri)
 
 
+@pytest_lsp.fixture(scope="module", config=ClientServerConfig(server_command=SERVER))
+async def utf8_client(lsp_client: LanguageClient, tmp_path_factory):
+    capabilities = types.ClientCapabilities(general=types.GeneralClientCapabilities(position_encodings=["utf-8"]))
+    await lsp_client.initialize_session(types.InitializeParams(capabilities=capabilities))
+    lsp_client.root = tmp_path_factory.mktemp("utf8")
+    yield
+    await lsp_client.shutdown_session()
+
+
+@on_server_loop
+async def test_diagnostics_in_the_encoding_the_client_chose(utf8_client):
+    text = '{"symbol": "\U0001F600\u00e9", "ref_symbl": null}'
+    _, diagnostics = await opened(utf8_client, "utf8.strategy.json", text)
+    start = len(text[: text.index('"ref_symbl"')].encode())  # the emoji is 4 bytes, the e with accent 2
+    assert types.Range(types.Position(0, start), types.Position(0, start + 11)) in [d.range for d in diagnostics]
+
+
 @on_server_loop
 async def test_project_rule_selection_applies(client):
     (client.root / "quiet").mkdir()

@@ -33,6 +33,7 @@ from .formatting import format_edits
 from .hover import hover
 from .schema_paths import SchemaPaths
 from .selection import selection
+from .structure import WALK_LIMIT
 from .symbols import document_symbols
 
 NAME = "velkor-compile"
@@ -136,6 +137,11 @@ class StrategyServer(LanguageServer):
         self.published.pop(uri, None)
         self.text_document_publish_diagnostics(types.PublishDiagnosticsParams(uri=uri, diagnostics=[]))
 
+    def walkable_text(self, uri: str) -> str | None:
+        """The document's text, if it is short enough to be walked for its structure."""
+        text = self.workspace.get_text_document(uri).source
+        return text if len(text) <= WALK_LIMIT else None
+
     def current_findings(self, uri: str) -> list[Finding]:
         """The findings published for the document's present version, if any."""
         version, found = self.published.get(uri, (None, []))
@@ -170,19 +176,20 @@ def build_server() -> StrategyServer:
     @server.feature(types.TEXT_DOCUMENT_COMPLETION, types.CompletionOptions(trigger_characters=['"']))
     @server.thread()
     def completion(ls: StrategyServer, params: types.CompletionParams) -> list[types.CompletionItem]:
-        text = ls.workspace.get_text_document(params.text_document.uri).source
-        return completions(text, params.position, ls.encoding, ls.schema)
+        text = ls.walkable_text(params.text_document.uri)
+        return completions(text, params.position, ls.encoding, ls.schema) if text else []
 
     @server.feature(types.TEXT_DOCUMENT_HOVER)
     @server.thread()
     def on_hover(ls: StrategyServer, params: types.HoverParams) -> types.Hover | None:
-        text = ls.workspace.get_text_document(params.text_document.uri).source
-        return hover(text, params.position, ls.encoding, ls.schema)
+        text = ls.walkable_text(params.text_document.uri)
+        return hover(text, params.position, ls.encoding, ls.schema) if text else None
 
     @server.feature(types.TEXT_DOCUMENT_DOCUMENT_SYMBOL)
     @server.thread()
     def symbols(ls: StrategyServer, params: types.DocumentSymbolParams) -> list[types.DocumentSymbol]:
-        return document_symbols(ls.workspace.get_text_document(params.text_document.uri).source, ls.encoding)
+        text = ls.walkable_text(params.text_document.uri)
+        return document_symbols(text, ls.encoding) if text else []
 
     @server.feature(types.TEXT_DOCUMENT_FORMATTING)
     @server.thread()

@@ -18,6 +18,11 @@ from typing import Iterator, Union
 
 Step = Union[str, int]
 
+# The walk takes about half a second for each megabyte: completion, hover and
+# the outline are given for documents up to this many characters, diagnostics
+# and formatting for every document.
+WALK_LIMIT = 2_000_000
+
 TOKEN = re.compile(r'"(?:[^"\\\n]|\\.)*"?|[{}\[\]:,]|[^\s{}\[\]:,"]+')
 
 
@@ -49,7 +54,7 @@ class Level:
     """An open object or array: where it is, and what is expected next in it."""
 
     kind: str  # "{" or "["
-    path: list[Step]
+    step: Step | None  # the key or index it is the value of; None at the root
     start: int
     key: str | None = None
     key_span: tuple[int, int] = (0, 0)
@@ -58,8 +63,8 @@ class Level:
     # The members seen so far in an object, with the text of their scalar values.
     present: dict[str, str | None] = field(default_factory=dict)
 
-    def child_path(self) -> list[Step]:
-        return self.path + [self.key if self.kind == "{" and self.key is not None else self.index]
+    def child_step(self) -> Step:
+        return self.key if self.kind == "{" and self.key is not None else self.index
 
 
 @dataclass
@@ -96,8 +101,8 @@ class Walk:
         level = self.levels[-1] if self.levels else None
         if token in "{[":
             self._value_begins(level, start)
-            path = level.child_path() if level else []
-            self.levels.append(Level(token, path, start, expect="key" if token == "{" else "value"))
+            step = level.child_step() if level else None
+            self.levels.append(Level(token, step, start, expect="key" if token == "{" else "value"))
         elif token in "}]":
             if self.levels:
                 closed = self.levels.pop()
@@ -132,8 +137,13 @@ class Walk:
             return
         if token is not None:
             level.present[level.key] = token
-        if len(level.path) < self.depth:
-            self.members.append(Member(level.path + [level.key], level.key_span, (level.key_span[0], end)))
+        if len(self.levels) <= self.depth:
+            self.members.append(Member(self.path() + [level.key], level.key_span, (level.key_span[0], end)))
+
+    def path(self) -> list[Step]:
+        """The path of the innermost open level. Levels keep only their own
+        step, so that deep nesting costs no copies of the steps above."""
+        return [level.step for level in self.levels[1:] if level.step is not None]
 
 
 @dataclass
@@ -162,12 +172,12 @@ def place_at(text: str, offset: int) -> Place | None:
     if level.kind == "{":
         typing_key = inside is not None and inside.group()[0] == '"' and level.expect in ("key", "comma")
         if level.expect == "key" or typing_key:
-            return Place(level.path, True, None, span, level.present)
+            return Place(walk.path(), True, None, span, level.present)
         if level.expect == "value" or (level.expect == "comma" and inside is not None):
-            return Place(level.path, False, level.key, span, level.present)
+            return Place(walk.path(), False, level.key, span, level.present)
         return None
     index = level.index + (1 if level.expect == "comma" and inside is None else 0)
-    return Place(level.path, False, index, span, {})
+    return Place(walk.path(), False, index, span, {})
 
 
 def outline(text: str, depth: int = 2) -> list[Member]:
