@@ -17,8 +17,8 @@ from typing import Any
 
 from .._velkor_compile import Compiler
 from ..errors import CompileError
-from ..input_files import parse_json
 from ..request import REQUEST_LEAD
+from .json_text import json_fault
 
 SPEC_FILE = "src/spec.json"
 U64_MAX = 2**64 - 1
@@ -109,10 +109,9 @@ def show(text: str, compiler: Compiler, target: dict[str, str], opt_level: str |
     `opt_level`, the core's default when None), and the
     canonical text when it is the one the compile embeds. Raises CompileError
     for a document the compile refuses or text that is not one JSON value."""
-    try:
-        parse_json(text)  # one JSON value: nothing in the text can add members to the request
-    except (ValueError, RecursionError) as error:
-        raise CompileError("parse", f"the document is not JSON: {error}") from None
+    fault = json_fault(text)  # one JSON value: nothing in the text can add members to the request
+    if fault is not None:
+        raise CompileError("parse", f"the document is not JSON: {fault}")
     level = "" if opt_level is None else f',"opt_level":{json.dumps(opt_level)}'
     request = f'{REQUEST_LEAD}{text}\n,"target":{json.dumps(target)}{level}}}\n,"dry_run":true}}'
     answer = json.loads(compiler.command(request))

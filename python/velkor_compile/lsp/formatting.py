@@ -12,7 +12,7 @@ from __future__ import annotations
 
 from lsprotocol import types
 
-from ..input_files import parse_json
+from .json_text import json_fault
 from .positions import Lines
 from .structure import tokens
 
@@ -23,9 +23,7 @@ WIDTH = 80
 
 def formatted(text: str) -> str | None:
     """The formatted text, or None when `text` is not one JSON value."""
-    try:
-        parse_json(text)
-    except (ValueError, RecursionError):
+    if json_fault(text) is not None:
         return None
     words = [match.group() for match in tokens(text)]
     out: list[str] = []
