@@ -40,7 +40,7 @@ NAME = "velkor-compile"
 SHOW_CANONICAL = "velkor-compile.showCanonical"
 # How long a change waits for the next before the document is linted: typing
 # is not held up, and a 1 MB document still has its diagnostics within 0.5 s.
-DEBOUNCE_SECONDS = 0.1
+DEBOUNCE_SECONDS = 0.05
 
 log = logging.getLogger(NAME)
 
