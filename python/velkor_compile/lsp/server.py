@@ -99,7 +99,10 @@ class StrategyServer(LanguageServer):
 
     @property
     def encoding(self) -> str:
-        return str(self.workspace.position_encoding or types.PositionEncodingKind.Utf16)
+        """The position encoding agreed with the client: "utf-8", "utf-16" or "utf-32"."""
+        chosen = self.workspace.position_encoding or types.PositionEncodingKind.Utf16
+        # The client's choice may be held as the protocol's enumeration or as its text.
+        return str(getattr(chosen, "value", chosen))
 
     def lint_soon(self, uri: str, delay: float = 0.0) -> None:
         """Lints a document after `delay`, a later call for it replacing this one."""
