@@ -55,7 +55,6 @@ class Level:
 
     kind: str  # "{" or "["
     step: Step | None  # the key or index it is the value of; None at the root
-    start: int
     key: str | None = None
     key_span: tuple[int, int] = (0, 0)
     index: int = 0
@@ -85,7 +84,6 @@ class Walk:
         self.levels: list[Level] = []
         self.depth = depth
         self.members: list[Member] = []
-        self.value_start = 0
 
     def run(self, end: int | None = None, stop_inside: bool = False) -> re.Match[str] | None:
         """Follows the tokens that end before `end`; with `stop_inside`, returns
@@ -100,13 +98,13 @@ class Walk:
         token, start, end = match.group(), match.start(), match.end()
         level = self.levels[-1] if self.levels else None
         if token in "{[":
-            self._value_begins(level, start)
+            self._value_begins(level)
             step = level.child_step() if level else None
-            self.levels.append(Level(token, step, start, expect="key" if token == "{" else "value"))
+            self.levels.append(Level(token, step, expect="key" if token == "{" else "value"))
         elif token in "}]":
             if self.levels:
-                closed = self.levels.pop()
-                self._value_ends(self.levels[-1] if self.levels else None, closed.start, end, None)
+                self.levels.pop()
+                self._value_ends(self.levels[-1] if self.levels else None, end, None)
         elif level is None:
             return
         elif token == ":":
@@ -124,15 +122,14 @@ class Walk:
             level.present.setdefault(level.key, None)
             level.expect = "colon"
         elif level.expect == "value":
-            self._value_begins(level, start)
-            self._value_ends(level, start, end, token)
+            self._value_begins(level)
+            self._value_ends(level, end, token)
 
-    def _value_begins(self, level: Level | None, start: int) -> None:
+    def _value_begins(self, level: Level | None) -> None:
         if level is not None and level.expect == "value":
-            self.value_start = start
             level.expect = "comma"
 
-    def _value_ends(self, level: Level | None, start: int, end: int, token: str | None) -> None:
+    def _value_ends(self, level: Level | None, end: int, token: str | None) -> None:
         if level is None or level.kind != "{" or level.key is None:
             return
         if token is not None:
