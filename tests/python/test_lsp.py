@@ -99,11 +99,13 @@ async def test_diagnostics_in_the_encoding_the_client_chose(utf8_client):
 @on_server_loop
 async def test_project_rule_selection_applies(client):
     (client.root / "quiet").mkdir()
-    (client.root / "quiet" / "pyproject.toml").write_text('[tool.velkor-compile]\nignore = ["VK2"]\n')
+    (client.root / "quiet" / "pyproject.toml").write_text('[tool.velkor-compile]\nignore = ["VK2"]\nselect = ["X"]\n')
     text = STRATEGY.replace('"maker_bps"', '"maker_bsp"').replace('"1h"', "1")
     _, diagnostics = await opened(client, "quiet/selected.strategy.json", text)
     # The unknown member's warning is ignored; an error is always reported.
     assert [d.severity for d in diagnostics] == [types.DiagnosticSeverity.Error]
+    # The list that is not one of codes is passed over, with a word in the client's log.
+    assert any("select must be a list of codes" in m.message for m in client.log_messages)
 
 
 @on_server_loop

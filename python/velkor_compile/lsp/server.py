@@ -22,7 +22,7 @@ from pygls.lsp.server import LanguageServer
 from pygls.uris import to_fs_path
 
 from .. import __version__
-from .._velkor_compile import Compiler
+from .._velkor_compile import Compiler, PanicException
 from ..api import CompileError, schema
 from ..config import ConfigError, find_config
 from . import canonical
@@ -79,10 +79,26 @@ class Linter:
             try:
                 rules = selection(job.folder, log.warning)
                 found = findings(job.text, lint_answer(job.text, compiler), job.encoding, rules.select, rules.ignore)
-            except Exception:  # a fault here must not end the diagnostics of every document
-                log.exception("linting %s failed", job.uri)
+            except (Exception, PanicException) as fault:  # no fault may end the diagnostics of every document
+                log.error("linting %s failed: %r", job.uri, fault)
+                if isinstance(fault, PanicException):
+                    compiler = Compiler()  # an internal fault leaves the handle's state unknown
                 continue
             self._report(job, found)
+
+
+class ClientLog(logging.Handler):
+    """Warnings and errors as the client's log messages, from any thread."""
+
+    def __init__(self, server: StrategyServer) -> None:
+        super().__init__(logging.WARNING)
+        self.server = server
+
+    def emit(self, record: logging.LogRecord) -> None:
+        loop = self.server.loop
+        kind = types.MessageType.Error if record.levelno >= logging.ERROR else types.MessageType.Warning
+        if loop is not None and not loop.is_closed():
+            loop.call_soon_threadsafe(self.server.window_log_message, types.LogMessageParams(kind, self.format(record)))
 
 
 class StrategyServer(LanguageServer):
@@ -255,5 +271,6 @@ def main() -> int:
     sys.stdout = sys.stderr
     logging.basicConfig(stream=sys.stderr, level=logging.WARNING, format="velkor-compile lsp: %(message)s")
     server = build_server()
+    log.addHandler(ClientLog(server))
     server.start_io(sys.stdin.buffer, protocol_out)
     return 0 if server.shut_down else 1
