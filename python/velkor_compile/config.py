@@ -21,7 +21,9 @@ import os
 import re
 import stat
 import sys
-from typing import Any, Callable, NamedTuple
+from typing import Any, Callable, NamedTuple, Sequence, get_args
+
+from .api import OptLevel, targets
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -29,7 +31,8 @@ else:  # the same reader, published separately before 3.11
     import tomli as tomllib
 
 TABLE = "velkor-compile"
-CHOICES = {"target": ("wasm", "binary", "no_std"), "opt-level": ("debug", "release", "size")}
+# The values a key may take; the targets are the core's own list.
+CHOICES = {"opt-level": get_args(OptLevel)}
 KEYS = ("out-dir", "target", "mcu", "opt-level")
 # How much of another user's file is read to tell whether it has the table.
 FOREIGN_LOOK = 1 << 20
@@ -127,6 +130,10 @@ def _user_name(uid: int) -> str:
         return f"uid {uid}"
 
 
+def _choices(key: str) -> Sequence[str] | None:
+    return targets()["targets"] if key == "target" else CHOICES.get(key)
+
+
 def _config(path: str, table: dict[str, Any]) -> Config:
     where = f"{path}: [tool.{TABLE}]"
     for key, value in table.items():
@@ -134,7 +141,7 @@ def _config(path: str, table: dict[str, Any]) -> Config:
             raise ConfigError(f"{where}: unknown key {key!r} (known: {', '.join(KEYS)})")
         if not isinstance(value, str) or not value:
             raise ConfigError(f"{where}: {key} must be a non-empty string")
-        choices = CHOICES.get(key)
+        choices = _choices(key)
         if choices is not None and value not in choices:
             raise ConfigError(f"{where}: {key} must be one of {', '.join(choices)}, not {value!r}")
     out_dir = table.get("out-dir")
