@@ -22,7 +22,8 @@ if [ ! -x "$VENV/bin/python" ]; then
   "$PYTHON" -m venv "$VENV"
 fi
 "$VENV/bin/python" -m pip install -q --upgrade pip >/dev/null
-"$VENV/bin/python" -m pip install -q "scikit-build-core>=0.10" cmake ninja "pytest>=7" "hypothesis>=6" "jsonschema>=4.18" "mypy>=1.5" "shtab>=1.7" "lizard>=1.17"
+"$VENV/bin/python" -m pip install -q "scikit-build-core>=0.10" cmake ninja "pytest>=7" "hypothesis>=6" "jsonschema>=4.18" "mypy>=1.5" "shtab>=1.7" \
+  "lizard>=1.17" "pygls>=2.0" "lsprotocol>=2025.0.0" "pytest-lsp>=1.0"
 # The build tree is kept under build/ so that reinstalling only recompiles what changed.
 "$VENV/bin/python" -m pip install -q --no-build-isolation "$ROOT"
 export PATH="$VENV/bin:$PATH"

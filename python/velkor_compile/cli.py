@@ -17,7 +17,7 @@ from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
 
 from ._velkor_compile import PanicException
 from .api import CompileError
-from .commands import check, compile, schema, serve, targets, validate, version
+from .commands import check, compile, lsp, schema, serve, targets, validate, version
 from .commands.shared import OUT_OF_MEMORY, PROG, allowed_mcus, error_document, print_document, report
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .hints import hints
@@ -25,7 +25,7 @@ from .streams import Output, OutputClosed, open_standard_descriptors
 from .terminal import printable
 
 # The subcommands, in the order the help lists them.
-COMMANDS = (compile, validate, check, targets, version, serve, schema)
+COMMANDS = (compile, validate, check, targets, version, serve, schema, lsp)
 
 Handler = Callable[[argparse.Namespace, IO[str], IO[str]], int]
 

@@ -20,7 +20,10 @@ class Problem:
 
     `path` is a JSON Pointer into the document ("" for the whole of it); `line`
     and `column` are 1-based, the column counted in characters; `suggestion` is
-    the name probably meant, or None.
+    the name probably meant, or None. `code` is the rule's code ("VK" and
+    three digits: VK0xx errors, VK1xx plainly wrong values, VK2xx structure,
+    VK3xx market data); `message` an error's exact compile-check reason, and
+    `plain` the same problem in plain words for people.
     """
 
     severity: Literal["error", "warning"]
@@ -29,6 +32,13 @@ class Problem:
     column: int
     message: str
     suggestion: str | None = None
+    code: str = ""
+    plain: str = ""
+
+    @property
+    def words(self) -> str:
+        """What a person reads: the plain words, or the message where there are none."""
+        return self.plain or self.message
 
 
 #: How many problems `lint` lists unless asked otherwise (the core's default too).

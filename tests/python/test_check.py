@@ -22,12 +22,15 @@ WARNINGS_ONLY = '{"symbol": "X", "timeframe": "1h", "indicators": {},\n  "entry"
 
 def test_lint_takes_a_path_a_text_or_a_value():
     problems = velkor_compile.lint(MISTAKES)
-    assert problems[1] == Problem("error", "/sizing/fraction", 9, 53, 'invalid type: string "0.5", expected f64')
+    assert problems[1] == Problem("error", "/sizing/fraction", 9, 53, 'invalid type: string "0.5", expected f64',
+                                  code="VK003", plain='expected a number, found the text "0.5"')
     assert problems[2].suggestion == "maker_bps" and problems[0].suggestion == "rsi"
     assert velkor_compile.lint(str(MISTAKES)) == problems
     assert velkor_compile.lint(MISTAKES.read_text()) == problems
     assert [p.message for p in velkor_compile.lint(json.loads(MISTAKES.read_text()))] == [p.message for p in problems]
-    assert velkor_compile.lint('{"symbol": 1,}') == [Problem("error", "", 1, 14, "trailing comma")]
+    assert velkor_compile.lint('{"symbol": 1,}') == [
+        Problem("error", "", 1, 13, "trailing comma", code="VK001",
+                plain="a comma before a closing bracket: JSON allows none there")]
     with pytest.raises(dataclasses.FrozenInstanceError):
         problems[0].line = 2  # type: ignore[misc]
     with pytest.raises(velkor_compile.CompileError, match="No such file"):
@@ -57,7 +60,8 @@ class Terminal(io.StringIO):
          "            \t     ^\n"
          "  help: did you mean `timeframe`?\n"),
         ("[1,", ["--format", "json"], 1,
-         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value"}]\n'),
+         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value", '
+         '"code": "VK001", "plain": "the text ends where a value should stand"}]\n'),
     ],
 )
 def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options, status, expected):
