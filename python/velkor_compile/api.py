@@ -19,9 +19,9 @@ from ._velkor_compile import Compiler
 from .answers import CompileAnswer, DestinationAnswer, TargetsAnswer, VersionAnswer
 from .errors import CompileError
 from .handles import _answer, default_compiler
-from .input_files import load_json_text, read_input_file
+from .input_files import read_input_file
 from .lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint, lint_text
-from .request import OptLevel, StrategyInput, Target, _compile_request, _Request
+from .request import OptLevel, StrategyInput, Target, _compile_request, _Request, load_json_text
 
 __all__ = [
     "CompileError",
@@ -85,7 +85,7 @@ def request_text(
         dry_run=dry_run,
         stream_build_output=stream_build_output,
         build_progress=build_progress,
-    ).text()
+    ).one_line()
 
 
 def _compile_answer(compiler: Compiler | None, request: _Request) -> CompileAnswer:

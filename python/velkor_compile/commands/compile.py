@@ -96,7 +96,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     if answer.get("ok") is False:
         # A fault in the candles file's text is placed in that file, as the Python function places it.
         named = request.name_option(CompileError.from_message(str(answer.get("error"))))
-        raise Failure(named.text, document=answer_text)
+        # The compiler's document as it came, unless the fault was placed in a file or an option.
+        raise Failure(named.text, document=answer_text if named.text == answer.get("error") else None)
     if args.dry_run:
         _print_answer(answer_text, answer, args.json, out)
         if not args.json:

@@ -155,7 +155,7 @@ def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]
         if answer.get("ok") is False:
             # A fault in the candles file's text is placed in that file, as for one file.
             named = request.name_option(CompileError.from_message(str(answer.get("error"))))
-            settled.append(_failure(job, named.text, answer_text))
+            settled.append(_failure(job, named.text, answer_text if named.text == answer.get("error") else None))
             continue
         job.manifest = answer["manifest"]
         job.crate = str(job.manifest["crate_name"])

@@ -3,16 +3,14 @@
 from __future__ import annotations
 
 import argparse
-import re
 from typing import IO, Any
 
-from ..api import VALIDATE_CRATE_NAME, CompileError, request_text
-from ..request import REQUEST_LEAD
+from ..api import VALIDATE_CRATE_NAME, CompileError
+from ..request import _compile_request
 from .shared import PROG, Failure, add_quiet, command, json_line, new_compiler
 
 NAME = "validate"
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
-POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
 
 
 def add_parser(commands: Any) -> argparse.ArgumentParser:
@@ -33,10 +31,11 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     status = 0
     for path in args.strategies:
         try:
-            text = request_text(path, crate_name=VALIDATE_CRATE_NAME, dry_run=True)
-            _, answer = command(compiler, text)
+            request = _compile_request(path, target="binary", mcu=None, opt_level=None, crate_name=VALIDATE_CRATE_NAME,
+                                       csv=None, candles=None, out_dir=None, dry_run=True)
+            _, answer = command(compiler, request.text())
             if answer.get("ok") is False:
-                raise CompileError.from_message(str(answer.get("error")))
+                raise request.name_option(CompileError.from_message(str(answer.get("error"))))
             message = None
         except CompileError as error:
             message = _validation_message(path, error)
@@ -56,23 +55,9 @@ def _validation_message(path: str, error: CompileError) -> str:
     """The message for one file's fault, naming the file."""
     if error.kind == "bad spec" and error.message.startswith(STRATEGY_PREFIX):
         return f"{path}: not a valid strategy: {error.message[len(STRATEGY_PREFIX):]}"
-    if error.kind == "bad compile request":
-        # Every member but the strategy is fixed and valid, so a fault in reading
-        # the request lies in the file's text: nesting beyond the limit, a number
-        # out of range, an escaped lone surrogate.
-        return f"{path}: not a valid strategy: {_position_in_strategy(error.message)}"
     if error.kind in ("io", "parse"):  # written by the file reader, with the file's name
         return error.text
     return f"{path}: {error.text}"
-
-
-def _position_in_strategy(message: str) -> str:
-    """A request reading fault with its column on the first line counted in the strategy's text."""
-    found = POSITION.search(message)
-    if found is None or found["line"] != "1":
-        return message
-    column = int(found["column"]) - len(REQUEST_LEAD)
-    return f"{message[:found.start()]} at line 1 column {max(column, 1)}"
 
 
 def _validation_line(path: str, message: str | None) -> str:
