@@ -123,6 +123,7 @@ def _finish(status: int, out: Output, err: Output) -> int:
 
 def _run(argv: list[str]) -> int:
     as_json = _json_requested(argv)
+    args = None
     try:
         args = build_parser().parse_args(argv)
         handler: Handler = args.handler
@@ -137,7 +138,8 @@ def _run(argv: list[str]) -> int:
         return 2
     except (Failure, CompileError) as failure:
         report(str(failure), as_json, getattr(failure, "document", None))
-        for hint in hints(str(failure), allowed_mcus):
+        detail = getattr(failure, "detail", None) or str(failure)
+        for hint in hints(detail, allowed_mcus, mcu_from=getattr(args, "mcu_from", None)):
             sys.stderr.write(f"{PROG}: hint: {printable(hint)}\n")
         return 1
     except MemoryError:

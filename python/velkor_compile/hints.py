@@ -34,14 +34,21 @@ OFFLINE = (
 OTHER_RUSTC = re.compile(r"compiled by an incompatible version of rustc|found invalid metadata files for crate")
 
 
-def hints(message: str, allowed_mcus: Callable[[], List[str]]) -> list[str]:
+def hints(message: str, allowed_mcus: Callable[[], List[str]], mcu_from: str | None = None) -> list[str]:
     """The hint lines for an error message (none for most). `allowed_mcus` is
-    asked for the allowlist only when the message is about an mcu."""
+    asked for the allowlist only when the message is about an mcu; `mcu_from`
+    is the configuration file the mcu came from, when it did not come from --mcu."""
     found: list[str] = []
     stray = STRAY_MCU.match(message)
     if stray is not None:
         allowed = allowed_mcus()
         close = difflib.get_close_matches(stray["mcu"], allowed, n=1)
+        if mcu_from is not None:
+            where = f"the mcu key of [tool.velkor-compile] in {mcu_from}"
+            if close:
+                found.append(f'did you mean mcu = "{close[0]}" ({where})?')
+            found.append(f"{where} takes one of: " + ", ".join(allowed))
+            return found
         if close:
             found.append(f"did you mean --mcu {close[0]}?")
         found.append("--mcu takes one of: " + ", ".join(allowed))

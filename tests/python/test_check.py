@@ -73,7 +73,7 @@ def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options
 def test_colour_only_on_a_terminal_without_no_color(monkeypatch, no_color, coloured):
     monkeypatch.setenv("NO_COLOR", no_color)
     for out, tty in ((Terminal(), True), (io.StringIO(), False)):
-        args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False)
+        args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False, quiet=False, no_config=True)
         assert run_check(args, out, io.StringIO()) == 1
         assert ("\033[1;31merror:" in out.getvalue()) == (coloured and tty)
         assert out.getvalue().endswith("2 errors, 3 warnings in 1 file\n")

@@ -281,7 +281,7 @@ def test_validate_checks_each_file(files):
     assert_clean_failure(run, 1)
     assert text(run.stdout).splitlines() == [f"{p}: valid" for p in examples] + ["bom.json: valid"]
     assert text(run.stderr).splitlines() == [
-        "velkor-compile: invalid.json: not a valid strategy: missing field `timeframe`",
+        "velkor-compile: invalid.json: not a valid strategy: missing field `timeframe` at line 1 column 21",
         "velkor-compile: io: reading missing.json: No such file or directory (os error 2)",
         "velkor-compile: parse: huge.json: number out of range at line 1 column 41",
         "velkor-compile: parse: surrogate.json: unexpected end of hex escape at line 2 column 14",

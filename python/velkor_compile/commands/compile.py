@@ -20,6 +20,7 @@ from ..api import CompileError, destination, request_text
 from ..config import ConfigError, find_config
 from ..request import _compile_request
 from ..terminal import printable
+from .file_problems import Selection, is_refusal, refusal_message, warn_before_compile
 from .shared import LONE_SURROGATE, PROG, Failure, add_quiet, command, error_document, new_compiler, report, target_label
 
 NAME = "compile"
@@ -36,7 +37,8 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
         "Several files are built N at a time (-j), each into a project of its own, with one line per file; "
         "the exit status is 1 when any failed.",
         epilog="--target, --mcu, --opt-level and --out-dir default to the values of [tool.velkor-compile] in the "
-        "nearest pyproject.toml at or above the current directory, when it gives them.",
+        "nearest pyproject.toml at or above the current directory, when it gives them; its select and ignore "
+        "lists choose the warnings printed.",
     )
     parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="the strategy document (or several)")
     parser.add_argument("--target", choices=["wasm", "binary", "no_std"], help="kind of artifact (default: binary)")
@@ -53,7 +55,8 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
     parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
     parser.add_argument("--json", action="store_true",
                         help="print the response document instead of a summary (an error document on every error)")
-    add_quiet(parser, "print nothing but errors (and the document asked for with --json)")
+    add_quiet(parser, "print nothing but errors (and the document asked for with --json): no warnings either")
+    parser.add_argument("--strict", action="store_true", help="refuse a strategy that has a warning")
     parser.add_argument("--no-config", action="store_true",
                         help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
     parser.add_argument("-v", "--verbose", action="store_true",
@@ -88,6 +91,7 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         err = io.StringIO()
         out = out if args.json else io.StringIO()
     options = compile_options(args)
+    found = warn_before_compile(args.strategy, args.selection, args.quiet, args.strict)
     compiler = new_compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
@@ -96,6 +100,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     if answer.get("ok") is False:
         # A fault in the candles file's text is placed in that file, as the Python function places it.
         named = request.name_option(CompileError.from_message(str(answer.get("error"))))
+        if is_refusal(named):  # in plain words for the user; --json prints the compiler's reason
+            raise Failure(refusal_message(args.strategy, named, found), document=answer_text)
         # The compiler's document as it came, unless the fault was placed in a file or an option.
         raise Failure(named.text, document=answer_text if named.text == answer.get("error") else None)
     if args.dry_run:
@@ -160,16 +166,21 @@ def _build(compiler: Compiler, args: argparse.Namespace, options: dict[str, Any]
     err.write(f"{PROG}: {outcome}" if live else outcome)
     err.flush()
     if failed:
-        _fail_with(answer_text, answer)
+        _fail_with(answer_text, answer, shown_live=stream)
     _print_answer(answer_text, answer, args.json, out)
     if interrupted:
         report(f"{interrupted} after cargo had finished; the build is complete")
     return status
 
 
-def _fail_with(answer_text: str, answer: dict[str, Any]) -> NoReturn:
-    """Reports an error document: printed as it is with --json, and always as the message."""
-    raise Failure(str(answer.get("error")), document=answer_text)
+def _fail_with(answer_text: str, answer: dict[str, Any], shown_live: bool = False) -> NoReturn:
+    """Reports an error document: printed as it is with --json, and always as
+    the message, but for a build whose cargo output was shown live (-v): its
+    error is on the screen already, once."""
+    message = str(answer.get("error"))
+    if shown_live and message.startswith("build: "):
+        raise Failure("build: cargo failed (its output is above)", document=answer_text, detail=message)
+    raise Failure(message, document=answer_text)
 
 
 def interrupted_message(word: str, error: str, project_dir: str) -> str:
@@ -224,7 +235,7 @@ def _print_summary(answer: dict[str, Any], out: IO[str]) -> None:
 def _print_destination(planned: DestinationAnswer, out: IO[str]) -> None:
     """Where a build with the same options would write, and which files already there it would replace and remove."""
     replace, remove = planned["replace"], planned["remove"]
-    out.write(f"  would write   {planned['project_dir']}\n")
+    out.write(f"  would write   {os.path.normpath(planned['project_dir'])}\n")
     out.write(f"  would replace {', '.join(replace) if replace else '(no existing files)'}\n")
     if remove:
         out.write(f"  would remove  {', '.join(remove)}\n")
@@ -251,13 +262,17 @@ def _settle_options(args: argparse.Namespace) -> None:
 
 def _apply_config(args: argparse.Namespace) -> None:
     """Fills the compile options the command line left out from the nearest
-    [tool.velkor-compile] table (unless --no-config), then the built-in defaults.
+    [tool.velkor-compile] table (unless --no-config), then the built-in defaults,
+    and takes the table's select and ignore lists for the warnings.
     A file's mcu applies only when the target ends up no_std, so that
     --target binary works in a project whose default is a microcontroller.
-    When the command line gives every option a file could, no file is read."""
+    When the command line gives every option a file could and no warnings
+    are to be printed or refused (-q), no file is read."""
     config = None
     given_all = args.target and args.opt_level and args.out_dir and (args.mcu or args.target != "no_std")
-    if not args.no_config and not given_all:
+    # The file's select and ignore lists matter whenever warnings are printed or refused.
+    warnings_asked = not args.quiet or args.strict
+    if not args.no_config and (not given_all or warnings_asked):
         try:
             config = find_config(os.getcwd(), _warn)
         except ConfigError as error:
@@ -270,9 +285,10 @@ def _apply_config(args: argparse.Namespace) -> None:
         args.target = args.target or config.target
         args.opt_level = args.opt_level or config.opt_level
         args.out_dir = args.out_dir or config.out_dir
-        if args.mcu is None and args.target == "no_std":
-            args.mcu = config.mcu
+        if args.mcu is None and args.target == "no_std" and config.mcu is not None:
+            args.mcu, args.mcu_from = config.mcu, config.path
     args.target = args.target or "binary"
+    args.selection = Selection() if config is None else Selection(config.select, config.ignore)
 
 
 def _warn(message: str) -> None:

@@ -44,6 +44,7 @@ from ..hints import hints
 from ..request import _compile_request
 from ..terminal import printable
 from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
+from .file_problems import warn_before_compile
 from .shared import PROG, Failure, allowed_mcus, command, error_document, json_line, new_compiler, target_label
 
 
@@ -147,6 +148,7 @@ def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]
     taken: dict[str, Job] = {}
     for job in jobs:
         try:
+            warn_before_compile(job.path, args.selection, args.quiet, args.strict)
             request = _compile_request(job.path, dry_run=True, **options)
             answer_text, answer = command(compiler, request.text())
         except (CompileError, Failure) as error:

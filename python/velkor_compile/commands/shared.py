@@ -21,12 +21,15 @@ class Failure(Exception):
     """A domain error to report on stderr and exit with status 1.
 
     `document` is the error document the compiler answered, when it did: with
-    --json it is printed as it came.
+    --json it is printed as it came. `detail` is the full message when the one
+    printed is shorter: the hints are read from it.
     """
 
-    def __init__(self, message: str, document: str | None = None) -> None:
+    def __init__(self, message: str, document: str | None = None, detail: str | None = None) -> None:
         super().__init__(message)
         self.document = document
+        # The whole of a message shortened for the user (cargo's error shown live already), for the hints.
+        self.detail = detail
 
 
 def new_compiler() -> Compiler:
