@@ -207,9 +207,21 @@ def version_info(*, compiler: Compiler | None = None) -> VersionAnswer:
 
 
 def schema(name: SchemaName = "strategy") -> dict[str, Any]:
-    """The JSON Schema (draft 2020-12) shipped with the package: "strategy" or "compile-request"."""
+    """The JSON Schema (draft 2020-12) shipped with the package: "strategy" or "compile-request".
+
+    The compile-request schema is self-contained: it refers to the strategy
+    schema by that schema's `$id`, and carries it in its `$defs` (a bundled
+    schema resource), so that a validator can use it on its own.
+    """
     if name not in ("strategy", "compile-request"):
         raise ValueError(f"no schema named {name!r}: expected 'strategy' or 'compile-request'")
+    loaded = _schema_file(name)
+    if name == "compile-request":
+        loaded["$defs"]["strategy"] = _schema_file("strategy")
+    return loaded
+
+
+def _schema_file(name: str) -> dict[str, Any]:
     text = resources.files("velkor_compile").joinpath("schema", f"{name}.schema.json").read_text(encoding="utf-8")
     loaded: dict[str, Any] = json.loads(text)
     return loaded
