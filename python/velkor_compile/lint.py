@@ -21,7 +21,10 @@ class Problem:
 
     `path` is a JSON Pointer into the document ("" for the whole of it); `line`
     and `column` are 1-based, the column counted in characters; `suggestion` is
-    the name probably meant, or None.
+    the name probably meant, or None. `code` is the rule's code ("VK" and
+    three digits: VK0xx errors, VK1xx plainly wrong values, VK2xx structure,
+    VK3xx market data); `message` an error's exact compile-check reason, and
+    `plain` the same problem in plain words for people.
     """
 
     severity: Literal["error", "warning"]
@@ -30,6 +33,13 @@ class Problem:
     column: int
     message: str
     suggestion: str | None = None
+    code: str = ""
+    plain: str = ""
+
+    @property
+    def words(self) -> str:
+        """What a person reads: the plain words, or the message where there are none."""
+        return self.plain or self.message
 
 
 #: How many problems `lint` lists unless asked otherwise (the core's default too).
@@ -112,11 +122,7 @@ def lint_text(
     return problems
 
 
-def first_error(text: str) -> tuple[str, int, int] | None:
-    """Lint's first error of a text (in plain words where it has them) with
-    its line and column, or None when lint finds no error first."""
+def first_error(text: str) -> Problem | None:
+    """Lint's first problem of a text when it is an error, else None."""
     problems = lint_text(text, max_problems=1)
-    if not problems or problems[0].severity != "error":
-        return None
-    first = problems[0]
-    return getattr(first, "plain", None) or first.message, first.line, first.column
+    return problems[0] if problems and problems[0].severity == "error" else None

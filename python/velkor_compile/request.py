@@ -57,8 +57,7 @@ def _file_fault(name: str, text: str, fallback: str) -> CompileError:
     found = first_error(text)
     if found is None:
         return CompileError("parse", f"{name}: {fallback}")
-    message, line, column = found
-    return CompileError("parse", f"{name}: {message} at line {line} column {column}")
+    return CompileError("parse", f"{name}: {found.words} at line {found.line} column {found.column}")
 
 
 def load_json_text(path: str | os.PathLike[str]) -> str:
@@ -161,7 +160,7 @@ class _Request:
             return CompileError(error.kind, f"{owner.name}: {description}")
         name, text = owner.file
         placed = first_error(text)
-        if placed is not None and placed[0] == description:  # the same fault, placed in characters
+        if placed is not None and placed.message == description:  # the same fault, placed in characters
             return _file_fault(name, text, description)
         line -= owner.first_line - 1
         column = max(column - owner.lead, 1) if line == 1 else column

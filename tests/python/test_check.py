@@ -22,12 +22,15 @@ WARNINGS_ONLY = '{"symbol": "X", "timeframe": "1h", "indicators": {},\n  "entry"
 
 def test_lint_takes_a_path_a_text_or_a_value():
     problems = velkor_compile.lint(MISTAKES)
-    assert problems[1] == Problem("error", "/sizing/fraction", 9, 53, 'invalid type: string "0.5", expected f64')
+    assert problems[1] == Problem("error", "/sizing/fraction", 9, 53, 'invalid type: string "0.5", expected f64',
+                                  code="VK003", plain='expected a number, found the text "0.5"')
     assert problems[2].suggestion == "maker_bps" and problems[0].suggestion == "rsi"
     assert velkor_compile.lint(str(MISTAKES)) == problems
     assert velkor_compile.lint(MISTAKES.read_text()) == problems
     assert [p.message for p in velkor_compile.lint(json.loads(MISTAKES.read_text()))] == [p.message for p in problems]
-    assert velkor_compile.lint('{"symbol": 1,}') == [Problem("error", "", 1, 14, "trailing comma")]
+    assert velkor_compile.lint('{"symbol": 1,}') == [
+        Problem("error", "", 1, 13, "trailing comma", code="VK001",
+                plain="a comma before a closing bracket: JSON allows none there")]
     with pytest.raises(dataclasses.FrozenInstanceError):
         problems[0].line = 2  # type: ignore[misc]
     with pytest.raises(velkor_compile.CompileError, match="No such file"):
@@ -43,21 +46,22 @@ class Terminal(io.StringIO):
     "content, options, status, expected",
     [
         (WARNINGS_ONLY, [], 0,
-         "F:2:20: warning: no indicator named `rsi` is declared [/entry/gt/0]\n"
+         'F:2:20: warning[VK203]: no indicator in "indicators" is named `rsi` [/entry/gt/0]\n'
          '    "entry": {"gt": ["rsi", 1]}, "exit": {"in_position": true}, "sizing": {"type": "fixed_qty", "qty": 1}}\n'
          "                     ^\n"
          "0 errors, 1 warning in 1 file\n"),
         (WARNINGS_ONLY, ["--strict"], 1, None),
         ('{"symbol":\t"X", "Timeframe": 1}', ["--format", "github"], 1,
-         "::warning file=F,line=1,col=17::unknown field `Timeframe` [/Timeframe]\n"
-         "::error file=F,line=1,col=31::missing field `timeframe`\n"),
+         "::warning file=F,line=1,col=17,title=VK201::this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
+         "::error file=F,line=1,col=31,title=VK002::the required member `timeframe` is missing\n"),
         ('{"symbol":\t"X", "Timeframe": 1}', [], 1,
-         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         "F:1:17: warning[VK201]: this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
          '  {"symbol":\t"X", "Timeframe": 1}\n'
          "            \t     ^\n"
          "  help: did you mean `timeframe`?\n"),
         ("[1,", ["--format", "json"], 1,
-         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value"}]\n'),
+         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value", '
+         '"code": "VK001", "plain": "the text ends where a value should stand"}]\n'),
     ],
 )
 def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options, status, expected):
@@ -75,7 +79,7 @@ def test_colour_only_on_a_terminal_without_no_color(monkeypatch, no_color, colou
     for out, tty in ((Terminal(), True), (io.StringIO(), False)):
         args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False, quiet=False, no_config=True)
         assert run_check(args, out, io.StringIO()) == 1
-        assert ("\033[1;31merror:" in out.getvalue()) == (coloured and tty)
+        assert ("\033[1;31merror[VK003]:" in out.getvalue()) == (coloured and tty)
         assert out.getvalue().endswith("2 errors, 3 warnings in 1 file\n")
 
 
@@ -106,18 +110,18 @@ WIDE = "{" + ", ".join(f'"field_{i:05}": 1' for i in range(4000)) + "}"
     [
         # Only "\n" ends a line, as the core counts lines: U+2028 and CR do not.
         ('{"symbol": "\u2028", "Timeframe": 1,\r "x": 1}', ["--max-problems", "1"], 1,
-         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         "F:1:17: warning[VK201]: this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
          '  {"symbol": "\u2028", "Timeframe": 1,\\u000d "x": 1}\n'
          "                  ^\n"
          "  help: did you mean `timeframe`?\n"
          "F: and 6 more problems (5 errors, 1 warning) not shown (--max-problems)\n"
          "5 errors, 2 warnings in 1 file\n"),
         (ESCAPED_KEY, ["--max-problems", "1"], 1,
-         "F:1:17: warning: unknown field `\\u001b]52;c;eA==\\u0007\\u009b` [/\\u001b]52;c;eA==\\u0007\\u009b]\n"
+         "F:1:17: warning[VK201]: this object takes no member `\\u001b]52;c;eA==\\u0007\\u009b`; it is ignored [/\\u001b]52;c;eA==\\u0007\\u009b]\n"
          '  {"symbol": "X", "\\u001b]52;c;eA==\\u0007\\u009b": 1}\n'
          "                  ^\n"),
         (ESCAPED_KEY, ["--format", "github", "--max-problems", "1"], 1,
-         "::warning file=F,line=1,col=17::unknown field `\\u001b]52;c;eA==\\u0007\\u009b` "
+         "::warning file=F,line=1,col=17,title=VK201::this object takes no member `\\u001b]52;c;eA==\\u0007\\u009b`; it is ignored "
          "[/\\u001b]52;c;eA==\\u0007\\u009b]\n"
          "::notice file=F::and 5 more problems (5 errors, 0 warnings) not shown (--max-problems)\n"),
         ('{"a": 1}', ["--format", "json", "--max-problems", "0"], 1,

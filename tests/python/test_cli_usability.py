@@ -59,7 +59,7 @@ def test_validate_json_prints_a_line_per_file(capsys, tmp_path, monkeypatch):
     (tmp_path / "invalid.json").write_text('{"symbol": "X"}')
     status, out, err = run(capsys, "validate", "--json", MA_CROSS, "invalid.json", "missing.json")
     errors = [line.removeprefix("velkor-compile: ") for line in err.splitlines()]
-    assert (status, errors[0]) == (1, "invalid.json: not a valid strategy: missing field `timeframe` at line 1 column 15")
+    assert (status, errors[0]) == (1, "invalid.json: not a valid strategy: the required member `timeframe` is missing at line 1 column 15")
     assert [json.loads(line) for line in out.splitlines()] == [{"path": str(MA_CROSS), "valid": True}] + [
         {"path": path, "valid": False, "error": error} for path, error in zip(["invalid.json", "missing.json"], errors)]
 

@@ -50,12 +50,15 @@ TEST(Dispatch, Answers) {
       {R"({"cmd":"lint","text":{}})",
          R"({"ok":false,"error":"bad lint request: invalid type: map, expected a string at line 1 column 21"})"},
       {R"({"cmd":"lint","text":"[\n]"})",
-         R"({"problems":[{"severity":"error","path":"","line":2,"column":1,)"
-         R"("message":"invalid length 1, expected struct StrategySpec with 14 elements"}]})"},
+         R"({"problems":[{"severity":"error","code":"VK006","path":"","line":2,"column":1,)"
+         R"("message":"invalid length 1, expected struct StrategySpec with 14 elements",)"
+         R"("plain":"too few elements: element 2 of the array is required"}]})"},
       {R"({"cmd":"lint","text":"[1,\"X\",null,\"1h\",{\"Symbol\":1}"})",
-         R"({"problems":[{"severity":"error","path":"","line":1,"column":29,"message":"EOF while parsing a list"}]})"},
+         R"({"problems":[{"severity":"error","code":"VK001","path":"","line":1,"column":29,)"
+         R"("message":"EOF while parsing a list","plain":"the text ends inside an array: a closing `]` is missing"}]})"},
       {R"({"cmd":"lint","text":"{\"a\":1,\"b\":2}","max_problems":1})",
-         R"({"problems":[{"severity":"warning","path":"/a","line":1,"column":2,"message":"unknown field `a`"}],)"
+         R"({"problems":[{"severity":"warning","code":"VK201","path":"/a","line":1,"column":2,)"
+         R"("message":"unknown field `a`","plain":"this object takes no member `a`; it is ignored"}],)"
          R"("omitted":{"errors":6,"warnings":1}})"},
       {R"({"cmd":"lint","text":"[1,","max_problems":0})", R"({"problems":[],"omitted":{"errors":1,"warnings":0}})"},
       {R"({"cmd":"lint","text":"","max_problems":-1})",

@@ -22,10 +22,12 @@ std::string lint_command(std::string_view text) {
     first = false;
     ObjectWriter problem(out);
     problem.string("severity", p.severity == strategy::Severity::kError ? "error" : "warning")
+        .string("code", p.code)
         .string("path", p.path)
         .unsigned_integer("line", p.line)
         .unsigned_integer("column", p.column)
-        .string("message", p.message);
+        .string("message", p.message)
+        .string("plain", p.plain);
     if (p.suggestion) problem.string("suggestion", *p.suggestion);
     problem.close();
   }

@@ -4,13 +4,10 @@
 #include <functional>
 
 #include "strategy/closest_name.h"
+#include "strategy/price_fields.h"
+#include "strategy/rule_codes.h"
 
 namespace velkor::strategy {
-namespace {
-
-constexpr std::string_view kPriceFields[] = {"open", "high", "low", "close", "volume", "hlc3", "ohlc4"};
-
-}  // namespace
 
 bool Check::ends(const Status& part, const json::Value& at, Status& whole, Anchor anchor) {
   if (part) return false;
@@ -27,9 +24,10 @@ std::unexpected<std::string> Check::fail_at(const json::Value& at, std::string m
   return std::unexpected(std::string());
 }
 
-void Check::warn(const json::Value& at, Anchor anchor, std::string message, std::optional<std::string> suggestion) {
+void Check::warn(const json::Value& at, Anchor anchor, Warning warning) {
   if (!collecting()) return;
-  findings_->push_back(Finding{false, &at, anchor, std::move(message), std::move(suggestion)});
+  findings_->push_back(Finding{false, &at, anchor, std::move(warning.message), std::move(warning.suggestion),
+                               warning.code, std::move(warning.plain)});
 }
 
 std::optional<std::string> Check::closest(std::string_view name, std::span<const std::string_view> candidates) {
@@ -43,11 +41,15 @@ void Check::warn_undeclared(const json::Value& name) {
   // Copied only for a warning: most references name a declared indicator.
   const std::string text(name.as_string());
   std::string message = "no indicator named `" + text + "` is declared";
+  std::string plain = "no indicator in \"indicators\" is named `" + text + "`";
   // A bare price name reads as an indicator reference; the price is an expression.
   if (std::ranges::find(kPriceFields, std::string_view(text)) != std::end(kPriceFields)) {
-    message += "; the bar's " + text + " is written {\"price\": \"" + text + "\"}";
+    const std::string hint = "; the bar's " + text + " is written {\"price\": \"" + text + "\"}";
+    message += hint;
+    plain += hint;
   }
-  warn(name, Anchor::kValue, std::move(message), closest(text, declared));
+  warn(name, Anchor::kValue, Warning{rule::kUndeclaredIndicator, std::move(message), std::move(plain),
+                                     closest(text, declared)});
 }
 
 void Check::warn_repeated(const json::Member& member) {
@@ -56,8 +58,9 @@ void Check::warn_repeated(const json::Member& member) {
       !std::binary_search(repeated.begin(), repeated.end(), &member.value, std::less<const json::Value*>())) {
     return;
   }
-  warn(member.value, Anchor::kKey, "duplicate field `" + member.key + "`: only its last value is read",
-       std::nullopt);
+  warn(member.value, Anchor::kKey,
+       Warning{rule::kRepeatedKey, "duplicate field `" + member.key + "`: only its last value is read",
+               "the member `" + member.key + "` is given more than once in this object; only its last value counts"});
 }
 
 }  // namespace velkor::strategy

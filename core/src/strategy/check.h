@@ -28,12 +28,24 @@ using Status = std::expected<void, std::string>;
 // missing once a record or tuple has been read).
 enum class Anchor : std::uint8_t { kValue, kKey, kEnd };
 
+// An error's code and plain words are derived from its message when it is
+// listed (strategy/rule_codes.h); a warning carries its own.
 struct Finding {
   bool error;
   const json::Value* at;
   Anchor anchor;
   std::string message;
   std::optional<std::string> suggestion;
+  std::string_view code = {};
+  std::string plain = {};
+};
+
+// A warning as a rule states it.
+struct Warning {
+  std::string_view code;
+  std::string message;
+  std::string plain;
+  std::optional<std::string> suggestion = std::nullopt;
 };
 
 // What only the diagnostics pass knows of the document beyond its value.
@@ -46,6 +58,12 @@ struct DocumentFacts {
   // cost (see closest_name), so that a document built to ask for many costs
   // work linear in its size.
   std::size_t suggestion_budget = 0;
+  // The longest period of a declared indicator (strategy/value_rules.h) and
+  // the first indicator having it; 0 and empty when none is known.
+  std::uint64_t longest_period = 0;
+  std::string_view longest_period_indicator;
+  // The leverage the strategy allows (1 unless risk.max_leverage says more).
+  double leverage = 1;
 };
 
 // How the readers report. A default Check is the compile check's: nothing is
@@ -59,6 +77,8 @@ class Check {
       : findings_(&findings), facts_(&facts), suggestion_budget_(facts.suggestion_budget) {}
 
   bool collecting() const { return findings_ != nullptr; }
+  // What the diagnostics pass knows of the document; only while collecting.
+  const DocumentFacts& facts() const { return *facts_; }
 
   // After a part of `whole` failed: true when the reading must end with that
   // failure. Otherwise the failure is recorded at `at` (unless it was already)
@@ -68,7 +88,7 @@ class Check {
   // it is, or recorded and returned as recorded.
   std::unexpected<std::string> fail_at(const json::Value& at, std::string message, Anchor anchor = Anchor::kValue,
                                        std::optional<std::string> suggestion = std::nullopt);
-  void warn(const json::Value& at, Anchor anchor, std::string message, std::optional<std::string> suggestion);
+  void warn(const json::Value& at, Anchor anchor, Warning warning);
 
   // The number of findings so far; `discard` drops those recorded after it.
   std::size_t mark() const { return collecting() ? findings_->size() : 0; }

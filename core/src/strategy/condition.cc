@@ -1,5 +1,8 @@
 #include "strategy/condition.h"
 
+#include "strategy/price_fields.h"
+#include "strategy/value_rules.h"
+
 namespace velkor::strategy {
 namespace {
 
@@ -41,8 +44,6 @@ constexpr Form kExpressionForms[] = {
     {"price", kPriceField}, {"prev", kOperandCount}, {"add", kPair},
     {"sub", kPair},         {"mul", kPair},          {"div", kPair},
 };
-
-constexpr std::string_view kPriceFields[] = {"open", "high", "low", "close", "volume", "hlc3", "ohlc4"};
 
 Status read_condition_at(const Value& v, int depth, Check& check);
 Status read_operand_at(const Value& v, int depth, Check& check);
@@ -100,6 +101,8 @@ Status read_choice(std::span<const Form> forms, const Value& v, int depth, Check
   auto form = find_variant(forms, chosen->name, chosen->name_at(v), chosen->name_anchor(), check);
   if (!form) return fail(std::move(form.error()));
   if (chosen->payload == nullptr) return fail(json::invalid_type("unit variant", "newtype variant"));
+  if ((*form)->payload == kConditions) check_condition_list((*form)->name, *chosen->payload, check);
+  if ((*form)->name == "between") check_between(*chosen->payload, check);
   Status payload = read_payload((*form)->payload, *chosen->payload, depth, check);
   if (payload || payload.error().empty()) return payload;
   return check.fail_at(*chosen->payload, std::move(payload.error()));

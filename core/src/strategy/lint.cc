@@ -8,7 +8,9 @@
 #include "json/reader.h"
 #include "json/value_places.h"
 #include "strategy/check.h"
+#include "strategy/rule_codes.h"
 #include "strategy/validate.h"
+#include "strategy/value_rules.h"
 
 namespace velkor::strategy {
 namespace {
@@ -70,6 +72,27 @@ std::size_t fault_offset(std::string_view text, std::size_t line, std::size_t co
   return start + column;
 }
 
+// The one problem of a text that is not JSON, at the reader's fault; a
+// trailing comma is shown at the comma rather than at the bracket after it.
+Problem syntax_problem(std::string_view text, const json::ReadError& fault) {
+  auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  std::size_t line = std::max<std::size_t>(fault.line, 1);
+  std::size_t offset = fault_offset(text, line, fault.column);
+  bool at_comma = false;
+  if (fault.description == "trailing comma" && offset >= 1 && offset <= text.size()) {
+    std::size_t i = offset - 1;  // the bracket
+    while (i > 0 && is_space(text[i - 1])) --i;
+    if (i > 0 && text[i - 1] == ',') {
+      offset = i;
+      at_comma = true;
+    }
+  }
+  const Position at = positions(text, std::span(&offset, 1)).front();
+  if (at_comma) line = at.line;
+  return Problem{Severity::kError, rule::kNotJson, "", line, std::max<std::size_t>(at.column - 1, 1),
+                 fault.description, rule::explain_syntax(fault.description), {}};
+}
+
 std::vector<std::string_view> declared_indicators(const json::Value& root) {
   const json::Value* indicators = nullptr;
   if (root.is_object()) indicators = root.as_object().find("indicators");
@@ -93,11 +116,7 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   LintReport report;
   auto root = json::parse_document(text, json::Reader::Depth::kLimited, kStrategyLevels);
   if (!root) {
-    const json::ReadError& fault = root.error();
-    const std::size_t line = std::max<std::size_t>(fault.line, 1);
-    const std::size_t offset = fault_offset(text, line, fault.column);
-    const Position at = positions(text, std::span(&offset, 1)).front();
-    Problem problem{Severity::kError, "", line, std::max<std::size_t>(at.column - 1, 1), fault.description, {}};
+    Problem problem = syntax_problem(text, root.error());
     if (max_problems == 0) {
       report.omitted_errors = 1;
     } else {
@@ -108,7 +127,9 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
 
   json::ValuePlaces places(text, *root);
   const std::size_t suggestion_cells = kSuggestionCellsFloor + kSuggestionCellsPerByte * text.size();
-  const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells};
+  const LongestPeriod longest = longest_period(*root);
+  const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells, longest.bars,
+                            longest.indicator, allowed_leverage(*root)};
   std::vector<Finding> findings;
   Check check(findings, facts);
   if (Status s = validate_strategy(*root, check); !s && !s.error().empty()) {
@@ -138,11 +159,17 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   for (std::size_t i = 0; i < findings.size(); ++i) {
     Finding& f = findings[i];
     if (i < listed && !full) {
+      if (f.error) {
+        rule::Explained explained = rule::explain_error(f.message);
+        f.code = explained.code;
+        f.plain = std::move(explained.plain);
+      }
       std::string path = places.pointer(f.at);
-      text_bytes += path.size() + f.message.size() + (f.suggestion ? f.suggestion->size() : 0);
+      text_bytes += path.size() + f.message.size() + f.plain.size() + (f.suggestion ? f.suggestion->size() : 0);
       if (i == 0 || text_bytes <= text_budget) {
-        report.problems.push_back(Problem{f.error ? Severity::kError : Severity::kWarning, std::move(path),
-                                          at[i].line, at[i].column, std::move(f.message), std::move(f.suggestion)});
+        report.problems.push_back(Problem{f.error ? Severity::kError : Severity::kWarning, f.code, std::move(path),
+                                          at[i].line, at[i].column, std::move(f.message), std::move(f.plain),
+                                          std::move(f.suggestion)});
         continue;
       }
       full = true;

@@ -17,10 +17,12 @@ enum class Severity : std::uint8_t { kError, kWarning };
 
 struct Problem {
   Severity severity;
+  std::string_view code;  // "VK" and three digits (strategy/rule_codes.h)
   std::string path;    // JSON Pointer into the document ("" for the whole document)
   std::size_t line;    // 1-based
   std::size_t column;  // 1-based, in characters
-  std::string message;
+  std::string message;  // an error's is the compile check's reason, unchanged
+  std::string plain;    // the same problem in plain words for people
   std::optional<std::string> suggestion;
 };
 

@@ -78,11 +78,73 @@ TEST(StrategyLint, ProblemsWithPathsPositionsAndSuggestions) {
       // Not JSON: the reader's description at the fault.
       {"{\"symbol\": \"X\",\n  \"timeframe\": \"1h\",,}", {"E  2:21 key must be a string"}},
       {"[1, 2", {"E  1:5 EOF while parsing a list"}},
+      {"{\"symbol\": \"X\",\n  \"timeframe\": \"1h\",\n}", {"E  2:20 trailing comma"}},
+      {"[1, \"é\" , ]", {"E  1:9 trailing comma"}},
       {"\"abc\"", {"E  1:1 invalid type: string \"abc\", expected struct StrategySpec"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(lint_lines(c.text), c.expected);
+  }
+}
+
+// One problem as "CODE /path line:column message -> suggestion".
+std::vector<std::string> coded_lines(std::string_view text) {
+  std::vector<std::string> out;
+  for (const Problem& p : lint_strategy(text).problems) out.push_back(std::string(p.code) + " " + line_of(p).substr(2));
+  return out;
+}
+
+// A sound strategy with `tail` members added (each line starts with a comma).
+std::string sound_with(std::string_view tail) {
+  return R"({"symbol": "BTC", "timeframe": "1h", "indicators": {"ma": {"type": "sma", "params": [20]}},
+ "entry": {"gt": [{"price": "close"}, "ma"]}, "exit": {"lt": [{"price": "close"}, "ma"]})" +
+         std::string(tail) + "}";
+}
+
+TEST(StrategyLint, RulesForValuesThatPassTheSchemaButArePlainlyWrong) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {sound_with(R"(, "sizing": {"type": "fixed_fraction", "fraction": 7})"),
+       {"VK101 /sizing/fraction 2:140 `fraction` is 7, outside its sensible range (above 0 and at most 1); 7 is "
+        "700%, and 7% is written 0.07 -> 0.07"}},
+      {sound_with(R"(, "sizing": ["fixed_fraction", 0.5], "risk": [-0.02, 5, null, 0, 3])"),
+       {"VK101 /risk/0 2:135 `stop_loss_pct` is -0.02, outside its sensible range (above 0 and at most 1)",
+        "VK101 /risk/1 2:142 `take_profit_pct` is 5, outside its sensible range (above 0 and at most 1); 5 is 500%, "
+        "and 5% is written 0.05 -> 0.05",
+        "VK102 /risk/3 2:151 `max_leverage` is 0, outside its sensible range (above 0)",
+        "VK101 /risk/4 2:154 `max_position_pct` is 3, outside its sensible range (above 0 and at most 1); 3 is "
+        "300%, and 3% is written 0.03 -> 0.03"}},
+      {sound_with(R"(, "sizing": {"type": "fixed_qty", "qty": 0}, "costs": {"taker_bps": -1, "slippage": ["fixed_bps", 2000]})"),
+       {"VK109 /sizing/qty 2:130 `qty` is 0, outside its sensible range (above 0)",
+        "VK107 /costs/taker_bps 2:157 `taker_bps` is -1, outside its sensible range (at least 0 and at most 1000)",
+        "VK107 /costs/slippage/1 2:187 `bps` is 2000, outside its sensible range (at least 0 and at most 1000)"}},
+      {R"({"symbol": "BTC", "timeframe": "1hr", "indicators": {"a": {"type": "ema", "params": [-5]},
+ "b": ["rsi", [14.5]], "c": {"type": "macd", "params": [12, 0, 9]}, "d": {"type": "psar", "params": [0.02, 0.2]},
+ "slow": {"type": "sma", "params": [200]}},
+ "entry": {"all": []}, "exit": {"any": [{"between": ["a", 70, 30]}]}, "sizing": {"type": "fixed_qty", "qty": 1},
+ "warmup": 50})",
+       {"VK106 /timeframe 1:32 unknown timeframe `1hr` -> 1h",
+        "VK103 /indicators/a/params/0 1:86 indicator period -5 is not a positive whole number",
+        "VK103 /indicators/b/1/0 2:16 indicator period 14.5 is not a positive whole number -> 15",
+        "VK103 /indicators/c/params/1 2:61 indicator period 0 is not a positive whole number",
+        "VK104 /entry/all 4:19 empty `all`: always true",
+        "VK108 /exit/any/0/between/1 4:59 `between` bounds 70 and 30 are in the wrong order: never true",
+        "VK105 /warmup 5:12 warmup of 50 bars is shorter than the period of `slow` (200 bars) -> 200"}},
+      // Within what the leverage allows; a fault the compile check refuses is
+      // its error alone, whatever the rules would say of the value.
+      {sound_with(R"(, "sizing": {"type": "fixed_fraction", "fraction": 1.5}, "risk": {"max_leverage": 2})"), {}},
+      {sound_with(R"(, "sizing": {"type": "fixed_fraction", "fraction": 7}, "warmup": -1)"),
+       {"VK101 /sizing/fraction 2:140 `fraction` is 7, outside its sensible range (above 0 and at most 1); 7 is "
+        "700%, and 7% is written 0.07 -> 0.07",
+        "VK004 /warmup 2:154 invalid value: integer `-1`, expected u32"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(coded_lines(c.text), c.expected);
   }
 }
 
@@ -358,7 +420,19 @@ TEST(StrategyLint, ErrorsExactlyWhenTheCompileCheckFailsFirstErrorItsReason) {
       ASSERT_EQ(first_error->message, *reason);
       ++rejected;
     }
-    for (const Problem& p : problems) ASSERT_GE(p.column, 1u);
+    for (const Problem& p : problems) {
+      ASSERT_GE(p.column, 1u);
+      // A code of the problem's class, and plain words free of the implementation's type names.
+      ASSERT_TRUE(p.code.size() == 5 && p.code.starts_with("VK") && std::isdigit(p.code[2]) &&
+                  std::isdigit(p.code[3]) && std::isdigit(p.code[4])) << p.code;
+      ASSERT_EQ(p.code[2] == '0', p.severity == Severity::kError) << p.code;
+      ASSERT_NE(p.code, "VK099") << p.message;
+      ASSERT_FALSE(p.plain.empty());
+      for (std::string_view word : {"struct", "f64", "u32", "u64", "newtype", "tagged", "variant", "single key",
+                                    "sequence", "EOF", "tuple"}) {
+        ASSERT_EQ(p.plain.find(word), std::string::npos) << p.plain;
+      }
+    }
   }
   EXPECT_GT(rejected, 5000);
   EXPECT_LT(rejected, 11000);

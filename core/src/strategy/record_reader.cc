@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "strategy/rule_codes.h"
+
 namespace velkor::strategy {
 namespace {
 
@@ -28,7 +30,9 @@ void warn_unknown(const Record& record, const json::Member& member, Check& check
   if (!check.collecting()) return;
   std::vector<std::string_view> keys;
   for (const Field& field : record.fields) keys.push_back(field.key);
-  check.warn(member.value, Anchor::kKey, "unknown field `" + member.key + "`", check.closest(member.key, keys));
+  check.warn(member.value, Anchor::kKey,
+             Warning{rule::kUnknownField, "unknown field `" + member.key + "`",
+                     "this object takes no member `" + member.key + "`; it is ignored", check.closest(member.key, keys)});
 }
 
 std::expected<const TaggedVariant*, std::string> read_tag(const TaggedChoice& choice, const Value& tag,

@@ -1,16 +1,46 @@
 #include "strategy/trading_settings.h"
 
+#include <limits>
+
+#include "strategy/rule_codes.h"
+#include "strategy/value_rules.h"
+
 namespace velkor::strategy {
 namespace {
 
 using enum Presence;
 
+// The sensible ranges of the numbers (strategy/value_rules.h). Fields named
+// *_pct, like the sizing fractions, are fractions: 0.05 means 5%.
+constexpr double kNone = std::numeric_limits<double>::infinity();
+constexpr NumberRule kFraction{"fraction", rule::kFractionRange, "a fraction of equity (0.25 means 25%)", 0, false, 1,
+                               true};
+constexpr NumberRule kQty{"qty", rule::kNonPositiveSize, "the quantity bought", 0, false, kNone};
+constexpr NumberRule kCash{"cash", rule::kNonPositiveSize, "the cash put in a trade", 0, false, kNone};
+constexpr NumberRule kTargetVol{"target_vol", rule::kFractionRange, "an annual volatility (0.2 means 20%)", 0, false, 5};
+constexpr NumberRule kRiskPct{"risk_pct", rule::kFractionRange, "the fraction of equity risked a trade", 0, false, 1};
+constexpr NumberRule kMakerBps{"maker_bps", rule::kCostRange, "a fee in basis points (1 is 0.01%)", -100, true, 1000};
+constexpr NumberRule kTakerBps{"taker_bps", rule::kCostRange, "a fee in basis points (1 is 0.01%)", 0, true, 1000};
+constexpr NumberRule kSlippageBps{"bps", rule::kCostRange, "a slippage in basis points (1 is 0.01%)", 0, true, 1000};
+constexpr NumberRule kImpactCoef{"coef", rule::kCostRange, "a price impact coefficient", 0, true, kNone};
+constexpr NumberRule kStopLoss{"stop_loss_pct", rule::kFractionRange, "a fraction of the entry price", 0, false, 1};
+constexpr NumberRule kTakeProfit{"take_profit_pct", rule::kFractionRange, "a fraction of the entry price", 0, false,
+                                 1};
+constexpr NumberRule kTrailingStop{"trailing_stop_pct", rule::kFractionRange, "a fraction of the price", 0, false, 1};
+constexpr NumberRule kMaxLeverage{"max_leverage", rule::kLeverage, "a multiple of equity", 0, false, kNone};
+constexpr NumberRule kMaxPosition{"max_position_pct", rule::kFractionRange, "a fraction of equity", 0, false, 1,
+                                  true};
+constexpr NumberRule kLimitOffset{"limit_offset_pct", rule::kFractionRange, "a fraction of the price", 0, true, 1};
+constexpr NumberRule kStopOffset{"stop_offset_pct", rule::kFractionRange, "a fraction of the price", 0, true, 1};
+constexpr NumberRule kParticipation{"max_participation", rule::kFractionRange, "a fraction of a bar's volume", 0, false,
+                                    1};
+
 // Sizing: every field of every variant is required.
-constexpr Field kFixedFraction[] = {{"fraction", read_number, kRequired}};
-constexpr Field kFixedQty[] = {{"qty", read_number, kRequired}};
-constexpr Field kFixedCash[] = {{"cash", read_number, kRequired}};
-constexpr Field kVolTarget[] = {{"target_vol", read_number, kRequired}, {"lookback", read_u32, kRequired}};
-constexpr Field kRiskPerTrade[] = {{"risk_pct", read_number, kRequired}};
+constexpr Field kFixedFraction[] = {{"fraction", read_ruled<kFraction>, kRequired}};
+constexpr Field kFixedQty[] = {{"qty", read_ruled<kQty>, kRequired}};
+constexpr Field kFixedCash[] = {{"cash", read_ruled<kCash>, kRequired}};
+constexpr Field kVolTarget[] = {{"target_vol", read_ruled<kTargetVol>, kRequired}, {"lookback", read_u32, kRequired}};
+constexpr Field kRiskPerTrade[] = {{"risk_pct", read_ruled<kRiskPct>, kRequired}};
 
 constexpr TaggedVariant kSizingVariants[] = {
     {"fixed_fraction", {"struct variant Sizing::FixedFraction", kFixedFraction}},
@@ -21,8 +51,8 @@ constexpr TaggedVariant kSizingVariants[] = {
 };
 constexpr TaggedChoice kSizing{"internally tagged enum Sizing", kSizingVariants};
 
-constexpr Field kFixedBps[] = {{"bps", read_number, kRequired}};
-constexpr Field kVolumeImpact[] = {{"coef", read_number, kRequired}};
+constexpr Field kFixedBps[] = {{"bps", read_ruled<kSlippageBps>, kRequired}};
+constexpr Field kVolumeImpact[] = {{"coef", read_ruled<kImpactCoef>, kRequired}};
 
 constexpr TaggedVariant kSlippageVariants[] = {
     {"fixed_bps", {"struct variant Slippage::FixedBps", kFixedBps}},
@@ -39,19 +69,19 @@ Status read_fill_timing(const json::Value& v, Check& check) { return read_name_o
 
 // Costs, Risk and Execution: every field may be left out.
 constexpr Field kCostsFields[] = {
-    {"maker_bps", read_number},
-    {"taker_bps", read_number},
+    {"maker_bps", read_ruled<kMakerBps>},
+    {"taker_bps", read_ruled<kTakerBps>},
     {"slippage", read_slippage},
     {"funding", read_boolean},
 };
 constexpr Record kCosts{"struct Costs", kCostsFields};
 
 constexpr Field kRiskFields[] = {
-    {"stop_loss_pct", read_number, kNullable},
-    {"take_profit_pct", read_number, kNullable},
-    {"trailing_stop_pct", read_number, kNullable},
-    {"max_leverage", read_number, kNullable},
-    {"max_position_pct", read_number, kNullable},
+    {"stop_loss_pct", read_ruled<kStopLoss>, kNullable},
+    {"take_profit_pct", read_ruled<kTakeProfit>, kNullable},
+    {"trailing_stop_pct", read_ruled<kTrailingStop>, kNullable},
+    {"max_leverage", read_ruled<kMaxLeverage>, kNullable},
+    {"max_position_pct", read_ruled<kMaxPosition>, kNullable},
     {"liquidation", read_boolean},
 };
 constexpr Record kRisk{"struct Risk", kRiskFields};
@@ -59,11 +89,11 @@ constexpr Record kRisk{"struct Risk", kRiskFields};
 constexpr Field kExecutionFields[] = {
     {"order_type", read_order_type},
     {"fill_timing", read_fill_timing},
-    {"limit_offset_pct", read_number, kNullable},
-    {"stop_offset_pct", read_number, kNullable},
+    {"limit_offset_pct", read_ruled<kLimitOffset>, kNullable},
+    {"stop_offset_pct", read_ruled<kStopOffset>, kNullable},
     {"latency_bars", read_u32},
     {"partial_fills", read_boolean},
-    {"max_participation", read_number, kNullable},
+    {"max_participation", read_ruled<kParticipation>, kNullable},
 };
 constexpr Record kExecution{"struct Execution", kExecutionFields};
 

@@ -1,6 +1,7 @@
 // The trading settings of a strategy: position sizing, costs with their
 // slippage model, risk limits and order execution. Only the form is checked;
-// no range is imposed on any number.
+// a number outside its sensible range is a warning of the diagnostics pass
+// (strategy/value_rules.h), never a failure.
 #ifndef VELKOR_STRATEGY_TRADING_SETTINGS_H_
 #define VELKOR_STRATEGY_TRADING_SETTINGS_H_
 

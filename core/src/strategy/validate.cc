@@ -3,6 +3,7 @@
 #include "strategy/condition.h"
 #include "strategy/record_reader.h"
 #include "strategy/trading_settings.h"
+#include "strategy/value_rules.h"
 
 namespace velkor::strategy {
 namespace {
@@ -36,6 +37,7 @@ Status read_indicators(const json::Value& v, Check& check) {
   for (const json::Member& indicator : v.as_object()) {
     check.member(indicator);
     if (Status s = read_record(kIndicatorSpec, indicator.value, check); check.ends(s, indicator.value, whole)) return s;
+    check_periods(indicator.value, check);
   }
   return whole;
 }
@@ -44,7 +46,7 @@ constexpr Field kStrategyFields[] = {
     {"spec_version", read_u32},
     {"symbol", read_string, kRequired},
     {"ref_symbol", read_string, kNullable},
-    {"timeframe", read_string, kRequired},
+    {"timeframe", read_timeframe, kRequired},
     {"indicators", read_indicators, kRequired},
     {"entry", read_condition, kRequired},
     {"exit", read_condition, kRequired},
@@ -54,7 +56,7 @@ constexpr Field kStrategyFields[] = {
     {"costs", read_costs},
     {"risk", read_risk},
     {"execution", read_execution},
-    {"warmup", read_u32, kNullable},
+    {"warmup", read_warmup, kNullable},
 };
 constexpr Record kStrategySpec{"struct StrategySpec", kStrategyFields};
 

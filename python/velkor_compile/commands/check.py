@@ -19,7 +19,7 @@ from ..errors import CompileError
 from ..lint import Problem, Problems
 from ..terminal import printable
 from .file_problems import add_config_flag, lint_file, selection, strategy_files
-from .problem_text import TextReport, label, omitted_text, plural, words
+from .problem_text import TextReport, omitted_text, plural
 
 FORMATS = ("text", "json", "github")
 
@@ -96,9 +96,9 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
                 report.problem(path, lines, p)
             elif args.format == "github":
                 where = f" [{p.path}]" if p.path else ""
-                title = f",title={_github_escape(label(p), property_value=True)}" if label(p) != p.severity else ""
+                title = f",title={_github_escape(p.code, property_value=True)}" if p.code else ""
                 out.write(f"::{p.severity} file={_github_escape(printable(path), property_value=True)},line={p.line},"
-                          f"col={p.column}{title}::{_github_escape(printable(words(p) + where))}\n")
+                          f"col={p.column}{title}::{_github_escape(printable(p.words + where))}\n")
             else:
                 results.append({"file": path, **{k: v for k, v in vars(p).items() if v is not None}})
         if problems.omitted:

@@ -16,7 +16,7 @@ from ..input_files import read_text_file
 from ..lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint_text
 from ..rules import is_selected
 from ..terminal import printable
-from .problem_text import TextReport, plural, words
+from .problem_text import TextReport, plural
 from .shared import PROG, Failure
 
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
@@ -56,8 +56,7 @@ def selected(problems: Problems, chosen: Selection) -> Problems:
     """The problems the selection reports: every error, and the warnings whose
     rule code it selects (a warning without a code is always reported)."""
     def kept(p: Problem) -> bool:
-        code = getattr(p, "code", None)
-        return code is None or is_selected(code, chosen.select, chosen.ignore, error=p.severity == "error")
+        return not p.code or is_selected(p.code, chosen.select, chosen.ignore, error=p.severity == "error")
 
     kept_problems = Problems(p for p in problems if kept(p))
     kept_problems.omitted_errors, kept_problems.omitted_warnings = problems.omitted_errors, problems.omitted_warnings
@@ -125,7 +124,7 @@ def refusal_message(path: str, error: CompileError, found: FileLint | None) -> s
     first = next((p for p in found.problems if p.severity == "error"), None) if found else None
     if first is None or first.message != reason:
         return f"{path}: not a valid strategy: {reason}"
-    return f"{path}: not a valid strategy: {words(first)} at line {first.line} column {first.column}"
+    return f"{path}: not a valid strategy: {first.words} at line {first.line} column {first.column}"
 
 
 def is_refusal(error: CompileError) -> bool:

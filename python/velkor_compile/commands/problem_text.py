@@ -59,13 +59,7 @@ def _use_colour(out: IO[str]) -> bool:
 
 def label(p: Problem) -> str:
     """"warning[VK101]", or the bare severity for a problem without a rule code."""
-    code = getattr(p, "code", None)
-    return f"{p.severity}[{code}]" if code else p.severity
-
-
-def words(p: Problem) -> str:
-    """What a person reads of a problem: its plain words, where it has them."""
-    return getattr(p, "plain", None) or p.message
+    return f"{p.severity}[{p.code}]" if p.code else p.severity
 
 
 class TextReport:
@@ -81,7 +75,7 @@ class TextReport:
     def problem(self, path: str, lines: list[str], p: Problem) -> None:
         where = f" [{printable(p.path)}]" if p.path else ""
         self.out.write(f"{self.style('bold', f'{printable(path)}:{p.line}:{p.column}:')} "
-                       f"{self.style(p.severity, label(p) + ':')} {printable(words(p))}{where}\n")
+                       f"{self.style(p.severity, label(p) + ':')} {printable(p.words)}{where}\n")
         if 1 <= p.line <= len(lines):
             source, pad = source_window(lines[p.line - 1], p.column)
             # A line a write: a stream for people escapes every other line feed.
