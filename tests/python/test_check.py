@@ -146,3 +146,42 @@ def test_check_quotes_lines_safely_and_caps_problems(tmp_path, monkeypatch, caps
             assert len(shown) <= 2 + 160 + 6
         assert lines[-1] == "6 errors, 4000 warnings in 1 file"
     assert not any(0x80 <= ord(ch) <= 0x9f or (ord(ch) < 0x20 and ch not in "\t\n") for ch in out)
+
+
+WARNED = json.dumps({**json.loads((ROOT / "examples" / "ma_cross.json").read_text()), "warm_up": 50}, indent=1)
+
+
+@pytest.mark.parametrize(
+    "argv, table, status, err, out",
+    [
+        # validate and compile print the warnings as check does, unless -q; --strict refuses them.
+        (["validate", "w.json"], "", 0, "w.json:42:2: warning[VK201]: this object takes no member `warm_up`", "w.json: valid\n"),
+        (["validate", "-q", "w.json"], "", 0, "", ""),
+        (["validate", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused by --strict\n", ""),
+        (["compile", "--dry-run", "w.json"], "", 0, "help: did you mean `warmup`?\n", None),
+        (["compile", "--dry-run", "-q", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused", ""),
+        # The configuration's select and ignore lists choose the warnings, for every command.
+        (["validate", "--strict", "w.json"], 'ignore = ["VK2"]', 0, "", "w.json: valid\n"),
+        (["compile", "--dry-run", "--strict", "w.json"], 'select = ["VK1"]', 0, "", None),
+        (["check", "--strict", "w.json"], 'select = ["VK2"]\nignore = ["VK201"]', 0, "", "0 errors, 0 warnings in 1 file\n"),
+        (["check", "--strict", "--no-config", "w.json"], 'ignore = ["VK2"]', 1, "", None),
+        # A folder: every *.json beneath it but in hidden folders; -q lists only what fails.
+        (["check", "."], "", 0, "", None),
+        (["check", "-q", "."], "", 0, "", ""),
+        (["check", "-q", "--strict", "."], "", 1, "", None),
+    ],
+)
+def test_warnings_in_every_command(tmp_path, monkeypatch, capsys, argv, table, status, err, out):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "pyproject.toml").write_text(f"[tool.velkor-compile]\n{table}\n")
+    (tmp_path / "w.json").write_text(WARNED)
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "ok.json").write_text((ROOT / "examples" / "ma_cross.json").read_text())
+    (tmp_path / ".hidden").mkdir()
+    (tmp_path / ".hidden" / "bad.json").write_text("[1,")
+    assert main(argv) == status
+    captured = capsys.readouterr()
+    assert err in captured.err and (err or captured.err == ""), captured.err
+    assert out is None or captured.out == out
+    if argv == ["check", "."]:
+        assert captured.out.endswith("0 errors, 1 warning in 2 files\n") and "ok.json" not in captured.out

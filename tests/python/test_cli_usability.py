@@ -115,8 +115,8 @@ def test_out_dir_from_the_file_and_the_dry_run_destination(capsys, tmp_path, mon
     assert status == 0
     assert out.splitlines()[-2:] == [f"  would write   {project}", "  would replace Cargo.toml, src/main.rs"]
     assert (project / "Cargo.toml").read_text() == "old"
-    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run", "--out-dir", "elsewhere")
-    assert out.splitlines()[-2:] == ["  would write   elsewhere/btc_usd", "  would replace (no existing files)"]
+    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run", "--out-dir", "elsewhere/../out")
+    assert out.splitlines()[-2:] == ["  would write   out/btc_usd", "  would replace (no existing files)"]
 
 
 def test_the_dry_run_names_what_a_build_would_remove(capsys, tmp_path, monkeypatch):
