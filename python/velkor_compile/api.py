@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import json
 import os
+from dataclasses import replace
 from importlib import resources
 from typing import Any, Literal, Sequence, cast
 
@@ -21,7 +22,7 @@ from .errors import CompileError
 from .handles import _answer, default_compiler
 from .input_files import read_input_file
 from .lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint, lint_text
-from .request import OptLevel, StrategyInput, Target, _compile_request, _Request, load_json_text
+from .request import CompileOptions, OptLevel, StrategyInput, Target, _compile_request, load_json_text
 
 __all__ = [
     "CompileError",
@@ -73,26 +74,7 @@ def request_text(
     no_std target or the reverse, both csv and candles). The build output
     members are written only when true, so the text is otherwise unchanged.
     """
-    return _compile_request(
-        strategy,
-        target=target,
-        mcu=mcu,
-        opt_level=opt_level,
-        crate_name=crate_name,
-        csv=csv,
-        candles=candles,
-        out_dir=out_dir,
-        dry_run=dry_run,
-        stream_build_output=stream_build_output,
-        build_progress=build_progress,
-    ).one_line()
-
-
-def _compile_answer(compiler: Compiler | None, request: _Request) -> CompileAnswer:
-    try:
-        return cast(CompileAnswer, _answer(compiler, request.text()))
-    except CompileError as error:
-        raise request.name_option(error) from None
+    return _compile_request(strategy, CompileOptions.given(locals())).one_line()
 
 
 def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed beside it
@@ -127,20 +109,7 @@ def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed bes
     `build_progress` keeps one line there updated once a second. Neither
     changes the response.
     """
-    request = _compile_request(
-        strategy,
-        target=target,
-        mcu=mcu,
-        opt_level=opt_level,
-        crate_name=crate_name,
-        csv=csv,
-        candles=candles,
-        out_dir=out_dir,
-        dry_run=dry_run,
-        stream_build_output=stream_build_output,
-        build_progress=build_progress,
-    )
-    return _compile_answer(compiler, request)
+    return cast(CompileAnswer, _compile_request(strategy, CompileOptions.given(locals())).ask(compiler)[1])
 
 
 def validate(strategy: StrategyInput, *, compiler: Compiler | None = None) -> None:
@@ -174,24 +143,14 @@ def destination(
     that a build would remove (only those still holding, byte for byte, a text
     the compiler generates there). Checks and raises as a dry-run `compile`.
     """
-    request = _compile_request(
-        strategy,
-        target=target,
-        mcu=mcu,
-        opt_level=opt_level,
-        crate_name=crate_name,
-        csv=csv,
-        candles=candles,
-        out_dir=out_dir,
-        dry_run=True,
-        cmd="destination",
-    )
-    try:
-        answer = _answer(compiler, request.text())
-    except CompileError as error:
-        raise request.name_option(error) from None
-    return {"project_dir": answer["project_dir"], "replace": list(answer["replace"]), "remove": list(answer["remove"])}
+    return destination_of(strategy, CompileOptions.given(locals()), compiler)
 
+
+def destination_of(strategy: StrategyInput, options: CompileOptions, compiler: Compiler | None) -> DestinationAnswer:
+    """`destination` with the options as one record (a build's own members left out)."""
+    asked = replace(options, dry_run=True, stream_build_output=False, build_progress=False)
+    _, answer = _compile_request(strategy, asked, cmd="destination").ask(compiler)
+    return {"project_dir": answer["project_dir"], "replace": list(answer["replace"]), "remove": list(answer["remove"])}
 
 
 def targets(*, compiler: Compiler | None = None) -> TargetsAnswer:

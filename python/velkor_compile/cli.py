@@ -15,9 +15,10 @@ import argparse
 import sys
 from typing import IO, Any, Callable, NoReturn, Sequence, TextIO, cast
 
+from ._velkor_compile import PanicException
 from .api import CompileError
 from .commands import check, compile, schema, serve, targets, validate, version
-from .commands.shared import OUT_OF_MEMORY, PROG, Failure, allowed_mcus, error_document, print_document, report
+from .commands.shared import OUT_OF_MEMORY, PROG, allowed_mcus, error_document, print_document, report
 from .completion import INSTALL_HINT, SHELLS, completion_script
 from .hints import hints
 from .streams import Output, OutputClosed, open_standard_descriptors
@@ -136,11 +137,13 @@ def _run(argv: list[str]) -> int:
         if as_json:
             print_document(error_document(f"usage: {usage}"))
         return 2
-    except (Failure, CompileError) as failure:
-        report(str(failure), as_json, getattr(failure, "document", None))
-        detail = getattr(failure, "detail", None) or str(failure)
-        for hint in hints(detail, allowed_mcus, mcu_from=getattr(args, "mcu_from", None)):
+    except CompileError as failure:
+        report(str(failure), as_json, failure.document)
+        for hint in hints(failure.detail or str(failure), allowed_mcus, mcu_from=getattr(args, "mcu_from", None)):
             sys.stderr.write(f"{PROG}: hint: {printable(hint)}\n")
+        return 1
+    except PanicException as fault:
+        report(f"internal fault: {fault}", as_json)
         return 1
     except MemoryError:
         report(f"internal fault: {OUT_OF_MEMORY}", as_json)

@@ -22,8 +22,9 @@ import os
 import re
 import stat
 import sys
-from typing import Any, Callable, NamedTuple
+from typing import Any, Callable, NamedTuple, Sequence, get_args
 
+from .api import OptLevel, targets
 from .rules import is_code_prefix
 
 if sys.version_info >= (3, 11):
@@ -32,7 +33,8 @@ else:  # the same reader, published separately before 3.11
     import tomli as tomllib
 
 TABLE = "velkor-compile"
-CHOICES = {"target": ("wasm", "binary", "no_std"), "opt-level": ("debug", "release", "size")}
+# The values a key may take; the targets are the core's own list.
+CHOICES = {"opt-level": get_args(OptLevel)}
 KEYS = ("out-dir", "target", "mcu", "opt-level", "select", "ignore")
 # The keys that take lists of rule codes or code prefixes.
 CODE_LISTS = ("select", "ignore")
@@ -135,6 +137,10 @@ def _user_name(uid: int) -> str:
         return f"uid {uid}"
 
 
+def _choices(key: str) -> Sequence[str] | None:
+    return targets()["targets"] if key == "target" else CHOICES.get(key)
+
+
 def _config(path: str, table: dict[str, Any]) -> Config:
     where = f"{path}: [tool.{TABLE}]"
     for key, value in table.items():
@@ -147,7 +153,7 @@ def _config(path: str, table: dict[str, Any]) -> Config:
             continue
         if not isinstance(value, str) or not value:
             raise ConfigError(f"{where}: {key} must be a non-empty string")
-        choices = CHOICES.get(key)
+        choices = _choices(key)
         if choices is not None and value not in choices:
             raise ConfigError(f"{where}: {key} must be one of {', '.join(choices)}, not {value!r}")
     out_dir = table.get("out-dir")

@@ -30,6 +30,12 @@ class CompileError(Exception):
         "bad destination request",
     )
 
+    #: The error document as the compiler wrote it, when the error is one it answered.
+    document: str | None = None
+    #: The whole message when the one shown is shorter (a build's error whose
+    #: cargo output was shown live): what the command line's hints read.
+    detail: str | None = None
+
     def __init__(self, kind: str, message: str) -> None:
         self.kind = kind
         self.message = message
@@ -47,6 +53,13 @@ class CompileError(Exception):
         if sep and kind in cls.KINDS:
             return cls(kind, rest)
         return cls("error", text)
+
+    @classmethod
+    def from_document(cls, document: str, message: str) -> CompileError:
+        """The error an error document answers (`message` its "error"), keeping the document as written."""
+        error = cls.from_message(message)
+        error.document = document
+        return error
 
     def __reduce__(self) -> tuple[Any, ...]:
         return (type(self), (self.kind, self.message))

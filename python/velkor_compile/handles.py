@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import json
 import threading
-from typing import Any
+from typing import Any, Callable
 
 from ._velkor_compile import Compiler
 from .errors import CompileError
@@ -24,10 +24,21 @@ def default_compiler() -> Compiler:
 
 
 def _answer(compiler: Compiler | None, text: str) -> dict[str, Any]:
+    """The parsed answer to a command; an error document is raised as `CompileError`."""
+    return _ask(compiler, text)[1]
+
+
+def _ask(compiler: Compiler | None, text: str, stop: Callable[[], bool] | None = None) -> tuple[str, dict[str, Any]]:
+    """The answer to a command (stopped when `stop` returns true) as written and
+    as parsed. An error document is raised as `CompileError`, which keeps the
+    document as written."""
     handle = compiler if compiler is not None else default_compiler()
-    answer = json.loads(handle.command(text))
+    answer_text = handle.command(text) if stop is None else handle.command(text, stop=stop)
+    answer = json.loads(answer_text)
     if not isinstance(answer, dict):  # every document the compiler writes is an object
         raise CompileError("error", f"unexpected answer: {answer!r}")
     if answer.get("ok") is False:
-        raise CompileError.from_message(str(answer.get("error", "")))
-    return answer
+        # Raised as made, never held in a local: the traceback would keep this
+        # frame, and the handle in it, alive past the thread that owns the handle.
+        raise CompileError.from_document(answer_text, str(answer.get("error", "")))
+    return answer_text, answer

@@ -11,6 +11,9 @@ import difflib
 import re
 from typing import Callable, List
 
+from ._velkor_compile import PanicException
+from .api import CompileError, version_info
+
 STRAY_MCU = re.compile(r'^bad target: mcu "(?P<mcu>.*)" is not in the allowlist$')
 MISSING_TARGET = re.compile(r"the `(?P<triple>[^`]+)` target may not be installed")
 MISSING_CRATE = re.compile(r"no matching package named `(?P<crate>[^`]+)` found")
@@ -20,8 +23,9 @@ NO_REGISTRY = re.compile(
     r"failed to download|[Cc]ould(?:n't| not) resolve host|failed to query replaced source registry|"
     r"[Uu]nable to update registry|failed to load source for dependency|--offline was specified"
 )
+# What generated projects depend on, the backtest crate's version as the core answers it.
 DEPENDENCIES = (
-    "generated projects take velkor-backtest 0.1.5 and serde_json 1 (and wasm-bindgen 0.2 for wasm) "
+    "generated projects take velkor-backtest {backtest_dep} and serde_json 1 (and wasm-bindgen 0.2 for wasm) "
     "from the crate registry cargo is configured to use"
 )
 OFFLINE = (
@@ -34,10 +38,20 @@ OFFLINE = (
 OTHER_RUSTC = re.compile(r"compiled by an incompatible version of rustc|found invalid metadata files for crate")
 
 
-def hints(message: str, allowed_mcus: Callable[[], List[str]], mcu_from: str | None = None) -> list[str]:
+def backtest_dep() -> str:
+    """The version of the backtest crate that generated projects take, as the core answers it."""
+    try:
+        return version_info()["backtest_dep"]
+    except (CompileError, PanicException):  # the hint goes without it rather than fail
+        return "(version unknown)"
+
+
+def hints(message: str, allowed_mcus: Callable[[], List[str]], backtest: Callable[[], str] = backtest_dep,
+          mcu_from: str | None = None) -> list[str]:
     """The hint lines for an error message (none for most). `allowed_mcus` is
-    asked for the allowlist only when the message is about an mcu; `mcu_from`
-    is the configuration file the mcu came from, when it did not come from --mcu."""
+    asked for the allowlist only when the message is about an mcu, `backtest`
+    for the backtest crate's version only when it is about the crates;
+    `mcu_from` is the configuration file the mcu came from, when not from --mcu."""
     found: list[str] = []
     stray = STRAY_MCU.match(message)
     if stray is not None:
@@ -65,10 +79,14 @@ def hints(message: str, allowed_mcus: Callable[[], List[str]], mcu_from: str | N
     for triple in dict.fromkeys(match["triple"] for match in MISSING_TARGET.finditer(message)):
         found.append(f"the standard library for {triple} is not installed: add it with `rustup target add {triple}`, "
                      "or without internet prepare a folder with scripts/offline_cargo_setup.sh (README: Targets)")
-    for crate in dict.fromkeys(match["crate"] for match in MISSING_CRATE.finditer(message)):
-        found.append(f"cargo found no crate {crate} in the registry it searched: {DEPENDENCIES}; {OFFLINE}")
-    if NO_REGISTRY.search(message) and not MISSING_CRATE.search(message):
-        found.append(f"cargo could not reach a crate registry: {DEPENDENCIES}; {OFFLINE}")
+    missing = list(dict.fromkeys(match["crate"] for match in MISSING_CRATE.finditer(message)))
+    unreachable = NO_REGISTRY.search(message) is not None and not missing
+    if missing or unreachable:
+        dependencies = DEPENDENCIES.format(backtest_dep=backtest())
+        for crate in missing:
+            found.append(f"cargo found no crate {crate} in the registry it searched: {dependencies}; {OFFLINE}")
+        if unreachable:
+            found.append(f"cargo could not reach a crate registry: {dependencies}; {OFFLINE}")
     if OTHER_RUSTC.search(message):
         found.append("a library was built by another rustc: in a folder that scripts/offline_cargo_setup.sh "
                      "prepared, run `. DIR/env.sh` first so that its cargo and rustc are used (README: Targets)")

@@ -15,10 +15,12 @@ from __future__ import annotations
 import json
 import os
 import re
-from typing import Any, Literal, Mapping, NamedTuple, Sequence, Union
+from dataclasses import dataclass, fields
+from typing import Any, Callable, Literal, Mapping, NamedTuple, Sequence, Union
 
+from ._velkor_compile import Compiler
 from .errors import CompileError
-from .handles import default_compiler
+from .handles import _ask, default_compiler
 from .input_files import NESTED_TOO_DEEPLY, NOT_ONE_VALUE, first_byte, read_input_file, utf8_text, value_fault
 from .lint import first_error
 
@@ -33,6 +35,29 @@ OptLevel = Literal["debug", "release", "size"]
 # position on the request's first line is this many bytes past the same place
 # in the strategy's text; every later line is the strategy's own.
 REQUEST_LEAD = '{"cmd":"compile","spec":{"strategy":'
+
+@dataclass(frozen=True)
+class CompileOptions:
+    """Everything a compile request asks besides the strategy: the keyword
+    options `compile`, `destination` and `request_text` take (documented
+    there), with their defaults."""
+
+    target: Target = "binary"
+    mcu: str | None = None
+    opt_level: OptLevel | None = None
+    crate_name: str | None = None
+    csv: str | os.PathLike[str] | None = None
+    candles: Sequence[Any] | str | os.PathLike[str] | None = None
+    out_dir: str | os.PathLike[str] | None = None
+    dry_run: bool = False
+    stream_build_output: bool = False
+    build_progress: bool = False
+
+    @classmethod
+    def given(cls, arguments: Mapping[str, Any]) -> CompileOptions:
+        """The options among a function's arguments (its `locals()`), by name."""
+        return cls(**{option.name: arguments[option.name] for option in fields(cls) if option.name in arguments})
+
 
 _POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
 _ENVELOPE_FAULT = "invalid command envelope: "
@@ -135,6 +160,21 @@ class _Request:
         file's text may hold some), never part of a string."""
         return self.text().replace("\n", " ")
 
+    def ask(self, compiler: Compiler | None, stop: Callable[[], bool] | None = None) -> tuple[str, dict[str, Any]]:
+        """The answer to this request, as written and parsed; an error document
+        is raised as `CompileError`, a reading fault placed as `name_option` places it."""
+        try:
+            return _ask(compiler, self.text(), stop)
+        except CompileError as error:
+            raise self._placed(error) from None
+
+    def _placed(self, error: CompileError) -> CompileError:
+        placed = self.name_option(error)
+        # The compiler's document as it came, unless the fault was placed in a
+        # file or an option: then --json prints an error document of the placed message.
+        placed.document = error.document if placed is error else None
+        return placed
+
     def name_option(self, error: CompileError) -> CompileError:
         """A request reading fault in a file's text, described as lint
         describes that text; in text this module wrote, named by its option."""
@@ -167,21 +207,10 @@ class _Request:
         return CompileError("parse", f"{name}: {description} at line {line} column {column}")
 
 
-def _compile_request(
-    strategy: StrategyInput,
-    *,
-    target: Target,
-    mcu: str | None,
-    opt_level: OptLevel | None,
-    crate_name: str | None,
-    csv: str | os.PathLike[str] | None,
-    candles: Sequence[Any] | str | os.PathLike[str] | None,
-    out_dir: str | os.PathLike[str] | None,
-    dry_run: bool,
-    stream_build_output: bool = False,
-    build_progress: bool = False,
-    cmd: str = "compile",
-) -> _Request:
+def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str = "compile") -> _Request:
+    """The request text of a command that reads a compile request ("compile" or "destination")."""
+    target, mcu, csv, candles, out_dir = options.target, options.mcu, options.csv, options.candles, options.out_dir
+    opt_level, crate_name = options.opt_level, options.crate_name
     if target == "no_std" and mcu is None:
         raise ValueError("the no_std target needs an mcu")
     if mcu is not None and target != "no_std":
@@ -225,13 +254,13 @@ def _compile_request(
     elif candles is not None:
         request.member("embed_data", '{"kind":"inline","candles":' + _value_text(list(candles)) + "}", "candles")
     request.add("}")
-    request.member("dry_run", "true" if dry_run else "false", "dry_run")
+    request.member("dry_run", "true" if options.dry_run else "false", "dry_run")
     if out_dir is not None:
         request.member("out_dir", _value_text(os.fspath(out_dir)), "out_dir")
     # Written only when asked, so that other requests keep their text.
-    if stream_build_output:
+    if options.stream_build_output:
         request.member("stream_build_output", "true", "stream_build_output")
-    if build_progress:
+    if options.build_progress:
         request.member("build_progress", "true", "build_progress")
     request.add("}")
     return request

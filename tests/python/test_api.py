@@ -2,15 +2,19 @@
 raised as CompileError, input files used exactly as written, one default handle
 per thread."""
 
+import dataclasses
+import inspect
 import json
 import pickle
 import threading
+import typing
 
 import pytest
 
 import velkor_compile
 from conftest import MA_CROSS
 from velkor_compile import CompileError
+from velkor_compile.request import CompileOptions
 
 STRATEGY = json.loads(MA_CROSS.read_text())
 
@@ -109,9 +113,19 @@ def test_contradictory_arguments_are_caller_errors(kwargs, error):
         velkor_compile.compile(STRATEGY, dry_run=True, **kwargs)
 
 
+@pytest.mark.parametrize("function", [velkor_compile.compile, velkor_compile.request_text, velkor_compile.destination])
+def test_every_keyword_option_reaches_the_request(function):
+    """The options record takes each option by its name and default: one it lacked would be dropped unsaid."""
+    recorded = {option.name: option.default for option in dataclasses.fields(CompileOptions)}
+    parameters = inspect.signature(function).parameters.values()
+    given = {p.name: p.default for p in parameters if p.kind is p.KEYWORD_ONLY and p.name != "compiler"}
+    assert given.items() <= recorded.items()
+
+
 def test_fixed_documents():
     assert (velkor_compile.targets(), velkor_compile.version_info()) == (
         raw({"cmd": "targets"}), {"version": velkor_compile.__version__, "backtest_dep": "0.1.5"})
+    assert typing.get_args(velkor_compile.Target) == tuple(velkor_compile.targets()["targets"])  # the type, as the core lists them
 
 
 def test_default_handle_is_per_thread(unraisable):

@@ -22,13 +22,17 @@ HUGE = 10**400  # beyond the double range: the compiler's reader refuses it
         (MA_CROSS, {"candles": [[1, HUGE]]}, "candles: number out of range"),
         (MA_CROSS, {"candles": "candles.json"}, "parse: candles.json: this number is too large for a JSON number at line 2 column 7"),
         ("in memory", {}, "strategy: number out of range"),
+        # The caller's own strategy file: the position in that file, on its first line too.
         ("huge.json", {}, "parse: huge.json: this number is too large for a JSON number at line 2 column 11"),
+        ("one_line.json", {}, "parse: one_line.json: this number is too large for a JSON number at line 1 column 26"),
+        ("one_line.json", {"target": "wasm"}, "parse: one_line.json: this number is too large for a JSON number at line 1 column 26"),
     ],
 )
 def test_option_faults_name_the_option(tmp_path, monkeypatch, strategy, kwargs, message):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "candles.json").write_text("[[1, 2],\n [1e400]]\n")
     (tmp_path / "huge.json").write_text('{"symbol": "X",\n "n": 1e400}')
+    (tmp_path / "one_line.json").write_text('{"symbol": "X", "n": 1e400}')
     if strategy == "in memory":
         strategy = {"symbol": "X", "timeframe": "1h", "n": HUGE}
     calls = [lambda: velkor_compile.compile(strategy, dry_run=True, **kwargs)]

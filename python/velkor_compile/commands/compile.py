@@ -12,16 +12,17 @@ import signal
 import sys
 import threading
 import time
-from typing import IO, Any, Iterator, NoReturn
+from dataclasses import replace
+from typing import IO, Any, Iterator, get_args
 
 from .._velkor_compile import Compiler
 from ..answers import DestinationAnswer
-from ..api import CompileError, destination, request_text
+from ..api import CompileError, OptLevel, destination_of, targets
 from ..config import ConfigError, find_config
-from ..request import _compile_request
+from ..request import CompileOptions, _compile_request, _Request
 from ..terminal import printable
 from .file_problems import Selection, is_refusal, refusal_message, warn_before_compile
-from .shared import LONE_SURROGATE, PROG, Failure, add_quiet, command, error_document, new_compiler, report, target_label
+from .shared import LONE_SURROGATE, PROG, add_quiet, error_document, new_compiler, report, target_label
 
 NAME = "compile"
 DEFAULT_OUT_DIR = "_out"
@@ -41,9 +42,9 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
         "lists choose the warnings printed.",
     )
     parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="the strategy document (or several)")
-    parser.add_argument("--target", choices=["wasm", "binary", "no_std"], help="kind of artifact (default: binary)")
+    parser.add_argument("--target", choices=targets()["targets"], help="kind of artifact (default: binary)")
     parser.add_argument("--mcu", metavar="TRIPLE", help="microcontroller target triple; required with no_std")
-    parser.add_argument("--opt-level", choices=["debug", "release", "size"],
+    parser.add_argument("--opt-level", choices=get_args(OptLevel),
                         help="optimisation level (default: release)")
     parser.add_argument("--crate-name", metavar="NAME",
                         help="crate name (default: derived from the strategy's symbol)")
@@ -95,37 +96,30 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     compiler = new_compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
-    request = _compile_request(args.strategy, dry_run=True, **options)
-    answer_text, answer = command(compiler, request.text())
-    if answer.get("ok") is False:
-        # A fault in the candles file's text is placed in that file, as the Python function places it.
-        named = request.name_option(CompileError.from_message(str(answer.get("error"))))
-        if is_refusal(named):  # in plain words for the user; --json prints the compiler's reason
-            raise Failure(refusal_message(args.strategy, named, found), document=answer_text)
-        # The compiler's document as it came, unless the fault was placed in a file or an option.
-        raise Failure(named.text, document=answer_text if named.text == answer.get("error") else None)
+    try:
+        answer_text, answer = _compile_request(args.strategy, replace(options, dry_run=True)).ask(compiler)
+    except CompileError as error:
+        if not is_refusal(error):
+            raise
+        # In plain words and placed in the file; --json prints the compiler's own document.
+        refused = CompileError("error", refusal_message(args.strategy, error, found))
+        refused.document = error.document
+        raise refused from None
     if args.dry_run:
         _print_answer(answer_text, answer, args.json, out)
         if not args.json:
-            _print_destination(destination(args.strategy, compiler=compiler, **options), out)
+            _print_destination(destination_of(args.strategy, options, compiler), out)
         return 0
     return _build(compiler, args, options, answer["manifest"], out, err)
 
 
-def compile_options(args: argparse.Namespace) -> dict[str, Any]:
+def compile_options(args: argparse.Namespace) -> CompileOptions:
     """The options of the compile requests, as the command line gives them."""
-    return {
-        "target": args.target,
-        "mcu": args.mcu,
-        "opt_level": args.opt_level,
-        "crate_name": args.crate_name,
-        "csv": args.csv,
-        "candles": args.candles,
-        "out_dir": args.out_dir,
-    }
+    return CompileOptions(target=args.target, mcu=args.mcu, opt_level=args.opt_level, crate_name=args.crate_name,
+                          csv=args.csv, candles=args.candles, out_dir=args.out_dir)
 
 
-def _build(compiler: Compiler, args: argparse.Namespace, options: dict[str, Any], manifest: dict[str, Any],
+def _build(compiler: Compiler, args: argparse.Namespace, options: CompileOptions, manifest: dict[str, Any],
            out: IO[str], err: IO[str]) -> int:
     """Builds the checked file with cargo, on the handle that checked it; returns the exit status."""
     project_dir = os.path.join(args.out_dir or DEFAULT_OUT_DIR, manifest["crate_name"])
@@ -142,12 +136,12 @@ def _build(compiler: Compiler, args: argparse.Namespace, options: dict[str, Any]
     )
     err.flush()
     started = time.monotonic()
-    text = request_text(args.strategy, dry_run=False, stream_build_output=stream, build_progress=progress, **options)
+    request = _compile_request(args.strategy, replace(options, stream_build_output=stream, build_progress=progress))
     interrupted: str | None = None
     status = 0
     try:
         with _terminate_as_stop():
-            answer_text, answer = command(compiler, text)
+            answer_text, answer = _ask_reporting_failure(request, compiler, started, live, stream, err)
     except (KeyboardInterrupt, Terminated) as interrupt:
         # The handle raises an interrupt when the command ends, once cargo has
         # stopped, with the answer it ended with: that says how far the build got.
@@ -160,27 +154,32 @@ def _build(compiler: Compiler, args: argparse.Namespace, options: dict[str, Any]
             report(interrupted_message(interrupted, str(answer.get("error")), project_dir), args.json)
             return status
         # after cargo had finished: the build is reported as it ended
-    elapsed = time.monotonic() - started
-    failed = answer.get("ok") is False
-    outcome = f"{'failed after' if failed else 'done in'} {elapsed:.1f} s\n"
-    err.write(f"{PROG}: {outcome}" if live else outcome)
-    err.flush()
-    if failed:
-        _fail_with(answer_text, answer, shown_live=stream)
+    _report_time(started, live, "done in", err)
     _print_answer(answer_text, answer, args.json, out)
     if interrupted:
         report(f"{interrupted} after cargo had finished; the build is complete")
     return status
 
 
-def _fail_with(answer_text: str, answer: dict[str, Any], shown_live: bool = False) -> NoReturn:
-    """Reports an error document: printed as it is with --json, and always as
-    the message, but for a build whose cargo output was shown live (-v): its
-    error is on the screen already, once."""
-    message = str(answer.get("error"))
-    if shown_live and message.startswith("build: "):
-        raise Failure("build: cargo failed (its output is above)", document=answer_text, detail=message)
-    raise Failure(message, document=answer_text)
+def _ask_reporting_failure(request: _Request, compiler: Compiler, started: float, live: bool, stream: bool,
+                           err: IO[str]) -> tuple[str, dict[str, Any]]:
+    """The build's answer; a build that failed has its time reported before its error is raised."""
+    try:
+        return request.ask(compiler)
+    except CompileError as error:
+        _report_time(started, live, "failed after", err)
+        if stream and error.kind == "build":
+            # cargo's output was shown live: its error is on the screen once already.
+            shown = CompileError("build", "cargo failed (its output is above)")
+            shown.document, shown.detail = error.document, error.text
+            raise shown from None
+        raise
+
+
+def _report_time(started: float, live: bool, outcome: str, err: IO[str]) -> None:
+    line = f"{outcome} {time.monotonic() - started:.1f} s\n"
+    err.write(f"{PROG}: {line}" if live else line)
+    err.flush()
 
 
 def interrupted_message(word: str, error: str, project_dir: str) -> str:

@@ -35,17 +35,17 @@ import select
 import signal
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import IO, Any, Callable, Union
 
-from .._velkor_compile import Compiler
+from .._velkor_compile import Compiler, PanicException
 from ..api import CompileError
 from ..hints import hints
-from ..request import _compile_request
+from ..request import CompileOptions, _compile_request
 from ..terminal import printable
 from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
 from .file_problems import warn_before_compile
-from .shared import PROG, Failure, allowed_mcus, command, error_document, json_line, new_compiler, target_label
+from .shared import PROG, allowed_mcus, error_document, json_line, new_compiler, target_label
 
 
 def default_jobs() -> int:
@@ -136,7 +136,7 @@ class StopSignal:
         return False
 
 
-def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]) -> list[Outcome]:
+def check_all(args: argparse.Namespace, options: CompileOptions, jobs: list[Job]) -> list[Outcome]:
     """Dry-runs every file on this thread's handle, filling in each job's crate;
     returns the outcomes of the files settled here: those that failed, and with
     --dry-run those that passed.
@@ -149,15 +149,12 @@ def check_all(args: argparse.Namespace, options: dict[str, Any], jobs: list[Job]
     for job in jobs:
         try:
             warn_before_compile(job.path, args.selection, args.quiet, args.strict)
-            request = _compile_request(job.path, dry_run=True, **options)
-            answer_text, answer = command(compiler, request.text())
-        except (CompileError, Failure) as error:
-            settled.append(_failure(job, str(error)))
+            answer_text, answer = _compile_request(job.path, replace(options, dry_run=True)).ask(compiler)
+        except CompileError as error:
+            settled.append(_failure(job, str(error), error.document))
             continue
-        if answer.get("ok") is False:
-            # A fault in the candles file's text is placed in that file, as for one file.
-            named = request.name_option(CompileError.from_message(str(answer.get("error"))))
-            settled.append(_failure(job, named.text, answer_text if named.text == answer.get("error") else None))
+        except PanicException as fault:
+            settled.append(_failure(job, f"internal fault: {fault}"))
             continue
         job.manifest = answer["manifest"]
         job.crate = str(job.manifest["crate_name"])
@@ -175,7 +172,7 @@ def _failure(job: Job, message: str, document: str | None = None) -> Outcome:
     return Outcome(job, Status.FAILED, document if document is not None else error_document(message), message)
 
 
-def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
+def build(compiler: Compiler, job: Job, options: CompileOptions, verbose: bool,
           stop: Callable[[], bool] | None = None) -> Outcome:
     """Builds one checked file on the calling worker's handle. cargo runs in a
     process group of its own, so the terminal's Ctrl-C does not reach it, and
@@ -184,20 +181,21 @@ def build(compiler: Compiler, job: Job, options: dict[str, Any], verbose: bool,
     assert job.project_dir is not None
     started = time.monotonic()
     try:
-        request = _compile_request(job.path, dry_run=False, stream_build_output=verbose, **options)
-        answer_text, answer = command(compiler, request.text(), stop)
+        request = _compile_request(job.path, replace(options, stream_build_output=verbose))
+        answer_text, _ = request.ask(compiler, stop)
     except KeyboardInterrupt as interrupt:
         # Raised by a handle that saw the interrupt itself, with the answer the command ended with.
         ended_with = getattr(interrupt, "answer", None)
         if not isinstance(ended_with, str) or json.loads(ended_with).get("ok") is not False:
             return _failure(job, "interrupted")
         return _interrupted(job, ended_with, json.loads(ended_with), time.monotonic() - started)
-    except (CompileError, Failure) as error:  # the file changed since its check
-        return _failure(job, str(error))
-    elapsed = time.monotonic() - started
-    if answer.get("ok") is False:
-        return Outcome(job, Status.FAILED, answer_text, str(answer.get("error")), elapsed)
-    return Outcome(job, Status.BUILT, answer_text, elapsed=elapsed)
+    except CompileError as error:
+        if error.document is None:  # the file changed since its check
+            return _failure(job, str(error))
+        return Outcome(job, Status.FAILED, error.document, str(error), time.monotonic() - started)
+    except PanicException as fault:
+        return _failure(job, f"internal fault: {fault}")
+    return Outcome(job, Status.BUILT, answer_text, elapsed=time.monotonic() - started)
 
 
 def _interrupted(job: Job, answer_text: str, answer: dict[str, Any], elapsed: float | None) -> Outcome:
@@ -211,7 +209,7 @@ def _not_started(job: Job) -> Outcome:
 
 
 def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop: StopSignal,
-            options: dict[str, Any], verbose: bool) -> None:
+            options: CompileOptions, verbose: bool) -> None:
     compiler = new_compiler()  # this thread's own, dropped here on this thread
     while True:
         try:
@@ -232,7 +230,7 @@ def _worker(work: queue.SimpleQueue[Job], events: queue.SimpleQueue[Event], stop
         events.put(outcome)
 
 
-def _start_workers(jobs: list[Job], count: int, stop: StopSignal, options: dict[str, Any],
+def _start_workers(jobs: list[Job], count: int, stop: StopSignal, options: CompileOptions,
                    verbose: bool) -> tuple[queue.SimpleQueue[Job], queue.SimpleQueue[Event], list[threading.Thread]]:
     work: queue.SimpleQueue[Job] = queue.SimpleQueue()
     for job in jobs:

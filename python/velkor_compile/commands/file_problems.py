@@ -17,7 +17,7 @@ from ..lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint_text
 from ..rules import is_selected
 from ..terminal import printable
 from .problem_text import TextReport, plural
-from .shared import PROG, Failure
+from .shared import PROG
 
 STRATEGY_PREFIX = "strategy is not a valid StrategySpec: "
 
@@ -107,7 +107,7 @@ def warn_before_compile(path: str, chosen: Selection, quiet: bool, strict: bool)
     problems = found.problems
     warnings = len(warnings_of(found)) + problems.omitted_warnings
     if strict and warnings and not problems.omitted_errors and all(p.severity == "warning" for p in problems):
-        raise Failure(strict_refusal(path, warnings))
+        raise CompileError("error", strict_refusal(path, warnings))
     return found
 
 

@@ -1,5 +1,7 @@
-"""What the subcommands share: the failure they raise, the handle they ask,
-and how errors and JSON documents are written."""
+"""What the subcommands share: the handle they ask, and how errors and JSON
+documents are written. A failure reaches `main` as the `CompileError` the
+answer path raises (with the error document the compiler answered, which
+--json prints as it came), or as the `PanicException` of an internal fault."""
 
 from __future__ import annotations
 
@@ -7,9 +9,10 @@ import argparse
 import json
 import re
 import sys
-from typing import Any, Callable
+from typing import Any
 
 from .._velkor_compile import Compiler, PanicException
+from ..api import CompileError, targets
 from ..terminal import printable
 
 PROG = "velkor-compile"
@@ -17,43 +20,17 @@ OUT_OF_MEMORY = "out of memory"
 LONE_SURROGATE = re.compile("[\ud800-\udfff]")
 
 
-class Failure(Exception):
-    """A domain error to report on stderr and exit with status 1.
-
-    `document` is the error document the compiler answered, when it did: with
-    --json it is printed as it came. `detail` is the full message when the one
-    printed is shorter: the hints are read from it.
-    """
-
-    def __init__(self, message: str, document: str | None = None, detail: str | None = None) -> None:
-        super().__init__(message)
-        self.document = document
-        # The whole of a message shortened for the user (cargo's error shown live already), for the hints.
-        self.detail = detail
-
-
 def new_compiler() -> Compiler:
     """A handle for the calling thread (a handle is bound to the thread that made it)."""
     return Compiler()
 
 
-def command(compiler: Compiler, text: str, stop: Callable[[], bool] | None = None) -> tuple[str, dict[str, Any]]:
-    """Runs one command (stopped when `stop` returns true); returns the answer text and the parsed answer."""
-    try:
-        answer_text = compiler.command(text) if stop is None else compiler.command(text, stop=stop)
-    except PanicException as fault:
-        raise Failure(f"internal fault: {fault}") from None
-    answer: dict[str, Any] = json.loads(answer_text)
-    return answer_text, answer
-
-
 def allowed_mcus() -> list[str]:
     """The mcu allowlist, for a hint; empty when the compiler cannot say."""
     try:
-        _, answer = command(new_compiler(), '{"cmd":"targets"}')
-    except Failure:  # no hint is better than a second fault
+        return targets(compiler=new_compiler())["mcus"]
+    except (CompileError, PanicException):  # no hint is better than a second fault
         return []
-    return [str(mcu) for mcu in answer["mcus"]]
 
 
 def target_label(target: dict[str, Any]) -> str:

@@ -5,7 +5,8 @@ from __future__ import annotations
 import argparse
 from typing import IO, Any
 
-from .shared import command, new_compiler
+from ..handles import _ask
+from .shared import new_compiler
 
 NAME = "targets"
 
@@ -19,7 +20,7 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
 
 
 def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
-    answer_text, answer = command(new_compiler(), '{"cmd":"targets"}')
+    answer_text, answer = _ask(new_compiler(), '{"cmd":"targets"}')
     if args.json:
         out.write(answer_text + "\n")
         return 0

@@ -7,12 +7,12 @@ from __future__ import annotations
 import argparse
 from typing import IO, Any
 
+from .._velkor_compile import Compiler, PanicException
 from ..api import VALIDATE_CRATE_NAME, CompileError
-from .._velkor_compile import Compiler
-from ..request import _compile_request
+from ..request import CompileOptions, _compile_request
 from .file_problems import (FileLint, add_config_flag, is_refusal, lint_file, print_warnings, refusal_message,
                             selection, strict_refusal, warnings_of)
-from .shared import PROG, Failure, add_quiet, command, json_line, new_compiler
+from .shared import PROG, add_quiet, json_line, new_compiler
 
 NAME = "validate"
 
@@ -45,8 +45,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
             message = _verdict(compiler, path, found, args.strict)
         except CompileError as error:
             message = _validation_message(path, error, found)
-        except Failure as failure:  # an internal fault on this file; the others are still checked
-            message = f"{path}: {failure}"
+        except PanicException as fault:  # an internal fault on this file; the others are still checked
+            message = f"{path}: internal fault: {fault}"
         if message is not None:
             err.write(f"{PROG}: {message}\n")
             status = 1
@@ -63,11 +63,7 @@ def _verdict(compiler: Compiler, path: str, found: FileLint, strict: bool) -> st
     for the check's own reason (a dry run, under a valid crate name)."""
     problems = found.problems
     if problems.omitted_errors or any(p.severity == "error" for p in problems):
-        request = _compile_request(path, target="binary", mcu=None, opt_level=None, crate_name=VALIDATE_CRATE_NAME,
-                                   csv=None, candles=None, out_dir=None, dry_run=True)
-        _, answer = command(compiler, request.text())
-        if answer.get("ok") is False:
-            raise request.name_option(CompileError.from_message(str(answer.get("error"))))
+        _compile_request(path, CompileOptions(crate_name=VALIDATE_CRATE_NAME, dry_run=True)).ask(compiler)
     warnings = len(warnings_of(found)) + problems.omitted_warnings
     return strict_refusal(path, warnings) if strict and warnings else None
 

@@ -5,7 +5,8 @@ from __future__ import annotations
 import argparse
 from typing import IO, Any
 
-from .shared import PROG, command, new_compiler
+from ..handles import _ask
+from .shared import PROG, new_compiler
 
 NAME = "version"
 
@@ -18,7 +19,7 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
 
 
 def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
-    answer_text, answer = command(new_compiler(), '{"cmd":"version"}')
+    answer_text, answer = _ask(new_compiler(), '{"cmd":"version"}')
     if args.json:
         out.write(answer_text + "\n")
     else:
