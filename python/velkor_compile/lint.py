@@ -5,7 +5,7 @@ from __future__ import annotations
 import json
 import os
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Any, Literal, Mapping
 
 from ._velkor_compile import Compiler
 from .handles import _answer
@@ -62,18 +62,16 @@ class Problems(list[Problem]):
         return self.omitted_errors + self.omitted_warnings
 
 
-def _lint_input(strategy: StrategyInput) -> tuple[str, str | None]:
-    """The text to lint and the folder its data files are relative to: a JSON
-    text as given, a file's text as written (not checked to be JSON: that is
-    lint's to report) with the file's folder, or a value's JSON text."""
+def _lint_input_text(strategy: StrategyInput) -> str:
+    """The text to lint: a JSON text as given, a file's text as written (not
+    checked to be JSON: that is lint's to report), or a value's JSON text."""
     if isinstance(strategy, str) and strategy.lstrip()[:1] in ("{", "["):
-        return strategy, None
+        return strategy
     if isinstance(strategy, (str, os.PathLike)):
-        name = os.fspath(strategy)
-        return read_text_file(name), os.path.dirname(name) or "."
+        return read_text_file(os.fspath(strategy))
     if isinstance(strategy, (bytes, bytearray)):
         raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
-    return json.dumps(strategy, ensure_ascii=False, allow_nan=False), None
+    return json.dumps(strategy, ensure_ascii=False, allow_nan=False)
 
 
 def lint(
@@ -85,14 +83,12 @@ def lint(
     character after whitespace is "{" or "["). Errors are the failures the
     compile check would find, each with its message (so `validate` fails exactly
     when there is an error, with the first error's message); warnings are
-    values the check accepts that are probably not meant. A file's data files
-    are looked for relative to its folder. At most `max_problems` are listed; the result's
+    values the check accepts that are probably not meant. At most `max_problems` are listed; the result's
     `omitted_errors` and `omitted_warnings` count the rest. Raises
     `CompileError` for a file that cannot be read, and ValueError for a
     negative `max_problems`.
     """
-    text, base_dir = _lint_input(strategy)
-    return lint_text(text, max_problems=max_problems, base_dir=base_dir, compiler=compiler)
+    return lint_text(_lint_input_text(strategy), max_problems=max_problems, compiler=compiler)
 
 
 _PROBLEM_MEMBERS = frozenset(Problem.__dataclass_fields__)
@@ -102,14 +98,20 @@ def lint_text(
     text: str,
     *,
     max_problems: int = DEFAULT_MAX_PROBLEMS,
+    embed_data: Mapping[str, Any] | None = None,
     base_dir: str | os.PathLike[str] | None = None,
     compiler: Compiler | None = None,
 ) -> Problems:
-    """`lint` of a strategy document's text, whatever the text holds;
-    `base_dir` is the folder its data files are relative to."""
+    """`lint` of a strategy document's text, whatever the text holds. With
+    `embed_data` (as a compile request's: {"kind": "csv", "path": ...} or
+    {"kind": "inline", "candles": [...]}) the warnings about that market data
+    follow; a relative CSV path is read below `base_dir` (default: the
+    current directory)."""
     if isinstance(max_problems, bool) or not isinstance(max_problems, int) or max_problems < 0:
         raise ValueError(f"max_problems must be a non-negative integer, not {max_problems!r}")
     request: dict[str, Any] = {"cmd": "lint", "text": text, "max_problems": max_problems}
+    if embed_data is not None:
+        request["embed_data"] = dict(embed_data)
     if base_dir is not None:
         request["base_dir"] = os.fspath(base_dir)
     answer = _answer(compiler, json.dumps(request))

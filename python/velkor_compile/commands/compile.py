@@ -92,7 +92,7 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         err = io.StringIO()
         out = out if args.json else io.StringIO()
     options = compile_options(args)
-    found = warn_before_compile(args.strategy, args.selection, args.quiet, args.strict)
+    found = warn_before_compile(args.strategy, args.selection, args.quiet, args.strict, args.csv)
     compiler = new_compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.

@@ -148,7 +148,7 @@ def check_all(args: argparse.Namespace, options: CompileOptions, jobs: list[Job]
     taken: dict[str, Job] = {}
     for job in jobs:
         try:
-            warn_before_compile(job.path, args.selection, args.quiet, args.strict)
+            warn_before_compile(job.path, args.selection, args.quiet, args.strict, args.csv)
             answer_text, answer = _compile_request(job.path, replace(options, dry_run=True)).ask(compiler)
         except CompileError as error:
             settled.append(_failure(job, str(error), error.document))

@@ -68,10 +68,12 @@ class FileLint(NamedTuple):
     problems: Problems
 
 
-def lint_file(path: str, chosen: Selection, max_problems: int = DEFAULT_MAX_PROBLEMS) -> FileLint:
-    """The selected problems of a strategy file; its data files are looked for beside it."""
+def lint_file(path: str, chosen: Selection, max_problems: int = DEFAULT_MAX_PROBLEMS,
+              csv: str | None = None) -> FileLint:
+    """The selected problems of a strategy file, and of the CSV file a compile would embed with it."""
     text = read_text_file(path)
-    problems = lint_text(text, max_problems=max_problems, base_dir=os.path.dirname(path) or ".")
+    data = None if csv is None else {"kind": "csv", "path": csv}
+    problems = lint_text(text, max_problems=max_problems, embed_data=data)
     return FileLint(text.split("\n"), selected(problems, chosen))
 
 
@@ -91,7 +93,8 @@ def strict_refusal(path: str, count: int) -> str:
     return f"{path}: {plural(count, 'warning')}, refused by --strict"
 
 
-def warn_before_compile(path: str, chosen: Selection, quiet: bool, strict: bool) -> FileLint | None:
+def warn_before_compile(path: str, chosen: Selection, quiet: bool, strict: bool,
+                        csv: str | None = None) -> FileLint | None:
     """Prints a file's warnings before it is compiled (unless `quiet`), and
     with `strict` refuses a file that has one and no error (an error is the
     compile's to report). None when lint was not needed or could not read the
@@ -99,7 +102,7 @@ def warn_before_compile(path: str, chosen: Selection, quiet: bool, strict: bool)
     if quiet and not strict:
         return None
     try:
-        found = lint_file(path, chosen)
+        found = lint_file(path, chosen, csv=csv)
     except CompileError:
         return None
     if not quiet:
