@@ -61,6 +61,16 @@ TEST(Dispatch, Answers) {
          R"("message":"unknown field `a`","plain":"this object takes no member `a`; it is ignored"}],)"
          R"("omitted":{"errors":6,"warnings":1}})"},
       {R"({"cmd":"lint","text":"[1,","max_problems":0})", R"({"problems":[],"omitted":{"errors":1,"warnings":0}})"},
+      // Market data is judged after the text, read as a compile request reads it.
+      {R"({"cmd":"lint","text":"[1,","embed_data":{"kind":"inline","candles":[5]}})",
+         R"({"problems":[{"severity":"error","code":"VK001","path":"","line":1,"column":3,)"
+         R"("message":"EOF while parsing a value","plain":"the text ends where a value should stand"},)"
+         R"({"severity":"warning","code":"VK301","path":"/embed_data/candles/0","line":1,"column":1,)"
+         R"("message":"candle 0 is not a candle: neither an object nor an array","plain":"candle 0 is not a candle )"
+         R"((neither an object nor an array): a candle is an object with the numbers \"open\", \"high\", \"low\" )"
+         R"(and \"close\" (\"volume\" and a time optional), or an array [time, open, high, low, close, volume]"}]})"},
+      {R"({"cmd":"lint","text":"","embed_data":{"kind":"csv"}})",
+         R"({"ok":false,"error":"bad lint request: missing field `path` at line 1 column 52"})"},
       {R"({"cmd":"lint","text":"","max_problems":-1})",
          R"({"ok":false,"error":"bad lint request: invalid type: integer `-1`, expected u64 at line 1 column 41"})"},
       {R"({"cmd":"artifact_bytes"})",
@@ -74,6 +84,15 @@ TEST(Dispatch, Answers) {
       {R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"},
   };
   for (const auto& [request, answer] : cases) EXPECT_EQ(run(request), answer) << request;
+}
+
+// A relative data path is read from `base_dir`, as a compile run there reads it.
+TEST(DispatchLint, DataPathsResolveAgainstTheBaseFolder) {
+  const std::string request = R"({"cmd":"lint","text":"[1,","embed_data":{"kind":"csv","path":"ma_cross.json"})";
+  const std::string in_examples = run(request + R"(,"base_dir":")" + VELKOR_SOURCE_DIR + "/examples\"}");
+  EXPECT_NE(in_examples.find("`ma_cross.json` line 1 has 1 fields, not a candle's"), std::string::npos) << in_examples;
+  const std::string here = run(request + "}");
+  EXPECT_NE(here.find("no candles: reading ma_cross.json: No such file"), std::string::npos) << here;
 }
 
 TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) {

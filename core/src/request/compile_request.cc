@@ -58,6 +58,12 @@ ReadResult<DatasetRef> read_dataset(Reader& reader, CandlesStream* stream) {
   return data;
 }
 
+}  // namespace
+
+ReadResult<DatasetRef> read_dataset(Reader& reader) { return read_dataset(reader, nullptr); }
+
+namespace {
+
 // null or a string
 ReadResult<std::optional<std::string>> read_optional_string(Reader& reader) {
   if (reader.peek_after_whitespace() == 'n') {

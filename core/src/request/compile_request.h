@@ -45,6 +45,10 @@ enum class CmdMember { kSkipped, kField };
 json::ReadResult<CompileRequest> read_compile_request(std::string_view text, CmdMember cmd = CmdMember::kSkipped,
                                                       CandlesStream* candles = nullptr);
 
+// Reads an "embed_data" value (record DatasetRef) as a compile request does,
+// inline candles kept as canonical text.
+json::ReadResult<DatasetRef> read_dataset(json::Reader& reader);
+
 // Reads a "destination" request: the members of a compile request, read as
 // read_compile_request reads them ("cmd" skipped), as the record
 // DestinationReq (so that a fault reads "expected struct DestinationReq").

@@ -1,6 +1,7 @@
 #include "request/string_request.h"
 
 #include "json/messages.h"
+#include "request/compile_request.h"
 #include "request/record.h"
 
 namespace velkor::request {
@@ -42,6 +43,25 @@ json::ReadResult<LintReq> read_lint_request(std::string_view text) {
            return r.error(json::invalid_type(json::unexpected_value(*v), "u64"));
          }
          request.max_problems = v->as_unsigned();
+         return {};
+       }},
+      {"embed_data", false,
+       [&](json::Reader& r) -> json::ReadResult<void> {
+         if (r.peek_after_whitespace() == 'n') {
+           r.eat();
+           request.embed_data.reset();
+           return r.parse_ident("ull");
+         }
+         auto data = read_dataset(r);
+         if (!data) return std::unexpected(data.error());
+         request.embed_data = std::move(*data);
+         return {};
+       }},
+      {"base_dir", false,
+       [&](json::Reader& r) -> json::ReadResult<void> {
+         auto s = r.read_string();
+         if (!s) return std::unexpected(s.error());
+         request.base_dir = std::move(*s);
          return {};
        }},
   };

@@ -1,6 +1,6 @@
 // Requests whose one required member beside "cmd" is a string: "artifact_bytes"
-// (`path`, record BytesReq) and "lint" (`text`, record LintReq, with an
-// optional `max_problems`).
+// (`path`, record BytesReq) and "lint" (`text`, record LintReq, with the
+// optional `max_problems`, `embed_data` and `base_dir`).
 #ifndef VELKOR_REQUEST_STRING_REQUEST_H_
 #define VELKOR_REQUEST_STRING_REQUEST_H_
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/compile_spec.h"
 #include "json/reader.h"
 
 namespace velkor::request {
@@ -21,6 +22,11 @@ json::ReadResult<std::string> read_string_request(std::string_view text, std::st
 struct LintReq {
   std::string text;
   std::optional<std::uint64_t> max_problems;  // a non-negative integer when given
+  // The market data a compile would embed, read as a compile request's
+  // "embed_data" (null: none), and the folder a relative CSV path is resolved
+  // against ("" or absent: the working directory, as the compile does).
+  std::optional<DatasetRef> embed_data;
+  std::string base_dir;
 };
 
 json::ReadResult<LintReq> read_lint_request(std::string_view text);

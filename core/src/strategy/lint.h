@@ -45,8 +45,10 @@ inline constexpr std::size_t kDefaultMaxProblems = 1000;
 //   accepts the document, and the first error's message is its reason. A text
 //   that is not JSON gives one error with the reader's description, at the
 //   fault. Nesting is limited as for a strategy inside a compile request.
-// - Warnings: a member no record knows, a key repeated in one object, and a
-//   string operand that names no declared indicator.
+// - Warnings: a member no record knows, a key repeated in one object, a
+//   string operand that names no declared indicator, and a value that passes
+//   the check but is plainly wrong (strategy/value_rules.h).
+// Each problem carries its rule code and plain words (strategy/rule_codes.h).
 // Positions point at the key for a member's problem, at the value for a
 // value's, and at the closing bracket for what is missing from an array or
 // object.
