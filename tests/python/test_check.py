@@ -160,6 +160,8 @@ WARNED = json.dumps({**json.loads((ROOT / "examples" / "ma_cross.json").read_tex
         (["validate", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused by --strict\n", ""),
         (["compile", "--dry-run", "w.json"], "", 0, "help: did you mean `warmup`?\n", None),
         (["compile", "--dry-run", "-q", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused", ""),
+        (["compile", "--dry-run", "--csv", "d.csv", "sub/ok.json"], "", 0,
+         "sub/ok.json:1:1: warning[VK303]: without a header, each line of `d.csv` holds time", None),
         # The configuration's select and ignore lists choose the warnings, for every command.
         (["validate", "--strict", "w.json"], 'ignore = ["VK2"]', 0, "", "w.json: valid\n"),
         (["compile", "--dry-run", "--strict", "w.json"], 'select = ["VK1"]', 0, "", None),
@@ -175,6 +177,7 @@ def test_warnings_in_every_command(tmp_path, monkeypatch, capsys, argv, table, s
     monkeypatch.chdir(tmp_path)
     (tmp_path / "pyproject.toml").write_text(f"[tool.velkor-compile]\n{table}\n")
     (tmp_path / "w.json").write_text(WARNED)
+    (tmp_path / "d.csv").write_text("1,2\n")
     (tmp_path / "sub").mkdir()
     (tmp_path / "sub" / "ok.json").write_text((ROOT / "examples" / "ma_cross.json").read_text())
     (tmp_path / ".hidden").mkdir()

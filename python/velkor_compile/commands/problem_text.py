@@ -76,7 +76,8 @@ class TextReport:
         where = f" [{printable(p.path)}]" if p.path else ""
         self.out.write(f"{self.style('bold', f'{printable(path)}:{p.line}:{p.column}:')} "
                        f"{self.style(p.severity, label(p) + ':')} {printable(p.words)}{where}\n")
-        if 1 <= p.line <= len(lines):
+        # A problem of the market data lies in another file: no line of this one is shown.
+        if 1 <= p.line <= len(lines) and not p.path.startswith("/embed_data"):
             source, pad = source_window(lines[p.line - 1], p.column)
             # A line a write: a stream for people escapes every other line feed.
             self.out.write(f"  {source}\n")
