@@ -53,7 +53,9 @@ warning, which the compile check passes over): one
 line of unknown members (a problem each, all on one line), undeclared
 references close to many declared names of 58 bytes that share a prefix (each
 asks for a suggestion), and problems under one 20,000-byte key (each pointer
-repeats it).
+repeats it), and the many-indicator strategy with a value rule firing on each
+indicator and each condition. The "lint with inline candles" row lints the ordinary strategy with
+its market data (every tenth candle malformed) against a dry run embedding it.
 
 Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick] [--plot FILE]
 """
@@ -344,6 +346,7 @@ def many_indicators_strategy(count: int) -> dict:
     doc["indicators"] = {f"ind_{i}": {"type": "sma", "params": [i + 1], "feed": "kline"} for i in range(count)}
     doc["entry"] = {"all": [{"gt": [f"ind_{i}", {"price": "close"}]} for i in range(count)]}
     doc["exit"] = {"lt": ["ind_0", {"price": "close"}]}
+    doc["warmup"] = count  # the longest period: the warm-up rule stays silent
     return doc
 
 
@@ -372,8 +375,28 @@ def crafted_lint_documents(size: int) -> dict[str, str]:
     long_names["entry"] = {"all": [{"gt": [name + "x", 1]} for name in names]}
     long_key = strategy()
     long_key["indicators"] = {"k" * 20_000: {"type": "sma", "params": [1], **{f"u{i}": 1 for i in range(count)}}}
+    # The many-indicator strategy with a value rule firing on every indicator
+    # (a period of -5) and every condition (`between` bounds reversed).
+    wrong = many_indicators_strategy(max(1, size // 120))
+    for spec in wrong["indicators"].values():
+        spec["params"] = [-5]
+    wrong["entry"] = {"all": [{"between": [name, 70, 30]} for name in wrong["indicators"]]}
+    wrong.update({"timeframe": "1hr", "sizing": {"type": "fixed_fraction", "fraction": 7}})
     return {"lint one line": json.dumps(one_line), "lint long names": json.dumps(long_names, indent=1),
-            "lint long pointers": json.dumps(long_key)}
+            "lint long pointers": json.dumps(long_key), "lint value rules": json.dumps(wrong)}
+
+
+def lint_data_row(command: Callable[[str], str], rows: int, runs: int) -> tuple[int, float, float]:
+    """(request bytes, lint CPU s, dry run CPU s) of the ordinary strategy with
+    `rows` inline candles, every tenth of them malformed (its warnings capped)."""
+    candles = [[i, 10, 12, 9, 11, 5] if i % 10 else {"garbage": True} for i in range(rows)]
+    data = {"kind": "inline", "candles": candles}
+    lint = json.dumps({"cmd": "lint", "text": json.dumps(strategy()), "embed_data": data})
+    dry_run = request_text(compile_request({"embed_data": data}))
+    if failed_answer(command(dry_run)) is not None:
+        raise SystemExit("dry run with inline candles failed")
+    timings = measure({"lint": (lambda: command(lint), runs), "dry run": (lambda: command(dry_run), runs)})
+    return len(lint), timings["lint"].median_s, timings["dry run"].median_s
 
 
 def crafted_lint_rows(command: Callable[[str], str], size: int, runs: int) -> list[tuple[str, int, int, int, int, float, float, float]]:
@@ -822,6 +845,11 @@ def main() -> int:
     for name, size, listed, answer_bytes, capped_bytes, uncapped_s, capped_s, dry_s in crafted:
         print(f"  {name:<20} {size:>10,} {listed:>7,} {answer_bytes:>10,} {capped_bytes:>9,} {uncapped_s * 1e3:>11.1f} "
               f"{capped_s * 1e3:>9.1f} {dry_s * 1e3:>10.1f} {capped_s / dry_s:>9.2f}")
+
+    data_rows = 20_000 if args.quick else 200_000
+    data_bytes, data_lint_s, data_dry_s = lint_data_row(command, data_rows, max(3, repeat))
+    print(f"lint with {data_rows:,} inline candles ({data_bytes:,} B): {data_lint_s * 1e3:.1f} ms CPU; dry-run compile "
+          f"{data_dry_s * 1e3:.1f} ms; lint / dry run = {data_lint_s / data_dry_s:.2f}x")
 
     inline = [w for w in workloads if w.kind == "inline"]
     per_mb = [(w.size_mb, results[(w.name, "product")].median_s / (w.data_bytes / MB)) for w in inline]

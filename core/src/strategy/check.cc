@@ -37,7 +37,7 @@ std::optional<std::string> Check::closest(std::string_view name, std::span<const
 
 void Check::warn_undeclared(const json::Value& name) {
   const std::vector<std::string_view>& declared = facts_->declared_indicators;
-  if (std::binary_search(declared.begin(), declared.end(), name.as_string())) return;
+  if (std::binary_search(declared.begin(), declared.end(), name.as_string()) || counted_only(name)) return;
   // Copied only for a warning: most references name a declared indicator.
   const std::string text(name.as_string());
   std::string message = "no indicator named `" + text + "` is declared";
@@ -58,6 +58,7 @@ void Check::warn_repeated(const json::Member& member) {
       !std::binary_search(repeated.begin(), repeated.end(), &member.value, std::less<const json::Value*>())) {
     return;
   }
+  if (counted_only(member.value)) return;
   warn(member.value, Anchor::kKey,
        Warning{rule::kRepeatedKey, "duplicate field `" + member.key + "`: only its last value is read",
                "the member `" + member.key + "` is given more than once in this object; only its last value counts"});

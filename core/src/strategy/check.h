@@ -64,6 +64,8 @@ struct DocumentFacts {
   std::string_view longest_period_indicator;
   // The leverage the strategy allows (1 unless risk.max_leverage says more).
   double leverage = 1;
+  // How many problems the report lists: past them a warning is only counted.
+  std::size_t listed = static_cast<std::size_t>(-1);
 };
 
 // How the readers report. A default Check is the compile check's: nothing is
@@ -89,6 +91,13 @@ class Check {
   std::unexpected<std::string> fail_at(const json::Value& at, std::string message, Anchor anchor = Anchor::kValue,
                                        std::optional<std::string> suggestion = std::nullopt);
   void warn(const json::Value& at, Anchor anchor, Warning warning);
+  // Past the problems the report lists, a warning at `at` is counted without
+  // its words: true when it was, so that the caller need not word it.
+  bool counted_only(const json::Value& at) {
+    if (findings_->size() < facts_->listed) return false;
+    findings_->push_back(Finding{false, &at, Anchor::kValue, {}, std::nullopt});
+    return true;
+  }
 
   // The number of findings so far; `discard` drops those recorded after it.
   std::size_t mark() const { return collecting() ? findings_->size() : 0; }

@@ -129,7 +129,7 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   const std::size_t suggestion_cells = kSuggestionCellsFloor + kSuggestionCellsPerByte * text.size();
   const LongestPeriod longest = longest_period(*root);
   const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells, longest.bars,
-                            longest.indicator, allowed_leverage(*root)};
+                            longest.indicator, allowed_leverage(*root), max_problems};
   std::vector<Finding> findings;
   Check check(findings, facts);
   if (Status s = validate_strategy(*root, check); !s && !s.error().empty()) {

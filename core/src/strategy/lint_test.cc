@@ -134,6 +134,15 @@ TEST(StrategyLint, RulesForValuesThatPassTheSchemaButArePlainlyWrong) {
         "VK104 /entry/all 4:19 empty `all`: always true",
         "VK108 /exit/any/0/between/1 4:59 `between` bounds 70 and 30 are in the wrong order: never true",
         "VK105 /warmup 5:12 warmup of 50 bars is shorter than the period of `slow` (200 bars) -> 200"}},
+      // Sensible values at the edges of the rules: no warning.
+      {R"({"symbol": "ETH", "timeframe": "1d", "indicators": {"sar": {"type": "psar", "params": [0.02, 0.2]},
+ "bb": {"type": "bollinger_upper", "params": [20, 2.5]}, "m": ["macd", [12, 26, 9]], "f": {"type": "vwap"}},
+ "entry": {"all": [{"between": ["sar", 0.5, 0.5]}, {"between": [{"price": "close"}, "bb", 3]}]},
+ "exit": {"any": [{"not": {"in_position": true}}]}, "sizing": {"type": "fixed_fraction", "fraction": 3},
+ "costs": {"maker_bps": -0.5, "taker_bps": 0, "slippage": {"type": "fixed_bps", "bps": 0}},
+ "risk": {"stop_loss_pct": 0.5, "take_profit_pct": 1, "max_leverage": 10, "max_position_pct": 1},
+ "execution": {"limit_offset_pct": 0, "max_participation": 1}, "warmup": 26})",
+       {}},
       // Within what the leverage allows; a fault the compile check refuses is
       // its error alone, whatever the rules would say of the value.
       {sound_with(R"(, "sizing": {"type": "fixed_fraction", "fraction": 1.5}, "risk": {"max_leverage": 2})"), {}},

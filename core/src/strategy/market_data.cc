@@ -130,7 +130,7 @@ class DataLinter {
            path);
     }
     if (b.time && last_time_ && *b.time <= *last_time_) {
-      warn(rule::kBadPrices, where + ": time " + number_words(*b.time) + " is not after the one before",
+      warn(rule::kTimeOrder, where + ": time " + number_words(*b.time) + " is not after the one before",
            where + " is out of order: candles come in increasing time", path);
     }
     if (b.time) last_time_ = b.time;

@@ -35,7 +35,7 @@ TEST(MarketData, InlineCandles) {
         "VK302 /embed_data/candles/1 candle 1: close 13 is outside low 9 .. high 12",
         "VK302 /embed_data/candles/2 candle 2: a price is 0 or below",
         "VK302 /embed_data/candles/3 candle 3: volume -1 is below 0",
-        "VK302 /embed_data/candles/4 candle 4: time 4 is not after the one before"}},
+        "VK305 /embed_data/candles/4 candle 4: time 4 is not after the one before"}},
       // Listed up to the cap, the rest counted.
       {"[1,1,1,1,1,1,1,1,1,1,1,1]", {"VK301 /embed_data/candles/0 candle 0 is not a candle: neither an object nor an array",
                                      "VK301 /embed_data/candles/1 candle 1 is not a candle: neither an object nor an array",

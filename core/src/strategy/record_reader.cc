@@ -27,7 +27,7 @@ Status read_field(const Field& field, const Value& v, Check& check) {
 }
 
 void warn_unknown(const Record& record, const json::Member& member, Check& check) {
-  if (!check.collecting()) return;
+  if (!check.collecting() || check.counted_only(member.value)) return;
   std::vector<std::string_view> keys;
   for (const Field& field : record.fields) keys.push_back(field.key);
   check.warn(member.value, Anchor::kKey,

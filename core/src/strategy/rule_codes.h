@@ -47,6 +47,7 @@ inline constexpr std::string_view kNotCandle = "VK301";
 inline constexpr std::string_view kBadPrices = "VK302";
 inline constexpr std::string_view kCsvShape = "VK303";
 inline constexpr std::string_view kNoCandles = "VK304";
+inline constexpr std::string_view kTimeOrder = "VK305";
 
 struct Explained {
   std::string_view code;

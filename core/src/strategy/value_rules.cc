@@ -83,7 +83,7 @@ Status read_ruled_number(const NumberRule& rule, const Value& v, Check& check) {
   const double d = number_of(v);
   const double high = rule.high * (rule.scaled_by_leverage ? check.facts().leverage : 1.0);
   const bool too_low = rule.low_allowed ? d < rule.low : d <= rule.low;
-  if (!too_low && d <= high) return {};
+  if ((!too_low && d <= high) || check.counted_only(v)) return {};
   const std::string shown = number_words(d);
   std::string range = std::string(rule.low_allowed ? "at least " : "above ") + number_words(rule.low);
   if (std::isfinite(high)) range += " and at most " + number_words(high);
@@ -132,7 +132,7 @@ void check_periods(const Value& indicator, Check& check) {
   if (params == nullptr) return;
   for (std::size_t i = 0; i < std::min(periods, params->size()); ++i) {
     const Value& p = (*params)[i];
-    if (!p.is_number() || is_whole_positive(p)) continue;
+    if (!p.is_number() || is_whole_positive(p) || check.counted_only(p)) continue;
     const std::string shown = number_words(number_of(p));
     std::optional<std::string> suggestion;
     if (number_of(p) > 1) suggestion = number_words(std::round(number_of(p)));
@@ -144,7 +144,7 @@ void check_periods(const Value& indicator, Check& check) {
 }
 
 void check_condition_list(std::string_view form, const Value& list, Check& check) {
-  if (!check.collecting() || !list.is_array() || !list.as_array().empty()) return;
+  if (!check.collecting() || !list.is_array() || !list.as_array().empty() || check.counted_only(list)) return;
   const bool all = form == "all";
   check.warn(list, Anchor::kValue,
              Warning{rule::kEmptyList,
@@ -157,7 +157,7 @@ void check_between(const Value& operands, Check& check) {
   if (!check.collecting() || !operands.is_array() || operands.as_array().size() != 3) return;
   const Value& low = operands.as_array()[1];
   const Value& high = operands.as_array()[2];
-  if (!low.is_number() || !high.is_number() || number_of(low) <= number_of(high)) return;
+  if (!low.is_number() || !high.is_number() || number_of(low) <= number_of(high) || check.counted_only(low)) return;
   check.warn(low, Anchor::kValue,
              Warning{rule::kEmptyRange,
                      "`between` bounds " + number_words(number_of(low)) + " and " + number_words(number_of(high)) +
@@ -167,7 +167,7 @@ void check_between(const Value& operands, Check& check) {
 
 Status read_timeframe(const Value& v, Check& check) {
   if (Status s = read_string(v, check); !s || !check.collecting()) return s;
-  if (std::ranges::find(kTimeframes, v.as_string()) != std::end(kTimeframes)) return {};
+  if (std::ranges::find(kTimeframes, v.as_string()) != std::end(kTimeframes) || check.counted_only(v)) return {};
   const std::string shown(v.as_string());
   check.warn(v, Anchor::kValue,
              Warning{rule::kTimeframe, "unknown timeframe `" + shown + "`",
@@ -179,7 +179,7 @@ Status read_timeframe(const Value& v, Check& check) {
 Status read_warmup(const Value& v, Check& check) {
   if (Status s = read_u32(v, check); !s || !check.collecting()) return s;
   const DocumentFacts& facts = check.facts();
-  if (v.as_unsigned() >= facts.longest_period) return {};
+  if (v.as_unsigned() >= facts.longest_period || check.counted_only(v)) return {};
   const std::string longest = std::to_string(facts.longest_period);
   const std::string name(facts.longest_period_indicator);
   check.warn(v, Anchor::kValue,
