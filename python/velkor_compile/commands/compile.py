@@ -102,7 +102,7 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         if not is_refusal(error):
             raise
         # In plain words and placed in the file; --json prints the compiler's own document.
-        refused = CompileError("error", refusal_message(args.strategy, error, found))
+        refused = CompileError("error", f"{args.strategy}: {refusal_message(args.strategy, error, found)}")
         refused.document = error.document
         raise refused from None
     if args.dry_run:

@@ -115,7 +115,8 @@ def warn_before_compile(path: str, chosen: Selection, quiet: bool, strict: bool,
 
 
 def refusal_message(path: str, error: CompileError, found: FileLint | None) -> str:
-    """A refused strategy's reason as a person reads it: lint's first error,
+    """A refused strategy's reason as a person reads it (the file's name not
+    included): lint's first error,
     in plain words and placed in the file, when it is the compile check's
     reason (it always is); else the reason as the compiler gave it."""
     reason = error.message[len(STRATEGY_PREFIX):]
@@ -126,8 +127,8 @@ def refusal_message(path: str, error: CompileError, found: FileLint | None) -> s
             found = None
     first = next((p for p in found.problems if p.severity == "error"), None) if found else None
     if first is None or first.message != reason:
-        return f"{path}: not a valid strategy: {reason}"
-    return f"{path}: not a valid strategy: {first.words} at line {first.line} column {first.column}"
+        return f"not a valid strategy: {reason}"
+    return f"not a valid strategy: {first.words} at line {first.line} column {first.column}"
 
 
 def is_refusal(error: CompileError) -> bool:

@@ -71,7 +71,7 @@ def _verdict(compiler: Compiler, path: str, found: FileLint, strict: bool) -> st
 def _validation_message(path: str, error: CompileError, found: FileLint | None) -> str:
     """The message for one file's fault, naming the file."""
     if is_refusal(error):
-        return refusal_message(path, error, found)
+        return f"{path}: {refusal_message(path, error, found)}"
     if error.kind in ("io", "parse"):  # written by the file reader, with the file's name
         return error.text
     return f"{path}: {error.text}"
