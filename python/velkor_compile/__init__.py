@@ -6,7 +6,7 @@ Two ways in:
   through `Compiler.command`, which answers with a JSON response text; domain
   failures are answered in-band as ``{"ok": false, "error": ...}``. A handle is
   bound to the thread that created it.
-- the Pythonic functions `compile`, `validate`, `destination`, `lint`,
+- the Pythonic functions `compile`, `validate`, `destination`, `lint`, `lint_text`,
   `targets`, `version_info` and `schema`, which build the command documents, parse the answers and raise
   `CompileError` for error documents.
 
@@ -28,6 +28,7 @@ from .api import (
     default_compiler,
     destination,
     lint,
+    lint_text,
     load_json_text,
     request_text,
     schema,
@@ -58,6 +59,7 @@ __all__ = [
     "default_compiler",
     "destination",
     "lint",
+    "lint_text",
     "load_json_text",
     "request_text",
     "schema",

@@ -20,9 +20,9 @@ from ._velkor_compile import Compiler
 from .answers import CompileAnswer, DestinationAnswer, TargetsAnswer, VersionAnswer
 from .errors import CompileError
 from .handles import _answer, default_compiler
-from .input_files import load_json_text, read_input_file
+from .input_files import read_input_file
 from .lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint, lint_text
-from .request import CompileOptions, OptLevel, StrategyInput, Target, _compile_request
+from .request import CompileOptions, OptLevel, StrategyInput, Target, _compile_request, load_json_text
 
 __all__ = [
     "CompileError",
@@ -74,7 +74,7 @@ def request_text(
     no_std target or the reverse, both csv and candles). The build output
     members are written only when true, so the text is otherwise unchanged.
     """
-    return _compile_request(strategy, CompileOptions.given(locals())).text()
+    return _compile_request(strategy, CompileOptions.given(locals())).one_line()
 
 
 def compile(  # noqa: A001 - the domain's verb; the builtin is rarely needed beside it
@@ -166,9 +166,21 @@ def version_info(*, compiler: Compiler | None = None) -> VersionAnswer:
 
 
 def schema(name: SchemaName = "strategy") -> dict[str, Any]:
-    """The JSON Schema (draft 2020-12) shipped with the package: "strategy" or "compile-request"."""
+    """The JSON Schema (draft 2020-12) shipped with the package: "strategy" or "compile-request".
+
+    The compile-request schema is self-contained: it refers to the strategy
+    schema by that schema's `$id`, and carries it in its `$defs` (a bundled
+    schema resource), so that a validator can use it on its own.
+    """
     if name not in ("strategy", "compile-request"):
         raise ValueError(f"no schema named {name!r}: expected 'strategy' or 'compile-request'")
+    loaded = _schema_file(name)
+    if name == "compile-request":
+        loaded["$defs"]["strategy"] = _schema_file("strategy")
+    return loaded
+
+
+def _schema_file(name: str) -> dict[str, Any]:
     text = resources.files("velkor_compile").joinpath("schema", f"{name}.schema.json").read_text(encoding="utf-8")
     loaded: dict[str, Any] = json.loads(text)
     return loaded

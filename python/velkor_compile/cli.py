@@ -124,6 +124,7 @@ def _finish(status: int, out: Output, err: Output) -> int:
 
 def _run(argv: list[str]) -> int:
     as_json = _json_requested(argv)
+    args = None
     try:
         args = build_parser().parse_args(argv)
         handler: Handler = args.handler
@@ -138,7 +139,7 @@ def _run(argv: list[str]) -> int:
         return 2
     except CompileError as failure:
         report(str(failure), as_json, failure.document)
-        for hint in hints(str(failure), allowed_mcus):
+        for hint in hints(failure.detail or str(failure), allowed_mcus, mcu_from=getattr(args, "mcu_from", None)):
             sys.stderr.write(f"{PROG}: hint: {printable(hint)}\n")
         return 1
     except PanicException as fault:

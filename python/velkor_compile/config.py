@@ -17,6 +17,7 @@ folders above are none of this command's business.
 
 from __future__ import annotations
 
+import difflib
 import os
 import re
 import stat
@@ -24,6 +25,7 @@ import sys
 from typing import Any, Callable, NamedTuple, Sequence, get_args
 
 from .api import OptLevel, targets
+from .rules import is_code_prefix
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -33,7 +35,9 @@ else:  # the same reader, published separately before 3.11
 TABLE = "velkor-compile"
 # The values a key may take; the targets are the core's own list.
 CHOICES = {"opt-level": get_args(OptLevel)}
-KEYS = ("out-dir", "target", "mcu", "opt-level")
+KEYS = ("out-dir", "target", "mcu", "opt-level", "select", "ignore")
+# The keys that take lists of rule codes or code prefixes.
+CODE_LISTS = ("select", "ignore")
 # How much of another user's file is read to tell whether it has the table.
 FOREIGN_LOOK = 1 << 20
 
@@ -50,6 +54,9 @@ class Config(NamedTuple):
     target: str | None
     mcu: str | None
     opt_level: str | None
+    # The rule codes of the warnings reported (None: all) and of those left out.
+    select: tuple[str, ...] | None = None
+    ignore: tuple[str, ...] = ()
 
 
 # Text that holds the table: its header, or a key of it in dotted form or under [tool].
@@ -138,7 +145,12 @@ def _config(path: str, table: dict[str, Any]) -> Config:
     where = f"{path}: [tool.{TABLE}]"
     for key, value in table.items():
         if key not in KEYS:
-            raise ConfigError(f"{where}: unknown key {key!r} (known: {', '.join(KEYS)})")
+            close = difflib.get_close_matches(key, KEYS, n=1)
+            meant = f"did you mean {close[0]!r}? " if close else ""
+            raise ConfigError(f"{where}: unknown key {key!r} ({meant}known: {', '.join(KEYS)})")
+        if key in CODE_LISTS:
+            _check_codes(where, key, value)
+            continue
         if not isinstance(value, str) or not value:
             raise ConfigError(f"{where}: {key} must be a non-empty string")
         choices = _choices(key)
@@ -148,5 +160,17 @@ def _config(path: str, table: dict[str, Any]) -> Config:
     if out_dir is not None:
         # A relative out-dir names a folder of the project the file belongs to,
         # wherever below it the command runs.
-        out_dir = os.path.join(os.path.dirname(path), out_dir)
-    return Config(path, out_dir, table.get("target"), table.get("mcu"), table.get("opt-level"))
+        out_dir = os.path.normpath(os.path.join(os.path.dirname(path), out_dir))
+    select = table.get("select")
+    return Config(path, out_dir, table.get("target"), table.get("mcu"), table.get("opt-level"),
+                  None if select is None else tuple(select), tuple(table.get("ignore", ())))
+
+
+def _check_codes(where: str, key: str, value: Any) -> None:
+    """A select or ignore list: rule codes such as "VK101", or prefixes such as "VK1"."""
+    if not isinstance(value, list) or not all(isinstance(entry, str) for entry in value):
+        raise ConfigError(f'{where}: {key} must be an array of rule codes, such as ["VK101", "VK2"]')
+    for entry in value:
+        if not is_code_prefix(entry):
+            raise ConfigError(f"{where}: {key} holds {entry!r}, which is not a rule code: a code is VK and three "
+                              "digits (VK101), a prefix VK and fewer (VK1 stands for every VK1xx)")

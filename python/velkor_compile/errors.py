@@ -32,6 +32,9 @@ class CompileError(Exception):
 
     #: The error document as the compiler wrote it, when the error is one it answered.
     document: str | None = None
+    #: The whole message when the one shown is shorter (a build's error whose
+    #: cargo output was shown live): what the command line's hints read.
+    detail: str | None = None
 
     def __init__(self, kind: str, message: str) -> None:
         self.kind = kind

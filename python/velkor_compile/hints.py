@@ -46,15 +46,23 @@ def backtest_dep() -> str:
         return "(version unknown)"
 
 
-def hints(message: str, allowed_mcus: Callable[[], List[str]], backtest: Callable[[], str] = backtest_dep) -> list[str]:
+def hints(message: str, allowed_mcus: Callable[[], List[str]], backtest: Callable[[], str] = backtest_dep,
+          mcu_from: str | None = None) -> list[str]:
     """The hint lines for an error message (none for most). `allowed_mcus` is
     asked for the allowlist only when the message is about an mcu, `backtest`
-    for the backtest crate's version only when it is about the crates."""
+    for the backtest crate's version only when it is about the crates;
+    `mcu_from` is the configuration file the mcu came from, when not from --mcu."""
     found: list[str] = []
     stray = STRAY_MCU.match(message)
     if stray is not None:
         allowed = allowed_mcus()
         close = difflib.get_close_matches(stray["mcu"], allowed, n=1)
+        if mcu_from is not None:
+            where = f"the mcu key of [tool.velkor-compile] in {mcu_from}"
+            if close:
+                found.append(f'did you mean mcu = "{close[0]}" ({where})?')
+            found.append(f"{where} takes one of: " + ", ".join(allowed))
+            return found
         if close:
             found.append(f"did you mean --mcu {close[0]}?")
         found.append("--mcu takes one of: " + ", ".join(allowed))

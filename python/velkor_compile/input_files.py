@@ -1,16 +1,36 @@
-"""Reading the input files the Python functions are given: a strategy file,
-checked to be JSON and kept as written, and a candles file, checked only as
-far as splicing its text into a request needs."""
+"""Reading the files a compile request carries as text: a strategy file, a
+candles file.
+
+Python never parses them: the compiler reads them, in the request, and says
+what is wrong with them. What is checked here is only what keeps the request
+the caller asked for: the file is a regular file, its text is UTF-8, and as
+far as its brackets and strings tell it is one JSON value, so that nothing in
+it can close the value and add members to the request around it.
+"""
 
 from __future__ import annotations
 
 import errno
-import json
 import os
+import re
 import stat
-from typing import Any
 
 from .errors import CompileError
+
+BOM = b"\xef\xbb\xbf"
+NOT_ONE_VALUE = "not one JSON value"
+NESTED_TOO_DEEPLY = "nested too deeply"
+_WHITESPACE = b" \t\r\n"
+# Every byte but the brackets and the quote: what is left of a text is its structure.
+_NOT_STRUCTURE = bytes(set(range(256)) - set(b'[]{}"'))
+# The compiler reads a request nested 127 levels deep at most.
+_DEEPEST = 128
+# A value without brackets: a number, a literal or one string (its escapes the compiler's to judge).
+_SCALAR = re.compile(
+    rb'[ \t\r\n]*(?:-?(?:0|[1-9][0-9]*)(?:\.[0-9]+)?(?:[eE][+-]?[0-9]+)?|true|false|null|"[^"\\]*(?:\\.[^"\\]*)*")'
+    rb"[ \t\r\n]*",
+    re.S,
+)
 
 
 def _os_error_text(error: OSError) -> str:
@@ -52,101 +72,66 @@ def read_input_file(name: str) -> bytes:
         os.close(fd)
 
 
-def load_json_text(path: str | os.PathLike[str]) -> str:
-    """Reads a JSON file and returns its text, checked to be one JSON value.
-
-    The text is returned as written (a leading byte-order mark removed) so that
-    the compiler sees the numbers exactly as the file spells them. Raises
-    `CompileError` of kind "io" when the file cannot be read or is not UTF-8, and
-    of kind "parse" when it is not JSON; both messages name the file.
-    """
-    name = os.fspath(path)
-    text = _utf8_text(name, read_input_file(name))
-    _check_json(name, text)
-    return text
-
-
-def _utf8_text(name: str, raw: bytes) -> str:
+def utf8_text(name: str, raw: bytes) -> str:
+    """A file's bytes as text, a leading byte-order mark dropped."""
     try:
         return raw.decode("utf-8-sig")
     except UnicodeDecodeError as error:
         raise CompileError("io", f"reading {name}: not valid UTF-8 at byte {error.start}") from None
 
 
-def _check_json(name: str, text: str) -> None:
-    try:
-        parse_json(text)
-    except json.JSONDecodeError as error:
-        raise CompileError("parse", f"{name}: {error.msg} at line {error.lineno} column {error.colno}") from None
-    except ValueError as error:
-        raise CompileError("parse", f"{name}: {error}") from None
-    except RecursionError:
-        raise CompileError("parse", f"{name}: nested too deeply") from None
+def read_text_file(name: str) -> str:
+    """A regular file's UTF-8 text as written (a byte-order mark dropped)."""
+    return utf8_text(name, read_input_file(name))
 
 
-def _candles_file_text(path: str | os.PathLike[str]) -> str:
-    """The text of a candles file, checked only as far as the request needs.
-
-    The compiler reads and checks the candles itself, straight from the
-    request's text; parsing them into Python values first cost ten times the
-    file's size. What is checked here is that the text is UTF-8 and one array
-    that ends at the file's end, so that nothing in the file can close the
-    array and add members to the request around it. A file that fails is
-    parsed after all, for a message that says what is wrong and where.
-    """
-    name = os.fspath(path)
-    raw = read_input_file(name)
-    text = _utf8_text(name, raw)
-    start = len(_BOM) if raw.startswith(_BOM) else 0
-    while raw[start:start + 1] in (b" ", b"\t", b"\r", b"\n"):
+def first_byte(raw: bytes) -> bytes:
+    """The first byte of a text past its byte-order mark and whitespace (b"" for none)."""
+    start = len(BOM) if raw.startswith(BOM) else 0
+    while raw[start:start + 1] and raw[start] in _WHITESPACE:
         start += 1
-    if raw[start:start + 1] != b"[":
-        raise CompileError("parse", f"{name}: the candles must be a JSON array")
-    fault = _array_fault(raw)
-    if fault is not None:
-        _check_json(name, text)  # a text refused here is seldom JSON: then Python's reader says where
-        raise CompileError("parse", f"{name}: {fault}")
-    return text
+    return raw[start:start + 1]
 
 
-_BOM = b"\xef\xbb\xbf"
-# Every byte but the brackets and the quote: what is left of a text is its structure.
-_NOT_STRUCTURE = bytes(set(range(256)) - set(b'[]{}"'))
-# The compiler reads a request nested 127 levels deep at most, candles included.
-_DEEPEST = 128
+def value_fault(raw: bytes) -> str | None:
+    """None when `raw` is one JSON value as far as its brackets and strings
+    tell; else what is wrong. The compiler checks everything else, and it
+    stops at the first byte that is not JSON, before anything it could read
+    otherwise than this."""
+    if first_byte(raw) in (b"[", b"{"):
+        return _bracket_fault(raw)
+    start = len(BOM) if raw.startswith(BOM) else 0
+    return None if _SCALAR.fullmatch(raw, start) else NOT_ONE_VALUE
 
 
-def _array_fault(raw: bytes) -> str | None:
-    """None when the array that opens `raw` is closed by its last byte but
-    whitespace, as far as the brackets outside strings tell; else what is
-    wrong. The compiler checks everything else, and it stops at the first
-    byte that is not JSON, before anything it could read otherwise than this."""
-    not_one = "the candles must be one JSON array"
+def _bracket_fault(raw: bytes) -> str | None:
+    """`value_fault` of a text that opens with a bracket: it must be closed by
+    its last byte but whitespace, every bracket between paired."""
     if b"\\" in raw:  # escaped backslashes, then escaped quotes: no quote left but those of strings
         raw = raw.replace(b"\\\\", b"").replace(b'\\"', b"")
     end = len(raw)
-    while end and raw[end - 1] in b" \t\r\n":
+    while end and raw[end - 1] in _WHITESPACE:
         end -= 1
-    if raw[end - 1:end] != b"]":
-        return not_one
+    if raw[end - 1:end] not in (b"]", b"}"):
+        return NOT_ONE_VALUE
     # Two quotes side by side close a string and open the next (or enclose
     # nothing): dropping them leaves outside the strings what was there.
     shape = raw.translate(None, _NOT_STRUCTURE).replace(b'""', b"")
     if shape.count(b'"') % 2:
-        return not_one  # a string left open
+        return NOT_ONE_VALUE  # a string left open
     if b'"' in shape:
         shape = _outside_strings(shape)
-    if shape[:1] != b"[" or shape[-1:] != b"]":
-        return not_one
+    if shape[:1] + shape[-1:] not in (b"[]", b"{}"):
+        return NOT_ONE_VALUE
     shape = shape[1:-1]
     for _ in range(_DEEPEST):  # innermost pairs away, one level a round
         if not shape:
             return None
         inner = shape.replace(b"[]", b"").replace(b"{}", b"")
         if inner == shape:
-            return not_one
+            return NOT_ONE_VALUE
         shape = inner
-    return "nested too deeply"
+    return NESTED_TOO_DEEPLY
 
 
 def _outside_strings(shape: bytes, piece: int = 1 << 16) -> bytes:
@@ -157,16 +142,3 @@ def _outside_strings(shape: bytes, piece: int = 1 << 16) -> bytes:
         kept.append(b"".join(parts[inside::2]))
         inside ^= (len(parts) - 1) & 1
     return b"".join(kept)
-
-
-def parse_json(text: str) -> Any:
-    """Parses JSON text as the compiler would accept it, numbers kept as their text.
-
-    Numbers stay strings so that no literal is too long or too large for Python;
-    NaN and Infinity, which Python's reader would allow, are refused.
-    """
-    return json.loads(text, parse_int=str, parse_float=str, parse_constant=_refuse_constant)
-
-
-def _refuse_constant(name: str) -> Any:
-    raise ValueError(f"{name} is not a JSON number")

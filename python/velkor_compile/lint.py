@@ -5,13 +5,14 @@ from __future__ import annotations
 import json
 import os
 from dataclasses import dataclass
-from typing import Literal
+from typing import TYPE_CHECKING, Any, Literal, Mapping
 
 from ._velkor_compile import Compiler
-from .errors import CompileError
 from .handles import _answer
-from .input_files import read_input_file
-from .request import StrategyInput, _strategy_text
+from .input_files import read_text_file
+
+if TYPE_CHECKING:  # the request module reads files through lint: no import back at run time
+    from .request import StrategyInput
 
 
 @dataclass(frozen=True)
@@ -67,12 +68,10 @@ def _lint_input_text(strategy: StrategyInput) -> str:
     if isinstance(strategy, str) and strategy.lstrip()[:1] in ("{", "["):
         return strategy
     if isinstance(strategy, (str, os.PathLike)):
-        name = os.fspath(strategy)
-        try:
-            return read_input_file(name).decode("utf-8-sig")
-        except UnicodeDecodeError as error:
-            raise CompileError("io", f"reading {name}: not valid UTF-8 at byte {error.start}") from None
-    return _strategy_text(strategy)
+        return read_text_file(os.fspath(strategy))
+    if isinstance(strategy, (bytes, bytearray)):
+        raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
+    return json.dumps(strategy, ensure_ascii=False, allow_nan=False)
 
 
 def lint(
@@ -84,8 +83,7 @@ def lint(
     character after whitespace is "{" or "["). Errors are the failures the
     compile check would find, each with its message (so `validate` fails exactly
     when there is an error, with the first error's message); warnings are
-    unknown fields, repeated keys and condition operands that name no declared
-    indicator. At most `max_problems` are listed; the result's
+    values the check accepts that are probably not meant. At most `max_problems` are listed; the result's
     `omitted_errors` and `omitted_warnings` count the rest. Raises
     `CompileError` for a file that cannot be read, and ValueError for a
     negative `max_problems`.
@@ -93,13 +91,40 @@ def lint(
     return lint_text(_lint_input_text(strategy), max_problems=max_problems, compiler=compiler)
 
 
-def lint_text(text: str, *, max_problems: int = DEFAULT_MAX_PROBLEMS, compiler: Compiler | None = None) -> Problems:
-    """`lint` of a strategy document's text, whatever the text holds."""
+_PROBLEM_MEMBERS = frozenset(Problem.__dataclass_fields__)
+
+
+def lint_text(
+    text: str,
+    *,
+    max_problems: int = DEFAULT_MAX_PROBLEMS,
+    embed_data: Mapping[str, Any] | None = None,
+    base_dir: str | os.PathLike[str] | None = None,
+    compiler: Compiler | None = None,
+) -> Problems:
+    """`lint` of a strategy document's text, whatever the text holds. With
+    `embed_data` (as a compile request's: {"kind": "csv", "path": ...} or
+    {"kind": "inline", "candles": [...]}) the warnings about that market data
+    follow; a relative CSV path is read below `base_dir` (default: the
+    current directory)."""
     if isinstance(max_problems, bool) or not isinstance(max_problems, int) or max_problems < 0:
         raise ValueError(f"max_problems must be a non-negative integer, not {max_problems!r}")
-    answer = _answer(compiler, json.dumps({"cmd": "lint", "text": text, "max_problems": max_problems}))
-    problems = Problems(Problem(**problem) for problem in answer["problems"])
+    request: dict[str, Any] = {"cmd": "lint", "text": text, "max_problems": max_problems}
+    if embed_data is not None:
+        request["embed_data"] = dict(embed_data)
+    if base_dir is not None:
+        request["base_dir"] = os.fspath(base_dir)
+    answer = _answer(compiler, json.dumps(request))
+    # Members this version does not know are left out, so that a newer core's answer still reads.
+    problems = Problems(Problem(**{k: v for k, v in problem.items() if k in _PROBLEM_MEMBERS})
+                        for problem in answer["problems"])
     omitted = answer.get("omitted", {})
     problems.omitted_errors = int(omitted.get("errors", 0))
     problems.omitted_warnings = int(omitted.get("warnings", 0))
     return problems
+
+
+def first_error(text: str) -> Problem | None:
+    """Lint's first problem of a text when it is an error, else None."""
+    problems = lint_text(text, max_problems=1)
+    return problems[0] if problems and problems[0].severity == "error" else None

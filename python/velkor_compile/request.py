@@ -1,7 +1,14 @@
-"""The compile request text the Python functions send, built piece by piece
-with the owner of each line, so that a reading fault the compiler reports is
-blamed on the option the caller passed rather than on a place in text they
-never saw."""
+"""The compile request text the Python functions send, built from their
+keyword options and the texts of the files they name, with the owner of each
+line, so that a fault the compiler finds in reading it is blamed on the option
+the caller passed, or placed in the file it lies in, rather than on a place in
+text they never saw.
+
+Files are spliced in as written: the compiler reads them, and Python never
+parses them. When the compiler cannot read one, the fault is described as lint
+describes the file's own text, so that a file that is not JSON reads the same
+in every command.
+"""
 
 from __future__ import annotations
 
@@ -13,8 +20,9 @@ from typing import Any, Callable, Literal, Mapping, NamedTuple, Sequence, Union
 
 from ._velkor_compile import Compiler
 from .errors import CompileError
-from .handles import _ask
-from .input_files import _candles_file_text, _check_json, load_json_text
+from .handles import _ask, default_compiler
+from .input_files import NESTED_TOO_DEEPLY, NOT_ONE_VALUE, first_byte, read_input_file, utf8_text, value_fault
+from .lint import first_error
 
 #: A strategy document as a parsed JSON value (object or positional array), or
 #: the path of a JSON file that holds one.
@@ -27,7 +35,6 @@ OptLevel = Literal["debug", "release", "size"]
 # position on the request's first line is this many bytes past the same place
 # in the strategy's text; every later line is the strategy's own.
 REQUEST_LEAD = '{"cmd":"compile","spec":{"strategy":'
-
 
 @dataclass(frozen=True)
 class CompileOptions:
@@ -52,42 +59,85 @@ class CompileOptions:
         return cls(**{option.name: arguments[option.name] for option in fields(cls) if option.name in arguments})
 
 
+_POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
+_ENVELOPE_FAULT = "invalid command envelope: "
+
+
 def _value_text(value: Any) -> str:
     """The JSON text of a Python value (NaN and infinities refused: JSON has none)."""
     return json.dumps(value, ensure_ascii=False, allow_nan=False)
 
 
-def _strategy_text(strategy: StrategyInput) -> str:
-    if isinstance(strategy, (str, os.PathLike)):
-        return load_json_text(strategy)
-    if isinstance(strategy, (bytes, bytearray)):
-        raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
-    return _value_text(strategy)
+def _reads_as_json(text: str) -> bool:
+    """Whether the compiler reads `text` as JSON. Inside a command no one
+    answers, a text that is not JSON fails the envelope, which reads all of
+    the command, and any other text gets the unknown command's answer."""
+    answer = json.loads(default_compiler().command('{"cmd":"","value":' + text + "}"))
+    return not str(answer.get("error", "")).startswith(_ENVELOPE_FAULT)
+
+
+def _file_fault(name: str, text: str, fallback: str) -> CompileError:
+    """A file whose text the compiler cannot read, described by lint's first
+    error of the text and placed where lint places it."""
+    found = first_error(text)
+    if found is None:
+        return CompileError("parse", f"{name}: {fallback}")
+    return CompileError("parse", f"{name}: {found.words} at line {found.line} column {found.column}")
+
+
+def load_json_text(path: str | os.PathLike[str]) -> str:
+    """Reads a strategy file and returns its text as written (a leading
+    byte-order mark removed), so that the compiler sees the numbers exactly as
+    the file spells them.
+
+    The text is checked only to be one JSON value as far as its brackets and
+    strings tell: the compiler reads the rest. Raises `CompileError` of kind
+    "io" when the file cannot be read or is not UTF-8, and of kind "parse"
+    when it is not one JSON value, with lint's description and place of the
+    fault; both messages name the file.
+    """
+    name = os.fspath(path)
+    raw = read_input_file(name)
+    text = utf8_text(name, raw)
+    fault = value_fault(raw)
+    if fault is not None:
+        raise _file_fault(name, text, fault)
+    return text
+
+
+def _candles_file_text(name: str) -> str:
+    """A candles file's text, checked only to be one array as far as its
+    brackets and strings tell: the compiler reads and checks the candles
+    itself, straight from the request's text, with no copy as Python values."""
+    raw = read_input_file(name)
+    text = utf8_text(name, raw)
+    if first_byte(raw) != b"[":
+        raise CompileError("parse", f"{name}: the candles must be a JSON array")
+    fault = value_fault(raw)
+    if fault is not None:
+        raise _file_fault(name, text, fault if fault == NESTED_TOO_DEEPLY else "the candles must be one JSON array")
+    return text
 
 
 class _Owner(NamedTuple):
-    """Who wrote the request text from `first_line` on: `name` is the option
-    it holds, None for a strategy file's own text (whose faults need no
-    option's name). `file` is true for a file's text spliced in, whose
-    positions are shifted into that file: its lines counted from `first_line`,
-    and on that line its columns from the `lead` bytes before it."""
+    """Who wrote the request lines from `first_line` on: `name` is the option
+    they hold; `file` the name and text of a file spliced in there, whose
+    positions are the file's, its first line shifted by `lead` columns."""
 
     first_line: int
-    name: str | None
-    file: bool = False
+    name: str
+    file: tuple[str, str] | None = None
     lead: int = 0
 
 
 class _Request:
     """The compile request text, built piece by piece, with the owner of each
-    line, so that a reading fault can be blamed on the option it lies in."""
+    line, so that a reading fault can be blamed on the option or file it lies in."""
 
     def __init__(self) -> None:
         self.pieces: list[str] = []
         self.line = 1
         self.owners: list[_Owner] = []
-        # The name and text of a candles file spliced in unparsed, for its faults.
-        self.data_file: tuple[str, str] | None = None
 
     def add(self, text: str, owner: _Owner | None = None) -> None:
         if owner is not None:
@@ -95,7 +145,7 @@ class _Request:
         self.pieces.append(text)
         self.line += text.count("\n")
 
-    def member(self, name: str, value: str, owner: str | None) -> None:
+    def member(self, name: str, value: str, owner: str) -> None:
         # Each member starts a line of its own, and the value is followed at
         # once by "," or "}", so that a fault the reader places just after a
         # value (or after a choice's closing brace) stays on the member's line.
@@ -104,6 +154,11 @@ class _Request:
 
     def text(self) -> str:
         return "".join(self.pieces)
+
+    def one_line(self) -> str:
+        """The text on one line: a line feed in JSON text is whitespace (a
+        file's text may hold some), never part of a string."""
+        return self.text().replace("\n", " ")
 
     def ask(self, compiler: Compiler | None, stop: Callable[[], bool] | None = None) -> tuple[str, dict[str, Any]]:
         """The answer to this request, as written and parsed; an error document
@@ -115,45 +170,47 @@ class _Request:
 
     def _placed(self, error: CompileError) -> CompileError:
         placed = self.name_option(error)
-        placed.document = error.document
+        # The compiler's document as it came, unless the fault was placed in a
+        # file or an option: then --json prints an error document of the placed message.
+        placed.document = error.document if placed is error else None
         return placed
 
     def name_option(self, error: CompileError) -> CompileError:
-        """A request reading fault in text this module wrote, reported by the
-        option's name instead of a position the caller never saw, and a fault
-        in a file's text at its place in that file."""
-        if self.data_file is not None and error.message.startswith(_ENVELOPE_FAULT):
-            # A compile request that is not JSON throughout is read by the
-            # envelope, whose fault has no place. Every other piece of the text
-            # is this module's own JSON: the candles file's text is at fault,
-            # and Python's reader says what and where.
-            name, text = self.data_file
-            try:
-                _check_json(name, text)
-            except CompileError as fault:
-                return fault
+        """A request reading fault in a file's text, described as lint
+        describes that text; in text this module wrote, named by its option."""
+        files = [owner.file for owner in self.owners if owner.file is not None]
+        if error.message.startswith(_ENVELOPE_FAULT):
+            # A request that is not JSON throughout is read by the envelope,
+            # whose fault has no place. Every piece of the text is this
+            # module's own JSON but the files': one of them is at fault.
+            for name, text in files:
+                if not _reads_as_json(text):
+                    return _file_fault(name, text, NOT_ONE_VALUE)
+            return error
         read_fault = error.kind in ("bad compile request", "bad destination request")
         found = _POSITION.search(error.message) if read_fault else None
         if found is None:
             return error
         line, column = int(found["line"]), int(found["column"])
         owner = next((o for o in reversed(self.owners) if o.first_line <= line), None)
-        if owner is None or (owner.name is None and not owner.file):
+        if owner is None:
             return error
         description = error.message[: found.start()]
-        if owner.file:
-            column = max(column - owner.lead, 1) if line == owner.first_line else column
-            description += f" at line {line - owner.first_line + 1} column {column}"
-        return CompileError(error.kind, description if owner.name is None else f"{owner.name}: {description}")
-
-
-_POSITION = re.compile(r" at line (?P<line>\d+) column (?P<column>\d+)$")
-_ENVELOPE_FAULT = "invalid command envelope: "
+        if owner.file is None:
+            return CompileError(error.kind, f"{owner.name}: {description}")
+        name, text = owner.file
+        placed = first_error(text)
+        if placed is not None and placed.message == description:  # the same fault, placed in characters
+            return _file_fault(name, text, description)
+        line -= owner.first_line - 1
+        column = max(column - owner.lead, 1) if line == 1 else column
+        return CompileError("parse", f"{name}: {description} at line {line} column {column}")
 
 
 def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str = "compile") -> _Request:
     """The request text of a command that reads a compile request ("compile" or "destination")."""
     target, mcu, csv, candles, out_dir = options.target, options.mcu, options.csv, options.candles, options.out_dir
+    opt_level, crate_name = options.opt_level, options.crate_name
     if target == "no_std" and mcu is None:
         raise ValueError("the no_std target needs an mcu")
     if mcu is not None and target != "no_std":
@@ -164,41 +221,46 @@ def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str 
     request = _Request()
     # The strategy goes first, on the request's first line, so that positions the
     # compiler reports inside a strategy file keep that file's line numbers.
-    from_file = isinstance(strategy, (str, os.PathLike))
     lead = REQUEST_LEAD.replace('"compile"', f'"{cmd}"', 1)
-    strategy_owner = _Owner(1, None, file=True, lead=len(lead)) if from_file else _Owner(1, "strategy")
-    request.add(lead + _strategy_text(strategy), strategy_owner)
+    if isinstance(strategy, (str, os.PathLike)):
+        name = os.fspath(strategy)
+        text = load_json_text(name)
+        request.add(lead + text, _Owner(1, name, (name, text), len(lead)))
+    elif isinstance(strategy, (bytes, bytearray)):
+        raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
+    else:
+        request.add(lead + _value_text(strategy), _Owner(1, "strategy"))
     if mcu is None:
         request.member("target", _value_text({"kind": target}), "target")
     else:
         request.member("target", "{" + f'"kind":{_value_text(target)}', "target")
         request.member("mcu", _value_text(mcu) + "}", "mcu")
-    if options.opt_level is not None:
-        request.member("opt_level", _value_text(options.opt_level), "opt_level")
+    if opt_level is not None:
+        request.member("opt_level", _value_text(opt_level), "opt_level")
     # The crate name before the data: the compiler hashes inline candles while
     # it reads them, and the spec hash text puts the crate name before them.
-    if options.crate_name is not None:
-        request.member("crate_name", _value_text(options.crate_name), "crate_name")
+    if crate_name is not None:
+        request.member("crate_name", _value_text(crate_name), "crate_name")
     if csv is not None:
         request.member("embed_data", _value_text({"kind": "csv", "path": os.fspath(csv)}), "csv")
     if isinstance(candles, (str, os.PathLike)):
-        candles_text = _candles_file_text(candles)
-        request.data_file = (os.fspath(candles), candles_text)
+        name = os.fspath(candles)
+        candles_text = _candles_file_text(name)
         # The file's text starts a line, so that positions in it are the file's.
         request.member("embed_data", '{"kind":"inline","candles":', "candles")
         request.add("\n")
-        request.add(candles_text, _Owner(request.line, f"candles ({os.fspath(candles)})", file=True))
+        request.add(candles_text, _Owner(request.line, f"candles ({name})", (name, candles_text)))
         request.add("}")  # a piece of its own: the file's text is not copied to append it
     elif candles is not None:
         request.member("embed_data", '{"kind":"inline","candles":' + _value_text(list(candles)) + "}", "candles")
     request.add("}")
-    request.member("dry_run", "true" if options.dry_run else "false", None)
+    request.member("dry_run", "true" if options.dry_run else "false", "dry_run")
     if out_dir is not None:
         request.member("out_dir", _value_text(os.fspath(out_dir)), "out_dir")
     # Written only when asked, so that other requests keep their text.
     if options.stream_build_output:
-        request.member("stream_build_output", "true", None)
+        request.member("stream_build_output", "true", "stream_build_output")
     if options.build_progress:
-        request.member("build_progress", "true", None)
+        request.member("build_progress", "true", "build_progress")
     request.add("}")
     return request

@@ -46,16 +46,16 @@ class Terminal(io.StringIO):
     "content, options, status, expected",
     [
         (WARNINGS_ONLY, [], 0,
-         "F:2:20: warning: no indicator named `rsi` is declared [/entry/gt/0]\n"
+         'F:2:20: warning[VK203]: no indicator in "indicators" is named `rsi` [/entry/gt/0]\n'
          '    "entry": {"gt": ["rsi", 1]}, "exit": {"in_position": true}, "sizing": {"type": "fixed_qty", "qty": 1}}\n'
          "                     ^\n"
          "0 errors, 1 warning in 1 file\n"),
         (WARNINGS_ONLY, ["--strict"], 1, None),
         ('{"symbol":\t"X", "Timeframe": 1}', ["--format", "github"], 1,
-         "::warning file=F,line=1,col=17::unknown field `Timeframe` [/Timeframe]\n"
-         "::error file=F,line=1,col=31::missing field `timeframe`\n"),
+         "::warning file=F,line=1,col=17,title=VK201::this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
+         "::error file=F,line=1,col=31,title=VK002::the required member `timeframe` is missing\n"),
         ('{"symbol":\t"X", "Timeframe": 1}', [], 1,
-         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         "F:1:17: warning[VK201]: this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
          '  {"symbol":\t"X", "Timeframe": 1}\n'
          "            \t     ^\n"
          "  help: did you mean `timeframe`?\n"),
@@ -77,9 +77,9 @@ def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options
 def test_colour_only_on_a_terminal_without_no_color(monkeypatch, no_color, coloured):
     monkeypatch.setenv("NO_COLOR", no_color)
     for out, tty in ((Terminal(), True), (io.StringIO(), False)):
-        args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False)
+        args = argparse.Namespace(files=[str(MISTAKES)], format="text", strict=False, quiet=False, no_config=True)
         assert run_check(args, out, io.StringIO()) == 1
-        assert ("\033[1;31merror:" in out.getvalue()) == (coloured and tty)
+        assert ("\033[1;31merror[VK003]:" in out.getvalue()) == (coloured and tty)
         assert out.getvalue().endswith("2 errors, 3 warnings in 1 file\n")
 
 
@@ -110,18 +110,18 @@ WIDE = "{" + ", ".join(f'"field_{i:05}": 1' for i in range(4000)) + "}"
     [
         # Only "\n" ends a line, as the core counts lines: U+2028 and CR do not.
         ('{"symbol": "\u2028", "Timeframe": 1,\r "x": 1}', ["--max-problems", "1"], 1,
-         "F:1:17: warning: unknown field `Timeframe` [/Timeframe]\n"
+         "F:1:17: warning[VK201]: this object takes no member `Timeframe`; it is ignored [/Timeframe]\n"
          '  {"symbol": "\u2028", "Timeframe": 1,\\u000d "x": 1}\n'
          "                  ^\n"
          "  help: did you mean `timeframe`?\n"
          "F: and 6 more problems (5 errors, 1 warning) not shown (--max-problems)\n"
          "5 errors, 2 warnings in 1 file\n"),
         (ESCAPED_KEY, ["--max-problems", "1"], 1,
-         "F:1:17: warning: unknown field `\\u001b]52;c;eA==\\u0007\\u009b` [/\\u001b]52;c;eA==\\u0007\\u009b]\n"
+         "F:1:17: warning[VK201]: this object takes no member `\\u001b]52;c;eA==\\u0007\\u009b`; it is ignored [/\\u001b]52;c;eA==\\u0007\\u009b]\n"
          '  {"symbol": "X", "\\u001b]52;c;eA==\\u0007\\u009b": 1}\n'
          "                  ^\n"),
         (ESCAPED_KEY, ["--format", "github", "--max-problems", "1"], 1,
-         "::warning file=F,line=1,col=17::unknown field `\\u001b]52;c;eA==\\u0007\\u009b` "
+         "::warning file=F,line=1,col=17,title=VK201::this object takes no member `\\u001b]52;c;eA==\\u0007\\u009b`; it is ignored "
          "[/\\u001b]52;c;eA==\\u0007\\u009b]\n"
          "::notice file=F::and 5 more problems (5 errors, 0 warnings) not shown (--max-problems)\n"),
         ('{"a": 1}', ["--format", "json", "--max-problems", "0"], 1,
@@ -146,3 +146,45 @@ def test_check_quotes_lines_safely_and_caps_problems(tmp_path, monkeypatch, caps
             assert len(shown) <= 2 + 160 + 6
         assert lines[-1] == "6 errors, 4000 warnings in 1 file"
     assert not any(0x80 <= ord(ch) <= 0x9f or (ord(ch) < 0x20 and ch not in "\t\n") for ch in out)
+
+
+WARNED = json.dumps({**json.loads((ROOT / "examples" / "ma_cross.json").read_text()), "warm_up": 50}, indent=1)
+
+
+@pytest.mark.parametrize(
+    "argv, table, status, err, out",
+    [
+        # validate and compile print the warnings as check does, unless -q; --strict refuses them.
+        (["validate", "w.json"], "", 0, "w.json:42:2: warning[VK201]: this object takes no member `warm_up`", "w.json: valid\n"),
+        (["validate", "-q", "w.json"], "", 0, "", ""),
+        (["validate", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused by --strict\n", ""),
+        (["compile", "--dry-run", "w.json"], "", 0, "help: did you mean `warmup`?\n", None),
+        (["compile", "--dry-run", "-q", "--strict", "w.json"], "", 1, "velkor-compile: w.json: 1 warning, refused", ""),
+        (["compile", "--dry-run", "--csv", "d.csv", "sub/ok.json"], "", 0,
+         "sub/ok.json:1:1: warning[VK303]: without a header, each line of `d.csv` holds time", None),
+        # The configuration's select and ignore lists choose the warnings, for every command.
+        (["validate", "--strict", "w.json"], 'ignore = ["VK2"]', 0, "", "w.json: valid\n"),
+        (["compile", "--dry-run", "--strict", "w.json"], 'select = ["VK1"]', 0, "", None),
+        (["check", "--strict", "w.json"], 'select = ["VK2"]\nignore = ["VK201"]', 0, "", "0 errors, 0 warnings in 1 file\n"),
+        (["check", "--strict", "--no-config", "w.json"], 'ignore = ["VK2"]', 1, "", None),
+        # A folder: every *.json beneath it but in hidden folders; -q lists only what fails.
+        (["check", "."], "", 0, "", None),
+        (["check", "-q", "."], "", 0, "", ""),
+        (["check", "-q", "--strict", "."], "", 1, "", None),
+    ],
+)
+def test_warnings_in_every_command(tmp_path, monkeypatch, capsys, argv, table, status, err, out):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "pyproject.toml").write_text(f"[tool.velkor-compile]\n{table}\n")
+    (tmp_path / "w.json").write_text(WARNED)
+    (tmp_path / "d.csv").write_text("1,2\n")
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "sub" / "ok.json").write_text((ROOT / "examples" / "ma_cross.json").read_text())
+    (tmp_path / ".hidden").mkdir()
+    (tmp_path / ".hidden" / "bad.json").write_text("[1,")
+    assert main(argv) == status
+    captured = capsys.readouterr()
+    assert err in captured.err and (err or captured.err == ""), captured.err
+    assert out is None or captured.out == out
+    if argv == ["check", "."]:
+        assert captured.out.endswith("0 errors, 1 warning in 2 files\n") and "ok.json" not in captured.out

@@ -59,7 +59,7 @@ def test_validate_json_prints_a_line_per_file(capsys, tmp_path, monkeypatch):
     (tmp_path / "invalid.json").write_text('{"symbol": "X"}')
     status, out, err = run(capsys, "validate", "--json", MA_CROSS, "invalid.json", "missing.json")
     errors = [line.removeprefix("velkor-compile: ") for line in err.splitlines()]
-    assert (status, errors[0]) == (1, "invalid.json: not a valid strategy: missing field `timeframe`")
+    assert (status, errors[0]) == (1, "invalid.json: not a valid strategy: the required member `timeframe` is missing at line 1 column 15")
     assert [json.loads(line) for line in out.splitlines()] == [{"path": str(MA_CROSS), "valid": True}] + [
         {"path": path, "valid": False, "error": error} for path, error in zip(["invalid.json", "missing.json"], errors)]
 
@@ -79,7 +79,10 @@ NO_STD_SIZE = 'target = "no_std"\nmcu = "thumbv6m-none-eabi"\nopt-level = "size"
         (NO_STD_SIZE, None, ["--no-config"], "binary release"),
         # Refused files.
         ('target = "arm"', None, [], "target must be one of wasm, binary, no_std, not 'arm'"),
-        ('out_dir = "x"', None, [], "unknown key 'out_dir' (known: out-dir, target, mcu, opt-level)"),
+        ('out_dir = "x"', None, [], "unknown key 'out_dir' (did you mean 'out-dir'? known: out-dir, target, mcu, "
+         "opt-level, select, ignore)"),
+        ('select = ["VK1", "E501"]', None, [], "select holds 'E501', which is not a rule code"),
+        ('ignore = "VK101"', None, [], 'ignore must be an array of rule codes, such as ["VK101", "VK2"]'),
         ("target = ", None, [], "not valid TOML"),
         ('target = "no_std"', None, [], "--mcu TRIPLE is required with --target no_std"),
     ],
@@ -112,8 +115,8 @@ def test_out_dir_from_the_file_and_the_dry_run_destination(capsys, tmp_path, mon
     assert status == 0
     assert out.splitlines()[-2:] == [f"  would write   {project}", "  would replace Cargo.toml, src/main.rs"]
     assert (project / "Cargo.toml").read_text() == "old"
-    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run", "--out-dir", "elsewhere")
-    assert out.splitlines()[-2:] == ["  would write   elsewhere/btc_usd", "  would replace (no existing files)"]
+    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run", "--out-dir", "elsewhere/../out")
+    assert out.splitlines()[-2:] == ["  would write   out/btc_usd", "  would replace (no existing files)"]
 
 
 def test_the_dry_run_names_what_a_build_would_remove(capsys, tmp_path, monkeypatch):
@@ -172,6 +175,18 @@ def test_hint_lines_come_after_the_message(capsys, tmp_path, monkeypatch):
                                 "velkor-compile: hint: --mcu takes one of: " + ", ".join(MCUS)]
 
 
+@pytest.mark.parametrize("table, flags, hint", [
+    ("", ["--target", "no_std", "--mcu", "thumbv7em-none-eab"], "did you mean --mcu thumbv7em-none-eabi?"),
+    ('target = "no_std"\nmcu = "thumbv7em-none-eab"', [],
+     'did you mean mcu = "thumbv7em-none-eabi" (the mcu key of [tool.velkor-compile] in {config})?'),
+])
+def test_an_mcu_hint_names_where_the_mcu_came_from(capsys, tmp_path, monkeypatch, table, flags, hint):
+    (tmp_path / "pyproject.toml").write_text(f"[tool.velkor-compile]\n{table}\n")
+    monkeypatch.chdir(tmp_path)
+    status, _, err = run(capsys, "compile", MA_CROSS, "--dry-run", *flags)
+    assert status == 1 and err.splitlines()[1] == "velkor-compile: hint: " + hint.format(config=tmp_path / "pyproject.toml")
+
+
 @pytest.mark.parametrize("shell", ["bash", "zsh", "fish"])
 def test_completion_scripts_come_from_the_parser(capsys, monkeypatch, shell):
     pytest.importorskip("shtab")
@@ -196,7 +211,7 @@ FOREIGN = 12345  # no such user here: the file is someone else's whoever runs th
         (("[project\nname = 'x'\n", None), (WASM, None), ["-v"], "wasm",
          "using defaults from {far} [tool.velkor-compile]"),
         (("[tool.'velkor-compile']\ntarget = \n", None), None, ["--target", "wasm", "--opt-level", "size",
-                                                             "--out-dir", "o"], "wasm", ""),  # not read at all
+                                                             "--out-dir", "o", "-q"], "wasm", ""),  # not read at all
         (("[tool]\nvelkor-compile = {target = }\n", None), None, [], None, "{near}: not valid TOML"),
     ],
 )

@@ -3,6 +3,7 @@ each row is accepted, or refused, by the compiler and the schema alike."""
 
 import copy
 import json
+import pathlib
 
 import pytest
 
@@ -17,12 +18,10 @@ POSITIONAL = json.loads((EXAMPLES / "ma_cross_positional.json").read_text())
 
 
 def validator(name):
-    registry = referencing.Registry().with_resource(
-        "strategy.schema.json", referencing.Resource.from_contents(velkor_compile.schema("strategy"))
-    )
+    # Each schema on its own: the compile request's carries the strategy's.
     schema = velkor_compile.schema(name)
     jsonschema.Draft202012Validator.check_schema(schema)
-    return jsonschema.Draft202012Validator(schema, registry=registry)
+    return jsonschema.Draft202012Validator(schema)
 
 
 STRATEGY = validator("strategy")
@@ -111,3 +110,12 @@ def test_requests_agree(name):
     doc, accepted = REQUESTS[name]
     assert (compiler_answers(doc).get("ok") is not False) == accepted
     assert REQUEST.is_valid(doc) == accepted
+
+
+def test_the_schema_files_resolve_each_other_by_id():
+    folder = pathlib.Path(velkor_compile.__file__).parent / "schema"
+    files = [json.loads((folder / f"{name}.schema.json").read_text()) for name in ("strategy", "compile-request")]
+    registry = referencing.Registry().with_resources(
+        (schema["$id"], referencing.Resource.from_contents(schema)) for schema in files)
+    on_disk = jsonschema.Draft202012Validator(files[1], registry=registry)
+    assert on_disk.is_valid(REQUEST_BASE) and not on_disk.is_valid(request(strategy={}))

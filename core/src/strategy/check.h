@@ -92,8 +92,10 @@ class Check {
                                        std::optional<std::string> suggestion = std::nullopt);
   void warn(const json::Value& at, Anchor anchor, Warning warning);
   // Past the problems the report lists, a warning at `at` is counted without
-  // its words: true when it was, so that the caller need not word it.
+  // its words: true when it was (or nothing is recorded at all), so that the
+  // caller need not word it.
   bool counted_only(const json::Value& at) {
+    if (!collecting()) return true;
     if (findings_->size() < facts_->listed) return false;
     findings_->push_back(Finding{false, &at, Anchor::kValue, {}, std::nullopt});
     return true;

@@ -21,6 +21,7 @@ from ..api import CompileError, OptLevel, destination_of, targets
 from ..config import ConfigError, find_config
 from ..request import CompileOptions, _compile_request, _Request
 from ..terminal import printable
+from .file_problems import Selection, is_refusal, refusal_message, warn_before_compile
 from .shared import LONE_SURROGATE, PROG, add_quiet, error_document, new_compiler, report, target_label
 
 NAME = "compile"
@@ -37,7 +38,8 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
         "Several files are built N at a time (-j), each into a project of its own, with one line per file; "
         "the exit status is 1 when any failed.",
         epilog="--target, --mcu, --opt-level and --out-dir default to the values of [tool.velkor-compile] in the "
-        "nearest pyproject.toml at or above the current directory, when it gives them.",
+        "nearest pyproject.toml at or above the current directory, when it gives them; its select and ignore "
+        "lists choose the warnings printed.",
     )
     parser.add_argument("strategies", metavar="STRATEGY.json", nargs="+", help="the strategy document (or several)")
     parser.add_argument("--target", choices=targets()["targets"], help="kind of artifact (default: binary)")
@@ -54,7 +56,8 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
     parser.add_argument("--dry-run", action="store_true", help="generate in memory only: write nothing, no build")
     parser.add_argument("--json", action="store_true",
                         help="print the response document instead of a summary (an error document on every error)")
-    add_quiet(parser, "print nothing but errors (and the document asked for with --json)")
+    add_quiet(parser, "print nothing but errors (and the document asked for with --json): no warnings either")
+    parser.add_argument("--strict", action="store_true", help="refuse a strategy that has a warning")
     parser.add_argument("--no-config", action="store_true",
                         help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
     parser.add_argument("-v", "--verbose", action="store_true",
@@ -89,10 +92,19 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         err = io.StringIO()
         out = out if args.json else io.StringIO()
     options = compile_options(args)
+    found = warn_before_compile(args.strategy, args.selection, args.quiet, args.strict, args.csv)
     compiler = new_compiler()
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
-    answer_text, answer = _compile_request(args.strategy, replace(options, dry_run=True)).ask(compiler)
+    try:
+        answer_text, answer = _compile_request(args.strategy, replace(options, dry_run=True)).ask(compiler)
+    except CompileError as error:
+        if not is_refusal(error):
+            raise
+        # In plain words and placed in the file; --json prints the compiler's own document.
+        refused = CompileError("error", f"{args.strategy}: {refusal_message(args.strategy, error, found)}")
+        refused.document = error.document
+        raise refused from None
     if args.dry_run:
         _print_answer(answer_text, answer, args.json, out)
         if not args.json:
@@ -129,7 +141,7 @@ def _build(compiler: Compiler, args: argparse.Namespace, options: CompileOptions
     status = 0
     try:
         with _terminate_as_stop():
-            answer_text, answer = _ask_reporting_failure(request, compiler, started, live, err)
+            answer_text, answer = _ask_reporting_failure(request, compiler, started, live, stream, err)
     except (KeyboardInterrupt, Terminated) as interrupt:
         # The handle raises an interrupt when the command ends, once cargo has
         # stopped, with the answer it ended with: that says how far the build got.
@@ -149,13 +161,18 @@ def _build(compiler: Compiler, args: argparse.Namespace, options: CompileOptions
     return status
 
 
-def _ask_reporting_failure(request: _Request, compiler: Compiler, started: float, live: bool,
+def _ask_reporting_failure(request: _Request, compiler: Compiler, started: float, live: bool, stream: bool,
                            err: IO[str]) -> tuple[str, dict[str, Any]]:
     """The build's answer; a build that failed has its time reported before its error is raised."""
     try:
         return request.ask(compiler)
-    except CompileError:
+    except CompileError as error:
         _report_time(started, live, "failed after", err)
+        if stream and error.kind == "build":
+            # cargo's output was shown live: its error is on the screen once already.
+            shown = CompileError("build", "cargo failed (its output is above)")
+            shown.document, shown.detail = error.document, error.text
+            raise shown from None
         raise
 
 
@@ -217,7 +234,7 @@ def _print_summary(answer: dict[str, Any], out: IO[str]) -> None:
 def _print_destination(planned: DestinationAnswer, out: IO[str]) -> None:
     """Where a build with the same options would write, and which files already there it would replace and remove."""
     replace, remove = planned["replace"], planned["remove"]
-    out.write(f"  would write   {planned['project_dir']}\n")
+    out.write(f"  would write   {os.path.normpath(planned['project_dir'])}\n")
     out.write(f"  would replace {', '.join(replace) if replace else '(no existing files)'}\n")
     if remove:
         out.write(f"  would remove  {', '.join(remove)}\n")
@@ -244,13 +261,17 @@ def _settle_options(args: argparse.Namespace) -> None:
 
 def _apply_config(args: argparse.Namespace) -> None:
     """Fills the compile options the command line left out from the nearest
-    [tool.velkor-compile] table (unless --no-config), then the built-in defaults.
+    [tool.velkor-compile] table (unless --no-config), then the built-in defaults,
+    and takes the table's select and ignore lists for the warnings.
     A file's mcu applies only when the target ends up no_std, so that
     --target binary works in a project whose default is a microcontroller.
-    When the command line gives every option a file could, no file is read."""
+    When the command line gives every option a file could and no warnings
+    are to be printed or refused (-q), no file is read."""
     config = None
     given_all = args.target and args.opt_level and args.out_dir and (args.mcu or args.target != "no_std")
-    if not args.no_config and not given_all:
+    # The file's select and ignore lists matter whenever warnings are printed or refused.
+    warnings_asked = not args.quiet or args.strict
+    if not args.no_config and (not given_all or warnings_asked):
         try:
             config = find_config(os.getcwd(), _warn)
         except ConfigError as error:
@@ -263,9 +284,10 @@ def _apply_config(args: argparse.Namespace) -> None:
         args.target = args.target or config.target
         args.opt_level = args.opt_level or config.opt_level
         args.out_dir = args.out_dir or config.out_dir
-        if args.mcu is None and args.target == "no_std":
-            args.mcu = config.mcu
+        if args.mcu is None and args.target == "no_std" and config.mcu is not None:
+            args.mcu, args.mcu_from = config.mcu, config.path
     args.target = args.target or "binary"
+    args.selection = Selection() if config is None else Selection(config.select, config.ignore)
 
 
 def _warn(message: str) -> None:

@@ -44,6 +44,7 @@ from ..hints import hints
 from ..request import CompileOptions, _compile_request
 from ..terminal import printable
 from .compile import DEFAULT_OUT_DIR, compile_options, interrupted_message
+from .file_problems import is_refusal, refusal_message, warn_before_compile
 from .shared import PROG, allowed_mcus, error_document, json_line, new_compiler, target_label
 
 
@@ -147,9 +148,11 @@ def check_all(args: argparse.Namespace, options: CompileOptions, jobs: list[Job]
     taken: dict[str, Job] = {}
     for job in jobs:
         try:
+            warn_before_compile(job.path, args.selection, args.quiet, args.strict, args.csv)
             answer_text, answer = _compile_request(job.path, replace(options, dry_run=True)).ask(compiler)
-        except CompileError as error:
-            settled.append(_failure(job, str(error), error.document))
+        except CompileError as error:  # a refused strategy in plain words, as for one file
+            message = refusal_message(job.path, error, None) if is_refusal(error) else str(error)
+            settled.append(_failure(job, message, error.document))
             continue
         except PanicException as fault:
             settled.append(_failure(job, f"internal fault: {fault}"))
