@@ -638,7 +638,7 @@ ReadResult<Value> Reader::read_value() {
   }
 }
 
-ReadResult<void> Reader::skip_value(Depth depth) {
+ReadResult<void> Reader::skip_value(Depth depth, Numbers numbers) {
   const bool counted = depth == Depth::kLimited;
   // Each entry is an open container: true for an object.
   std::vector<bool> open;
@@ -689,8 +689,13 @@ ReadResult<void> Reader::skip_value(Depth depth) {
       }
       default:
         if (c == '-' || is_digit(c)) {
-          // Nobody reads this number, so only its form matters, not its range.
-          if (auto n = scan_number(); !n) return std::unexpected(n.error());
+          auto n = scan_number();
+          if (!n) return std::unexpected(n.error());
+          // A number nobody reads matters only by its form, unless it is to
+          // be read whole all the same.
+          if (numbers == Numbers::kInRange) {
+            if (auto v = number_value(*n); !v) return std::unexpected(v.error());
+          }
           break;
         }
         return peek_error(kExpectedValue);

@@ -117,11 +117,14 @@ class Reader {
 
   // Any value, read whole into a Value.
   ReadResult<Value> read_value();
-  // Any value, checked and dropped; string contents are only loosely checked
-  // and numbers not converted, as befits members nobody reads. With
-  // Depth::kUnlimited the levels inside the value are not counted against the
-  // limit (a record skips its unknown members so, as the envelope does).
-  ReadResult<void> skip_value(Depth depth = Depth::kLimited);
+  // Any value, checked and dropped; string contents are only loosely checked,
+  // as befits members nobody reads. With Depth::kUnlimited the levels inside
+  // the value are not counted against the limit (a record skips its unknown
+  // members so, as the envelope does). Numbers are checked for their form
+  // only, or with Numbers::kInRange also converted, so that one beyond the
+  // double range is a fault (a tagged choice reads its unknown members so).
+  enum class Numbers { kForm, kInRange };
+  ReadResult<void> skip_value(Depth depth = Depth::kLimited, Numbers numbers = Numbers::kForm);
 
   // The readings of typed record fields; a wrong kind is reported as
   // "invalid type: {unexpected}, expected {expected}" just after the value
