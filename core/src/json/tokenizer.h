@@ -1,0 +1,203 @@
+// The one walk over a JSON value's text: each token is checked against the
+// grammar, with the reader's fault descriptions and positions, and reported
+// with its offsets to a handler that makes of it what it needs (a Value, a
+// canonical text, nothing at all).
+//
+// The walk keeps its open containers on an explicit list, never on the C++
+// stack, so a value of any depth is walked in constant stack space; the depth
+// is bounded by the reader's level limit (when the walk counts levels).
+//
+// A handler provides (offsets index the reader's text):
+//   static constexpr bool kDecodeStrings;
+//       true: strings and keys are unescaped and fully checked (an unpaired
+//       surrogate escape is a fault), and handed over; false: only their form
+//       is checked, and the handler gets their offsets alone.
+//   void name(std::size_t begin, std::size_t end);            null, true, false
+//   void string(std::string_view value, std::size_t begin, std::size_t end);
+//       `value` is a view into the text when the literal holds no escape and
+//       no non-ASCII byte, otherwise into scratch valid until the next token;
+//       empty when strings are not decoded.
+//   ReadResult<void> number(const NumberLiteral& number);     may refuse it
+//   void empty(bool is_object, std::size_t begin, std::size_t end);   [] or {}
+//   void open_array(std::size_t begin);
+//   bool open_object(Reader& reader, std::size_t begin);
+//       after `{` was consumed and something other than `}` follows; true
+//       when the handler read the whole object itself, up to and including
+//       its `}` (the reader then stands after it, and after any siblings the
+//       handler took too: see canonical/canonical_from_text.h).
+//   void key(std::string_view key, std::size_t begin);        after its colon
+//   void next_element();                                      after `,` in an array
+//   void close(bool is_object, std::size_t at);               at its closing bracket
+#ifndef VELKOR_JSON_TOKENIZER_H_
+#define VELKOR_JSON_TOKENIZER_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/reader.h"
+
+namespace velkor::json {
+
+enum class Levels { kCounted, kNotCounted };
+
+template <typename Handler>
+class Tokenizer {
+ public:
+  Tokenizer(Reader& reader, Handler& handler, Levels levels = Levels::kCounted)
+      : reader_(reader), handler_(handler), counted_(levels == Levels::kCounted) {}
+
+  // Walks one value from the cursor, which then stands just after it.
+  ReadResult<void> walk() {
+    for (;;) {
+      auto opened = value();
+      if (!opened) return std::unexpected(opened.error());
+      if (*opened) continue;  // its first value follows
+      // A complete value: it may complete the containers around it.
+      for (;;) {
+        if (open_.empty()) return {};
+        auto step = after_value();
+        if (!step) return std::unexpected(step.error());
+        if (*step == Step::kNextValue) break;
+      }
+    }
+  }
+
+ private:
+  enum class Step { kNextValue, kClosed };
+
+  // One value, or the opening of a container (left open on `open_`): true
+  // when a container was opened and its first value follows.
+  ReadResult<bool> value() {
+    const int c = reader_.peek_after_whitespace();
+    const std::size_t begin = reader_.index();
+    switch (c) {
+      case Reader::kEnd:
+        return reader_.peek_error(kEofValue);
+      case 'n':
+      case 't':
+      case 'f': {
+        reader_.eat();
+        if (auto r = reader_.parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse"); !r) {
+          return std::unexpected(r.error());
+        }
+        handler_.name(begin, reader_.index());
+        return false;
+      }
+      case '"': {
+        auto s = string();
+        if (!s) return std::unexpected(s.error());
+        handler_.string(*s, begin, reader_.index());
+        return false;
+      }
+      case '[':
+      case '{':
+        return open(c == '{');
+      default: {
+        if (c != '-' && (c < '0' || c > '9')) return reader_.peek_error(kExpectedValue);
+        auto number = reader_.scan_number();
+        if (!number) return std::unexpected(number.error());
+        if (auto r = handler_.number(*number); !r) return std::unexpected(r.error());
+        return false;
+      }
+    }
+  }
+
+  ReadResult<bool> open(bool is_object) {
+    const std::size_t begin = reader_.index();
+    if (counted_) {
+      if (auto r = reader_.enter_level(); !r) return std::unexpected(r.error());
+    }
+    reader_.eat();
+    const int next = reader_.peek_after_whitespace();
+    if (next == (is_object ? '}' : ']')) {
+      reader_.eat();
+      leave();
+      handler_.empty(is_object, begin, reader_.index() - 1);
+      return false;
+    }
+    if (next == Reader::kEnd) return reader_.peek_error(is_object ? kEofObject : kEofList);
+    if (!is_object) {
+      push(false);
+      handler_.open_array(begin);
+      return true;
+    }
+    if (handler_.open_object(reader_, begin)) {
+      leave();
+      return false;
+    }
+    if (next != '"') return reader_.peek_error(kKeyMustBeString);
+    push(true);
+    if (auto r = key(); !r) return std::unexpected(r.error());
+    return true;
+  }
+
+  // After a value inside the innermost open container: `,` and what it
+  // leads to, or the closing bracket.
+  ReadResult<Step> after_value() {
+    const bool is_object = open_.back();
+    const int c = reader_.peek_after_whitespace();
+    if (c == ',') {
+      reader_.eat();
+      const int next = reader_.peek_after_whitespace();
+      if (next == (is_object ? '}' : ']')) return reader_.peek_error(kTrailingComma);
+      if (!is_object) {
+        handler_.next_element();
+        return Step::kNextValue;
+      }
+      if (next == Reader::kEnd) return reader_.peek_error(kEofValue);
+      if (next != '"') return reader_.peek_error(kKeyMustBeString);
+      if (auto r = key(); !r) return std::unexpected(r.error());
+      return Step::kNextValue;
+    }
+    if (c == (is_object ? '}' : ']')) {
+      const std::size_t at = reader_.index();
+      reader_.eat();
+      leave();
+      open_.pop_back();
+      handler_.close(is_object, at);
+      return Step::kClosed;
+    }
+    if (c == Reader::kEnd) return reader_.peek_error(is_object ? kEofObject : kEofList);
+    return reader_.peek_error(is_object ? "expected `,` or `}`" : "expected `,` or `]`");
+  }
+
+  // A key (its opening quote next) and its colon.
+  ReadResult<void> key() {
+    const std::size_t begin = reader_.index();
+    auto name = string();
+    if (!name) return std::unexpected(name.error());
+    if (auto r = reader_.parse_colon(); !r) return r;
+    handler_.key(*name, begin);
+    return {};
+  }
+
+  ReadResult<std::string_view> string() {
+    if constexpr (Handler::kDecodeStrings) {
+      return reader_.parse_string_view(scratch_);
+    } else {
+      if (auto r = reader_.skip_string(); !r) return std::unexpected(r.error());
+      return std::string_view();
+    }
+  }
+
+  void push(bool is_object) {
+    // Room for a few levels when the first opens, rather than level by level.
+    if (open_.capacity() == 0) open_.reserve(8);
+    open_.push_back(is_object);
+  }
+  void leave() {
+    if (counted_) reader_.leave_level();
+  }
+
+  Reader& reader_;
+  Handler& handler_;
+  const bool counted_;
+  std::vector<bool> open_;  // the open containers, innermost last: true for an object
+  std::string scratch_;     // an unescaped string, until the next one
+};
+
+}  // namespace velkor::json
+
+#endif  // VELKOR_JSON_TOKENIZER_H_
