@@ -91,7 +91,8 @@ std::size_t offset_of(const json::Place& place, Anchor anchor) {
 
 LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   LintReport report;
-  auto root = json::parse_document(text, json::Reader::Depth::kLimited, kStrategyLevels);
+  json::TextPlaces text_places;
+  auto root = json::parse_document_with_places(text, text_places, json::Reader::Depth::kLimited, kStrategyLevels);
   if (!root) {
     const json::ReadError& fault = root.error();
     const std::size_t line = std::max<std::size_t>(fault.line, 1);
@@ -106,7 +107,7 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
     return report;
   }
 
-  json::ValuePlaces places(text, *root);
+  json::ValuePlaces places(text, text_places, *root);
   const std::size_t suggestion_cells = kSuggestionCellsFloor + kSuggestionCellsPerByte * text.size();
   const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells};
   std::vector<Finding> findings;
