@@ -379,14 +379,10 @@ namespace {
 
 // Checks a value and drops it: nothing is kept but the walk's own list of
 // open containers.
-class Skipper {
+class Skipper : public IgnoredTokens {
  public:
-  static constexpr bool kDecodeStrings = false;
-
   Skipper(const Reader& reader, Reader::Numbers numbers) : reader_(reader), numbers_(numbers) {}
 
-  void name(std::size_t, std::size_t) {}
-  void string(std::string_view, std::size_t, std::size_t) {}
   ReadResult<void> number(const NumberLiteral& number) {
     // A number nobody reads matters only by its form, unless it is to be read
     // whole all the same.
@@ -395,12 +391,6 @@ class Skipper {
     }
     return {};
   }
-  void empty(bool, std::size_t, std::size_t) {}
-  void open_array(std::size_t) {}
-  bool open_object(Reader&, std::size_t) { return false; }
-  void key(std::string_view, std::size_t) {}
-  void next_element() {}
-  void close(bool, std::size_t) {}
 
  private:
   const Reader& reader_;
@@ -408,7 +398,7 @@ class Skipper {
 };
 
 // Describes a scalar as a wrong-kind fault shows it (brackets never reach it).
-class ScalarDescriber {
+class ScalarDescriber : public IgnoredTokens {
  public:
   static constexpr bool kDecodeStrings = true;
 
@@ -426,12 +416,6 @@ class ScalarDescriber {
     unexpected_ = unexpected_value(*value);
     return {};
   }
-  void empty(bool, std::size_t, std::size_t) {}
-  void open_array(std::size_t) {}
-  bool open_object(Reader&, std::size_t) { return false; }
-  void key(std::string_view, std::size_t) {}
-  void next_element() {}
-  void close(bool, std::size_t) {}
 
  private:
   const Reader& reader_;

@@ -7,7 +7,8 @@
 // stack, so a value of any depth is walked in constant stack space; the depth
 // is bounded by the reader's level limit (when the walk counts levels).
 //
-// A handler provides (offsets index the reader's text):
+// A handler provides (offsets index the reader's text; IgnoredTokens below
+// provides the ones a handler does not need):
 //   static constexpr bool kDecodeStrings;
 //       true: strings and keys are unescaped and fully checked (an unpaired
 //       surrogate escape is a fault), and handed over; false: only their form
@@ -24,7 +25,7 @@
 //       after `{` was consumed and something other than `}` follows; true
 //       when the handler read the whole object itself, up to and including
 //       its `}` (the reader then stands after it, and after any siblings the
-//       handler took too: see canonical/canonical_from_text.h).
+//       handler took too, as the canonical writer does with series of objects).
 //   void key(std::string_view key, std::size_t begin);        after its colon
 //   void next_element();                                      after `,` in an array
 //   void close(bool is_object, std::size_t at);               at its closing bracket
@@ -41,6 +42,21 @@
 namespace velkor::json {
 
 enum class Levels { kCounted, kNotCounted };
+
+// What a handler that needs only some tokens inherits for the others: nothing
+// is done with them (strings are still checked for their form).
+struct IgnoredTokens {
+  static constexpr bool kDecodeStrings = false;
+  void name(std::size_t, std::size_t) {}
+  void string(std::string_view, std::size_t, std::size_t) {}
+  ReadResult<void> number(const NumberLiteral&) { return {}; }
+  void empty(bool, std::size_t, std::size_t) {}
+  void open_array(std::size_t) {}
+  bool open_object(Reader&, std::size_t) { return false; }
+  void key(std::string_view, std::size_t) {}
+  void next_element() {}
+  void close(bool, std::size_t) {}
+};
 
 template <typename Handler>
 class Tokenizer {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "json/reader.h"
+#include "json/tokenizer.h"
 #include "json/value.h"
 
 namespace velkor::json {
@@ -72,7 +73,7 @@ struct ObjectBuilder {
 
 // The handler: scalars become values at once; an array or object is built in
 // a frame of its own until its closing bracket, then placed like a scalar.
-class ValueBuilder {
+class ValueBuilder : public IgnoredTokens {
  public:
   static constexpr bool kDecodeStrings = true;
 
@@ -94,7 +95,6 @@ class ValueBuilder {
     return false;
   }
   void key(std::string_view key, std::size_t) { frames_.back().object.start_member(key); }
-  void next_element() {}
   void close(bool is_object, std::size_t) {
     Frame& top = frames_.back();
     Value done = is_object ? Value::object(top.object.finish()) : Value::array(std::move(top.array));

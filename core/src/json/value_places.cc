@@ -75,7 +75,7 @@ class PlacesRecorder {
 namespace {
 
 // Builds the value and records its places from the same tokens.
-class BuildAndRecord {
+class BuildAndRecord : public IgnoredTokens {
  public:
   static constexpr bool kDecodeStrings = true;
 
@@ -114,7 +114,6 @@ class BuildAndRecord {
     builder_.key(key, begin);
     recorder_.key(key, begin);
   }
-  void next_element() {}
   void close(bool is_object, std::size_t at) {
     builder_.close(is_object, at);
     recorder_.close(at);
