@@ -138,15 +138,6 @@ std::string ReadError::text() const {
 Reader::Reader(std::string_view text, Depth depth, int levels)
     : text_(text), depth_limited_(depth == Depth::kLimited), remaining_depth_(levels + 1) {}
 
-int Reader::skip_whitespace() {
-  while (index_ < text_.size()) {
-    const char c = text_[index_];
-    if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
-    ++index_;
-  }
-  return kEnd;
-}
-
 std::unexpected<ReadError> Reader::error_at(std::size_t index, std::string description) const {
   const std::string_view before = text_.substr(0, index);
   const std::size_t newline = before.rfind('\n');

@@ -175,7 +175,14 @@ class Reader {
   template <bool kDecode>
   ReadResult<std::uint32_t> unicode_escape();
   ReadResult<std::uint32_t> hex_digits();
-  int skip_whitespace();
+  int skip_whitespace() {
+    while (index_ < text_.size()) {
+      const char c = text_[index_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++index_;
+    }
+    return kEnd;
+  }
   ReadResult<void> parse_colon_after_whitespace();
   std::unexpected<ReadError> error_at(std::size_t index, std::string description) const;
 

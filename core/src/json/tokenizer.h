@@ -35,7 +35,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 #include "json/reader.h"
 
@@ -67,63 +67,65 @@ class Tokenizer {
   // Walks one value from the cursor, which then stands just after it.
   ReadResult<void> walk() {
     for (;;) {
-      auto opened = value();
-      if (!opened) return std::unexpected(opened.error());
-      if (*opened) continue;  // its first value follows
-      // A complete value: it may complete the containers around it.
-      for (;;) {
+      Step step = value();
+      // A complete value may complete the containers around it.
+      while (step == Step::kComplete) {
         if (open_.empty()) return {};
-        auto step = after_value();
-        if (!step) return std::unexpected(step.error());
-        if (*step == Step::kNextValue) break;
+        step = after_value();
       }
+      if (step == Step::kFault) return std::unexpected(std::move(fault_));
     }
   }
 
  private:
-  enum class Step { kNextValue, kClosed };
+  // What a step leaves: a fault (in `fault_`), a complete value, or a
+  // container whose next value follows. No `expected` per token: this runs for
+  // every token of every request.
+  enum class Step { kFault, kComplete, kValueFollows };
 
-  // One value, or the opening of a container (left open on `open_`): true
-  // when a container was opened and its first value follows.
-  ReadResult<bool> value() {
+  Step fail(ReadError fault) {
+    fault_ = std::move(fault);
+    return Step::kFault;
+  }
+
+  // One value, or the opening of a container (left open on `open_`).
+  Step value() {
     const int c = reader_.peek_after_whitespace();
     const std::size_t begin = reader_.index();
     switch (c) {
       case Reader::kEnd:
-        return reader_.peek_error(kEofValue);
+        return fail(reader_.peek_error(kEofValue).error());
       case 'n':
       case 't':
       case 'f': {
         reader_.eat();
-        if (auto r = reader_.parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse"); !r) {
-          return std::unexpected(r.error());
-        }
+        if (auto r = reader_.parse_ident(c == 'n' ? "ull" : c == 't' ? "rue" : "alse"); !r) return fail(r.error());
         handler_.name(begin, reader_.index());
-        return false;
+        return Step::kComplete;
       }
       case '"': {
         auto s = string();
-        if (!s) return std::unexpected(s.error());
+        if (!s) return fail(s.error());
         handler_.string(*s, begin, reader_.index());
-        return false;
+        return Step::kComplete;
       }
       case '[':
       case '{':
         return open(c == '{');
       default: {
-        if (c != '-' && (c < '0' || c > '9')) return reader_.peek_error(kExpectedValue);
+        if (c != '-' && (c < '0' || c > '9')) return fail(reader_.peek_error(kExpectedValue).error());
         auto number = reader_.scan_number();
-        if (!number) return std::unexpected(number.error());
-        if (auto r = handler_.number(*number); !r) return std::unexpected(r.error());
-        return false;
+        if (!number) return fail(number.error());
+        if (auto r = handler_.number(*number); !r) return fail(r.error());
+        return Step::kComplete;
       }
     }
   }
 
-  ReadResult<bool> open(bool is_object) {
+  Step open(bool is_object) {
     const std::size_t begin = reader_.index();
     if (counted_) {
-      if (auto r = reader_.enter_level(); !r) return std::unexpected(r.error());
+      if (auto r = reader_.enter_level(); !r) return fail(r.error());
     }
     reader_.eat();
     const int next = reader_.peek_after_whitespace();
@@ -131,41 +133,39 @@ class Tokenizer {
       reader_.eat();
       leave();
       handler_.empty(is_object, begin, reader_.index() - 1);
-      return false;
+      return Step::kComplete;
     }
-    if (next == Reader::kEnd) return reader_.peek_error(is_object ? kEofObject : kEofList);
+    if (next == Reader::kEnd) return fail(reader_.peek_error(is_object ? kEofObject : kEofList).error());
     if (!is_object) {
-      push(false);
+      open_.push_back('[');
       handler_.open_array(begin);
-      return true;
+      return Step::kValueFollows;
     }
     if (handler_.open_object(reader_, begin)) {
       leave();
-      return false;
+      return Step::kComplete;
     }
-    if (next != '"') return reader_.peek_error(kKeyMustBeString);
-    push(true);
-    if (auto r = key(); !r) return std::unexpected(r.error());
-    return true;
+    if (next != '"') return fail(reader_.peek_error(kKeyMustBeString).error());
+    open_.push_back('{');
+    return key();
   }
 
   // After a value inside the innermost open container: `,` and what it
   // leads to, or the closing bracket.
-  ReadResult<Step> after_value() {
-    const bool is_object = open_.back();
+  Step after_value() {
+    const bool is_object = open_.back() == '{';
     const int c = reader_.peek_after_whitespace();
     if (c == ',') {
       reader_.eat();
       const int next = reader_.peek_after_whitespace();
-      if (next == (is_object ? '}' : ']')) return reader_.peek_error(kTrailingComma);
+      if (next == (is_object ? '}' : ']')) return fail(reader_.peek_error(kTrailingComma).error());
       if (!is_object) {
         handler_.next_element();
-        return Step::kNextValue;
+        return Step::kValueFollows;
       }
-      if (next == Reader::kEnd) return reader_.peek_error(kEofValue);
-      if (next != '"') return reader_.peek_error(kKeyMustBeString);
-      if (auto r = key(); !r) return std::unexpected(r.error());
-      return Step::kNextValue;
+      if (next == Reader::kEnd) return fail(reader_.peek_error(kEofValue).error());
+      if (next != '"') return fail(reader_.peek_error(kKeyMustBeString).error());
+      return key();
     }
     if (c == (is_object ? '}' : ']')) {
       const std::size_t at = reader_.index();
@@ -173,20 +173,20 @@ class Tokenizer {
       leave();
       open_.pop_back();
       handler_.close(is_object, at);
-      return Step::kClosed;
+      return Step::kComplete;
     }
-    if (c == Reader::kEnd) return reader_.peek_error(is_object ? kEofObject : kEofList);
-    return reader_.peek_error(is_object ? "expected `,` or `}`" : "expected `,` or `]`");
+    if (c == Reader::kEnd) return fail(reader_.peek_error(is_object ? kEofObject : kEofList).error());
+    return fail(reader_.peek_error(is_object ? "expected `,` or `}`" : "expected `,` or `]`").error());
   }
 
-  // A key (its opening quote next) and its colon.
-  ReadResult<void> key() {
+  // A key (its opening quote next) and its colon; the member's value follows.
+  Step key() {
     const std::size_t begin = reader_.index();
     auto name = string();
-    if (!name) return std::unexpected(name.error());
-    if (auto r = reader_.parse_colon(); !r) return r;
+    if (!name) return fail(name.error());
+    if (auto r = reader_.parse_colon(); !r) return fail(r.error());
     handler_.key(*name, begin);
-    return {};
+    return Step::kValueFollows;
   }
 
   ReadResult<std::string_view> string() {
@@ -198,11 +198,6 @@ class Tokenizer {
     }
   }
 
-  void push(bool is_object) {
-    // Room for a few levels when the first opens, rather than level by level.
-    if (open_.capacity() == 0) open_.reserve(8);
-    open_.push_back(is_object);
-  }
   void leave() {
     if (counted_) reader_.leave_level();
   }
@@ -210,8 +205,11 @@ class Tokenizer {
   Reader& reader_;
   Handler& handler_;
   const bool counted_;
-  std::vector<bool> open_;  // the open containers, innermost last: true for an object
-  std::string scratch_;     // an unescaped string, until the next one
+  // The open containers, innermost last, by their opening bracket (a string
+  // holds the first levels without allocating).
+  std::string open_;
+  std::string scratch_;  // an unescaped string, until the next one
+  ReadError fault_;
 };
 
 }  // namespace velkor::json
