@@ -11,6 +11,7 @@
 #include "json/number_text.h"
 #include "json/string_escape.h"
 #include "json/string_scan.h"
+#include "json/tokenizer.h"
 
 namespace velkor {
 namespace {
@@ -274,6 +275,337 @@ struct Frame {
   ObjectLayout layout;  // kept while the frame is reused for later objects
 };
 
+
+// The tokenizer's handler that writes canonical text (see the header). Arrays
+// are written as their tokens come; an object's members are collected (keys
+// and values that are not their own literal, in `scratch_`) until its closing
+// brace, then written in key order into its parent's text.
+class CanonicalFromText {
+ public:
+  static constexpr bool kDecodeStrings = true;
+
+  CanonicalFromText(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream)
+      : reader_(reader), out_(out), stream_(stream), input_(reader.text().data()),
+        input_end_(input_ + reader.text().size()) {
+    // The canonical text is about as long as the literal text it comes from.
+    if (stream_ == nullptr) {
+      out_.reserve(out_.size() + (reader.text().size() - reader.index()));
+    } else {
+      hand_over();
+      out_.reserve(kStreamPiece + 4096);
+    }
+  }
+
+  void name(std::size_t begin, std::size_t end) { place_literal(literal(begin, end)); }
+  void string(std::string_view value, std::size_t begin, std::size_t end) {
+    // Viewed in place: no escape in the literal and nothing to escape.
+    if (value.data() >= input_ && value.data() <= input_end_) {
+      place_literal(literal(begin, end));
+      return;
+    }
+    json::append_json_string(dest(), value);
+  }
+  ReadResult<void> number(const json::NumberLiteral& number) {
+    if (number_is_canonical(number)) {
+      place_literal(number.text);
+      return {};
+    }
+    return append_canonical_number(reader_, number, dest());
+  }
+  void empty(bool is_object, std::size_t, std::size_t) { dest().append(is_object ? "{}" : "[]"); }
+  void open_array(std::size_t) {
+    dest().push_back('[');
+    push(false);
+  }
+  bool open_object(Reader&, std::size_t);
+  void key(std::string_view key, std::size_t) {
+    Frame& frame = frames_[depth_ - 1];
+    if (!frame.members.empty()) end_member(frame);
+    const std::size_t key_begin = scratch_.size();
+    scratch_.append(key);
+    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch_.size(), 0, false});
+  }
+  void next_element() {
+    hand_over_when_full();
+    dest().push_back(',');
+  }
+  void close(bool is_object, std::size_t);
+  // After the whole value: the rest goes to the stream, or the room reserved
+  // beyond need is given back.
+  void finish();
+
+ private:
+  // Streaming hands over whatever `out_` holds between two values of the
+  // outermost array, once it is a piece's worth.
+  static constexpr std::size_t kStreamPiece = 64 * 1024;
+
+  std::string_view literal(std::size_t begin, std::size_t end) const {
+    return std::string_view(input_ + begin, end - begin);
+  }
+  std::string& dest() { return open_objects_ > 0 ? scratch_ : out_; }
+  void hand_over() {
+    if (!out_.empty()) (*stream_)(out_);
+    out_.clear();
+  }
+  // Between two values of the outermost array (no object open, whose text
+  // would still be in scratch), a piece's worth goes to the stream.
+  void hand_over_when_full() {
+    if (stream_ != nullptr && open_objects_ == 0 && out_.size() >= kStreamPiece) hand_over();
+  }
+  Frame& push(bool is_object);
+  void place_literal(std::string_view literal);
+  void end_member(Frame& frame) {
+    MemberSpan& member = frame.members.back();
+    if (!member.value_in_text) member.value_size = scratch_.size() - member.value_begin;
+  }
+  void plan_layout(const std::vector<MemberSpan>& members, ObjectLayout& layout);
+  void write_object(const Frame& frame, std::string& target);
+  void close_object(Frame& frame, std::string& target) {
+    if (!frame.layout.matches(frame.members, scratch_)) plan_layout(frame.members, frame.layout);
+    write_object(frame, target);
+    scratch_.resize(frame.scratch_base);
+  }
+  const char* read_like_last(Frame& frame, const char* p);
+  const char* read_like_last_again(Frame& frame, const char* p);
+  void read_run_like_last(Frame& frame);
+
+  Reader& reader_;
+  std::string& out_;
+  const CanonicalWriter::Sink* const stream_;
+  const char* const input_;
+  const char* const input_end_;
+  // Frames are reused as the reading goes up and down, so that the member
+  // lists keep their capacity from one object to the next.
+  std::vector<Frame> frames_;
+  std::size_t depth_ = 0;
+  std::size_t open_objects_ = 0;
+  // Member texts of the open objects, innermost last; an object's text moves
+  // to its parent once it is complete and sorted.
+  std::string scratch_;
+  std::string assembled_;
+  std::vector<std::size_t> by_key_;
+};
+
+Frame& CanonicalFromText::push(bool is_object) {
+  if (depth_ == frames_.size()) frames_.emplace_back();
+  Frame& frame = frames_[depth_++];
+  frame.is_object = is_object;
+  frame.scratch_base = scratch_.size();
+  frame.members.clear();
+  return frame;
+}
+
+// A scalar that is its own canonical text, as a member's value, is referred
+// to where it stands in the input instead of being copied aside.
+void CanonicalFromText::place_literal(std::string_view literal) {
+  if (depth_ > 0 && frames_[depth_ - 1].is_object) {
+    MemberSpan& member = frames_[depth_ - 1].members.back();
+    member.value_in_text = true;
+    member.value_begin = static_cast<std::size_t>(literal.data() - input_);
+    member.value_size = literal.size();
+    return;
+  }
+  dest().append(literal);
+}
+
+bool CanonicalFromText::open_object(Reader& reader, std::size_t) {
+  if (depth_ < frames_.size()) {
+    if (const char* after = read_like_last(frames_[depth_], input_ + reader.index())) {
+      reader.rewind(static_cast<std::size_t>(after - input_));
+      write_object(frames_[depth_], dest());
+      // Its siblings in an array are at the same level: no deeper than this one.
+      if (depth_ > 0 && !frames_[depth_ - 1].is_object) read_run_like_last(frames_[depth_]);
+      return true;
+    }
+  }
+  push(true);
+  ++open_objects_;
+  return false;
+}
+
+void CanonicalFromText::close(bool is_object, std::size_t) {
+  Frame& top = frames_[--depth_];
+  if (!is_object) {
+    hand_over_when_full();
+    dest().push_back(']');
+    return;
+  }
+  end_member(top);
+  if (--open_objects_ == 0) {
+    close_object(top, out_);  // straight into the output
+    return;
+  }
+  // The parent's text lives in scratch too: assemble aside, then append.
+  assembled_.clear();
+  close_object(top, assembled_);
+  scratch_.append(assembled_);
+}
+
+void CanonicalFromText::finish() {
+  if (stream_ != nullptr) {
+    hand_over();
+    return;
+  }
+  if (out_.capacity() > out_.size() + out_.size() / 4 + 65536) out_.shrink_to_fit();
+}
+
+// Works out how an object with these keys is written: sorted by key bytes,
+// the later of two equal keys kept, each key escaped into its fragment.
+void CanonicalFromText::plan_layout(const std::vector<MemberSpan>& members, ObjectLayout& layout) {
+  auto key_of = [&](std::size_t i) {
+    return std::string_view(scratch_).substr(members[i].key_begin, members[i].key_size);
+  };
+  by_key_.resize(members.size());
+  for (std::size_t i = 0; i < members.size(); ++i) by_key_[i] = i;
+  std::stable_sort(by_key_.begin(), by_key_.end(), [&](std::size_t a, std::size_t b) { return key_of(a) < key_of(b); });
+  layout.keys.clear();
+  layout.separators.clear();
+  layout.key_sizes.clear();
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    layout.keys.append(key_of(i));
+    layout.key_sizes.push_back(members[i].key_size);
+  }
+  const char* const keys_end = layout.keys.data() + layout.keys.size();
+  layout.plain_keys = json::find_escape(layout.keys.data(), keys_end) == keys_end;
+  layout.order.clear();
+  layout.fragments.clear();
+  layout.fragment_ends.clear();
+  for (std::size_t j = 0; j < by_key_.size(); ++j) {
+    // After sorting, a repeated key stands right before its later value.
+    if (j + 1 < by_key_.size() && key_of(by_key_[j]) == key_of(by_key_[j + 1])) continue;
+    layout.fragments.push_back(layout.order.empty() ? '{' : ',');
+    json::append_json_key(layout.fragments, key_of(by_key_[j]));
+    layout.fragment_ends.push_back(layout.fragments.size());
+    layout.order.push_back(by_key_[j]);
+  }
+  // Room for the last fragment to be copied as a whole block.
+  layout.fragments.append(kCopyBlock, '\0');
+  layout.valid = true;
+}
+
+// Writes an object whose members are complete, laid out as its frame's
+// layout, in key order into `target`.
+void CanonicalFromText::write_object(const Frame& frame, std::string& target) {
+  const std::vector<MemberSpan>& members = frame.members;
+  const ObjectLayout& layout = frame.layout;
+  const std::size_t input_size = static_cast<std::size_t>(input_end_ - input_);
+  std::size_t size = layout.fragment_ends.back() + 1;
+  for (std::size_t m : layout.order) size += members[m].value_size;
+  const std::size_t old_size = target.size();
+  // Asks for a block more than the text needs, so that every copy may
+  // write a whole block; the size returned is the text's.
+  target.resize_and_overwrite(old_size + size + kCopyBlock, [&](char* text, std::size_t) {
+    char* p = text + old_size;
+    std::size_t fragment_begin = 0;
+    for (std::size_t j = 0; j < layout.order.size(); ++j) {
+      const std::size_t fragment_end = layout.fragment_ends[j];
+      p = copy_short(layout.fragments.data() + fragment_begin, fragment_end - fragment_begin, p, true);
+      fragment_begin = fragment_end;
+      const MemberSpan& member = members[layout.order[j]];
+      const bool in_text = member.value_in_text;
+      const char* value = (in_text ? input_ : scratch_.data()) + member.value_begin;
+      const std::size_t source_size = in_text ? input_size : scratch_.size();
+      p = copy_short(value, member.value_size, p, member.value_begin + kCopyBlock <= source_size);
+    }
+    *p++ = '}';
+    return static_cast<std::size_t>(p - text);
+  });
+}
+
+// Series of objects with the same keys in the same order and scalar values
+// (market data) take a quicker way: after `{`, each key is matched in the
+// raw text against the last object's at this depth and each value scanned
+// as a literal that is its own canonical text. It walks a plain pointer
+// rather than the reader's cursor, since it runs once per candle of data
+// that can hold millions: `p` is just after the `{`, and the result is just
+// after the `}`. Anything else (another key, an escape, a nested value, a
+// value to rewrite, a fault) gives nullptr, the reader still after the `{`,
+// for the general reading to take over.
+const char* CanonicalFromText::read_like_last(Frame& frame, const char* p) {
+  ObjectLayout& layout = frame.layout;
+  if (!layout.valid || !layout.plain_keys) return nullptr;
+  const std::size_t count = layout.key_sizes.size();
+  // Written exactly like the last one (the usual case in market data): only
+  // the values are to be read.
+  if (layout.separators.size() == count + 1) {
+    frame.members.clear();
+    const char* q = p;
+    for (std::size_t i = 0; i < count && q != nullptr; ++i) {
+      q = match_bytes(q, input_end_, layout.separators[i]);
+      const char* const value_begin = q;
+      if (q != nullptr) q = canonical_scalar_end(q, input_end_);
+      if (q != nullptr) {
+        frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input_),
+                                           static_cast<std::size_t>(q - value_begin), true});
+      }
+    }
+    if (q != nullptr) q = match_bytes(q, input_end_, layout.separators.back());
+    if (q != nullptr && q != input_end_ && *q == '}') return q + 1;
+  }
+  return read_like_last_again(frame, p);
+}
+
+// The same keys as the last object, written with other separators: the keys
+// are matched one by one, and the separators kept for the next object.
+const char* CanonicalFromText::read_like_last_again(Frame& frame, const char* p) {
+  ObjectLayout& layout = frame.layout;
+  const std::size_t count = layout.key_sizes.size();
+  frame.members.clear();
+  layout.separators.clear();
+  const char* key = layout.keys.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const char* const separator = p;
+    if (i > 0) {
+      p = skip_whitespace(p, input_end_);
+      if (p == input_end_ || *p != ',') return nullptr;
+      ++p;
+    }
+    p = skip_whitespace(p, input_end_);
+    const std::size_t n = layout.key_sizes[i];
+    if (static_cast<std::size_t>(input_end_ - p) < n + 2 || p[0] != '"' || p[n + 1] != '"') return nullptr;
+    for (std::size_t k = 0; k < n; ++k) {  // keys are short: no library call
+      if (p[1 + k] != key[k]) return nullptr;
+    }
+    key += n;
+    p = skip_whitespace(p + n + 2, input_end_);
+    if (p == input_end_ || *p != ':') return nullptr;
+    p = skip_whitespace(p + 1, input_end_);
+    const char* const value_begin = p;
+    p = canonical_scalar_end(p, input_end_);
+    if (p == nullptr) return nullptr;
+    layout.separators.emplace_back(separator, static_cast<std::size_t>(value_begin - separator));
+    frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input_),
+                                       static_cast<std::size_t>(p - value_begin), true});
+  }
+  const char* const separator = p;
+  p = skip_whitespace(p, input_end_);
+  if (p == input_end_ || *p != '}') {
+    layout.separators.clear();
+    return nullptr;
+  }
+  layout.separators.emplace_back(separator, static_cast<std::size_t>(p - separator));
+  return p + 1;
+}
+
+// After an element of an array that took the quicker way: takes the
+// following elements that are more of the same (`,` then an object read
+// like the last) without going round the tokenizer for each.
+void CanonicalFromText::read_run_like_last(Frame& frame) {
+  std::string& target = dest();
+  for (;;) {
+    hand_over_when_full();
+    const char* p = skip_whitespace(input_ + reader_.index(), input_end_);
+    if (p == input_end_ || *p != ',') return;
+    p = skip_whitespace(p + 1, input_end_);
+    if (p == input_end_ || *p != '{') return;
+    const char* const after = read_like_last(frame, p + 1);
+    if (after == nullptr) return;
+    target.push_back(',');
+    write_object(frame, target);
+    reader_.rewind(static_cast<std::size_t>(after - input_));
+  }
+}
+
 }  // namespace
 
 ReadResult<void> append_canonical_number(const Reader& reader, const json::NumberLiteral& number, std::string& out) {
@@ -298,373 +630,10 @@ ReadResult<void> append_canonical_number(const Reader& reader, const json::Numbe
 }
 
 ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream) {
-  // Streaming hands over whatever `out` holds between two values of the
-  // outermost array, once it is a piece's worth.
-  constexpr std::size_t kStreamPiece = 64 * 1024;
-  auto hand_over = [&] {
-    if (!out.empty()) (*stream)(out);
-    out.clear();
-  };
-  // Frames are reused as the reading goes up and down, so that the member
-  // lists keep their capacity from one object to the next.
-  std::vector<Frame> frames;
-  std::size_t depth = 0;
-  auto push = [&](bool is_object) -> Frame& {
-    if (depth == frames.size()) frames.emplace_back();
-    Frame& frame = frames[depth++];
-    frame.is_object = is_object;
-    frame.scratch_base = 0;
-    frame.members.clear();
-    return frame;
-  };
-  std::size_t open_objects = 0;
-  // Member texts of the open objects, innermost last; an object's text moves
-  // to its parent once it is complete and sorted.
-  std::string scratch;
-  std::string assembled;
-  std::string unescaped;  // a string literal's text when it holds escapes
-  auto dest = [&]() -> std::string& { return open_objects > 0 ? scratch : out; };
-  // Between two values of the outermost array (no object open, whose text
-  // would still be in scratch), a piece's worth goes to the stream.
-  auto hand_over_when_full = [&] {
-    if (stream != nullptr && open_objects == 0 && out.size() >= kStreamPiece) hand_over();
-  };
-  // The canonical text is about as long as the literal text it comes from.
-  if (stream == nullptr) {
-    out.reserve(out.size() + (reader.text().size() - reader.index()));
-  } else {
-    hand_over();
-    out.reserve(kStreamPiece + 4096);
-  }
-
-  // After a key and its colon: remembers where the member's value starts.
-  auto begin_member = [&](Frame& frame, std::string_view key) {
-    const std::size_t key_begin = scratch.size();
-    scratch.append(key);
-    frame.members.push_back(MemberSpan{key_begin, key.size(), scratch.size(), 0, false});
-  };
-
-  // A scalar that is its own canonical text, as a member's value, is referred
-  // to where it stands in the input instead of being copied aside.
-  const char* const input = reader.text().data();
-  const std::size_t input_size = reader.text().size();
-  auto place_literal = [&](std::string_view literal) {
-    if (depth > 0 && frames[depth - 1].is_object) {
-      MemberSpan& member = frames[depth - 1].members.back();
-      member.value_in_text = true;
-      member.value_begin = static_cast<std::size_t>(literal.data() - input);
-      member.value_size = literal.size();
-      return;
-    }
-    dest().append(literal);
-  };
-
-  // Works out how an object with these keys is written: sorted by key bytes,
-  // the later of two equal keys kept, each key escaped into its fragment.
-  std::vector<std::size_t> by_key;
-  auto plan_layout = [&](const std::vector<MemberSpan>& members, ObjectLayout& layout) {
-    auto key_of = [&](std::size_t i) {
-      return std::string_view(scratch).substr(members[i].key_begin, members[i].key_size);
-    };
-    by_key.resize(members.size());
-    for (std::size_t i = 0; i < members.size(); ++i) by_key[i] = i;
-    std::stable_sort(by_key.begin(), by_key.end(), [&](std::size_t a, std::size_t b) { return key_of(a) < key_of(b); });
-    layout.keys.clear();
-    layout.separators.clear();
-    layout.key_sizes.clear();
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      layout.keys.append(key_of(i));
-      layout.key_sizes.push_back(members[i].key_size);
-    }
-    const char* const keys_end = layout.keys.data() + layout.keys.size();
-    layout.plain_keys = json::find_escape(layout.keys.data(), keys_end) == keys_end;
-    layout.order.clear();
-    layout.fragments.clear();
-    layout.fragment_ends.clear();
-    for (std::size_t j = 0; j < by_key.size(); ++j) {
-      // After sorting, a repeated key stands right before its later value.
-      if (j + 1 < by_key.size() && key_of(by_key[j]) == key_of(by_key[j + 1])) continue;
-      layout.fragments.push_back(layout.order.empty() ? '{' : ',');
-      json::append_json_key(layout.fragments, key_of(by_key[j]));
-      layout.fragment_ends.push_back(layout.fragments.size());
-      layout.order.push_back(by_key[j]);
-    }
-    // Room for the last fragment to be copied as a whole block.
-    layout.fragments.append(kCopyBlock, '\0');
-    layout.valid = true;
-  };
-
-  // Writes an object whose members are complete, laid out as `layout`, in
-  // key order into `target`.
-  auto write_object = [&](const Frame& frame, std::string& target) {
-    const std::vector<MemberSpan>& members = frame.members;
-    const ObjectLayout& layout = frame.layout;
-    std::size_t size = layout.fragment_ends.back() + 1;
-    for (std::size_t m : layout.order) size += members[m].value_size;
-    const std::size_t old_size = target.size();
-    // Asks for a block more than the text needs, so that every copy may
-    // write a whole block; the size returned is the text's.
-    target.resize_and_overwrite(old_size + size + kCopyBlock, [&](char* text, std::size_t) {
-      char* p = text + old_size;
-      std::size_t fragment_begin = 0;
-      for (std::size_t j = 0; j < layout.order.size(); ++j) {
-        const std::size_t fragment_end = layout.fragment_ends[j];
-        p = copy_short(layout.fragments.data() + fragment_begin, fragment_end - fragment_begin, p, true);
-        fragment_begin = fragment_end;
-        const MemberSpan& member = members[layout.order[j]];
-        const bool in_text = member.value_in_text;
-        const char* value = (in_text ? input : scratch.data()) + member.value_begin;
-        const std::size_t source_size = in_text ? input_size : scratch.size();
-        p = copy_short(value, member.value_size, p, member.value_begin + kCopyBlock <= source_size);
-      }
-      *p++ = '}';
-      return static_cast<std::size_t>(p - text);
-    });
-  };
-  auto close_object = [&](Frame& frame, std::string& target) {
-    if (!frame.layout.matches(frame.members, scratch)) plan_layout(frame.members, frame.layout);
-    write_object(frame, target);
-    scratch.resize(frame.scratch_base);
-  };
-
-  // Series of objects with the same keys in the same order and scalar values
-  // (market data) take a quicker way: after `{`, each key is matched in the
-  // raw text against the last object's at this depth and each value scanned
-  // as a literal that is its own canonical text. It walks a plain pointer
-  // rather than the reader's cursor, since it runs once per candle of data
-  // that can hold millions: `p` is just after the `{`, and the result is just
-  // after the `}`. Anything else (another key, an escape, a nested value, a
-  // value to rewrite, a fault) gives nullptr, the reader still after the `{`,
-  // for the general reading to take over.
-  const char* const input_end = input + input_size;
-  auto read_like_last = [&](Frame& frame, const char* p) -> const char* {
-    ObjectLayout& layout = frame.layout;
-    if (!layout.valid || !layout.plain_keys) return nullptr;
-    const std::size_t count = layout.key_sizes.size();
-    // Written exactly like the last one (the usual case in market data): only
-    // the values are to be read.
-    if (layout.separators.size() == count + 1) {
-      frame.members.clear();
-      const char* q = p;
-      for (std::size_t i = 0; i < count && q != nullptr; ++i) {
-        q = match_bytes(q, input_end, layout.separators[i]);
-        const char* const value_begin = q;
-        if (q != nullptr) q = canonical_scalar_end(q, input_end);
-        if (q != nullptr) {
-          frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input),
-                                             static_cast<std::size_t>(q - value_begin), true});
-        }
-      }
-      if (q != nullptr) q = match_bytes(q, input_end, layout.separators.back());
-      if (q != nullptr && q != input_end && *q == '}') return q + 1;
-    }
-    frame.members.clear();
-    layout.separators.clear();
-    const char* key = layout.keys.data();
-    for (std::size_t i = 0; i < count; ++i) {
-      const char* const separator = p;
-      if (i > 0) {
-        p = skip_whitespace(p, input_end);
-        if (p == input_end || *p != ',') return nullptr;
-        ++p;
-      }
-      p = skip_whitespace(p, input_end);
-      const std::size_t n = layout.key_sizes[i];
-      if (static_cast<std::size_t>(input_end - p) < n + 2 || p[0] != '"' || p[n + 1] != '"') return nullptr;
-      for (std::size_t k = 0; k < n; ++k) {  // keys are short: no library call
-        if (p[1 + k] != key[k]) return nullptr;
-      }
-      key += n;
-      p = skip_whitespace(p + n + 2, input_end);
-      if (p == input_end || *p != ':') return nullptr;
-      p = skip_whitespace(p + 1, input_end);
-      const char* const value_begin = p;
-      p = canonical_scalar_end(p, input_end);
-      if (p == nullptr) return nullptr;
-      layout.separators.emplace_back(separator, static_cast<std::size_t>(value_begin - separator));
-      frame.members.push_back(MemberSpan{0, 0, static_cast<std::size_t>(value_begin - input),
-                                         static_cast<std::size_t>(p - value_begin), true});
-    }
-    const char* const separator = p;
-    p = skip_whitespace(p, input_end);
-    if (p == input_end || *p != '}') {
-      layout.separators.clear();
-      return nullptr;
-    }
-    layout.separators.emplace_back(separator, static_cast<std::size_t>(p - separator));
-    return p + 1;
-  };
-
-  // After an element of an array that took the quicker way: takes the
-  // following elements that are more of the same (`,` then an object read
-  // like the last) without going round the general reading for each.
-  auto read_run_like_last = [&](Frame& frame) {
-    std::string& target = dest();
-    for (;;) {
-      hand_over_when_full();
-      const char* p = skip_whitespace(input + reader.index(), input_end);
-      if (p == input_end || *p != ',') return;
-      p = skip_whitespace(p + 1, input_end);
-      if (p == input_end || *p != '{') return;
-      const char* const after = read_like_last(frame, p + 1);
-      if (after == nullptr) return;
-      target.push_back(',');
-      write_object(frame, target);
-      reader.rewind(static_cast<std::size_t>(after - input));
-    }
-  };
-
-  bool have_value = false;
-  for (;;) {
-    if (!have_value) {
-      const int c = reader.peek_after_whitespace();
-      switch (c) {
-        case Reader::kEnd:
-          return reader.peek_error("EOF while parsing a value");
-        case 'n':
-        case 't':
-        case 'f': {
-          const std::size_t start = reader.index();
-          reader.eat();
-          const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
-          if (auto r = reader.parse_ident(rest); !r) return r;
-          place_literal(reader.text().substr(start, reader.index() - start));
-          break;
-        }
-        case '"': {
-          const std::size_t start = reader.index();
-          auto s = reader.parse_string_view(unescaped);
-          if (!s) return std::unexpected(s.error());
-          if (s->data() >= input && s->data() <= input + reader.text().size()) {
-            // Viewed in place: no escape in the literal and nothing to escape.
-            place_literal(reader.text().substr(start, reader.index() - start));
-            break;
-          }
-          json::append_json_string(dest(), *s);
-          break;
-        }
-        case '[': {
-          if (auto r = reader.enter_level(); !r) return r;
-          reader.eat();
-          const int next = reader.peek_after_whitespace();
-          if (next == ']') {
-            reader.eat();
-            reader.leave_level();
-            dest().append("[]");
-            break;
-          }
-          if (next == Reader::kEnd) return reader.peek_error("EOF while parsing a list");
-          dest().push_back('[');
-          push(false);
-          continue;
-        }
-        case '{': {
-          if (auto r = reader.enter_level(); !r) return r;
-          reader.eat();
-          const int next = reader.peek_after_whitespace();
-          if (next == '}') {
-            reader.eat();
-            reader.leave_level();
-            dest().append("{}");
-            break;
-          }
-          if (next == Reader::kEnd) return reader.peek_error("EOF while parsing an object");
-          if (depth < frames.size()) {
-            if (const char* after = read_like_last(frames[depth], input + reader.index())) {
-              reader.rewind(static_cast<std::size_t>(after - input));
-              reader.leave_level();
-              write_object(frames[depth], dest());
-              // Its siblings in an array are at the same level: no deeper than this one.
-              if (depth > 0 && !frames[depth - 1].is_object) read_run_like_last(frames[depth]);
-              break;
-            }
-          }
-          if (next != '"') return reader.peek_error("key must be a string");
-          auto key = reader.parse_string_view(unescaped);
-          if (!key) return std::unexpected(key.error());
-          if (auto r = reader.parse_colon(); !r) return r;
-          Frame& frame = push(true);
-          frame.scratch_base = scratch.size();
-          ++open_objects;
-          begin_member(frame, *key);
-          continue;
-        }
-        default: {
-          if (c != '-' && (c < '0' || c > '9')) return reader.peek_error("expected value");
-          auto number = reader.scan_number();
-          if (!number) return std::unexpected(number.error());
-          if (number_is_canonical(*number)) {
-            place_literal(number->text);
-            break;
-          }
-          if (auto r = append_canonical_number(reader, *number, dest()); !r) return r;
-          break;
-        }
-      }
-      have_value = true;
-    }
-
-    // A value is complete: continue or close the innermost container.
-    if (depth == 0) {
-      if (stream != nullptr) {
-        hand_over();
-        return {};
-      }
-      // Give back what the estimate reserved beyond need.
-      if (out.capacity() > out.size() + out.size() / 4 + 65536) out.shrink_to_fit();
-      return {};
-    }
-    hand_over_when_full();
-    Frame& top = frames[depth - 1];
-    const int c = reader.peek_after_whitespace();
-    if (!top.is_object) {
-      if (c == ',') {
-        reader.eat();
-        if (reader.peek_after_whitespace() == ']') return reader.peek_error("trailing comma");
-        dest().push_back(',');
-        have_value = false;
-        continue;
-      }
-      if (c == ']') {
-        reader.eat();
-        reader.leave_level();
-        dest().push_back(']');
-        --depth;
-        continue;
-      }
-      return reader.peek_error(c == Reader::kEnd ? "EOF while parsing a list" : "expected `,` or `]`");
-    }
-    MemberSpan& member = top.members.back();
-    if (!member.value_in_text) member.value_size = scratch.size() - member.value_begin;
-    if (c == ',') {
-      reader.eat();
-      const int next = reader.peek_after_whitespace();
-      if (next == '}') return reader.peek_error("trailing comma");
-      if (next == Reader::kEnd) return reader.peek_error("EOF while parsing a value");
-      if (next != '"') return reader.peek_error("key must be a string");
-      auto key = reader.parse_string_view(unescaped);
-      if (!key) return std::unexpected(key.error());
-      if (auto r = reader.parse_colon(); !r) return r;
-      begin_member(top, *key);
-      have_value = false;
-      continue;
-    }
-    if (c == '}') {
-      reader.eat();
-      reader.leave_level();
-      --depth;
-      if (--open_objects == 0) {
-        close_object(top, out);  // straight into the output
-        continue;
-      }
-      // The parent's text lives in scratch too: assemble aside, then append.
-      assembled.clear();
-      close_object(top, assembled);
-      scratch.append(assembled);
-      continue;
-    }
-    return reader.peek_error(c == Reader::kEnd ? "EOF while parsing an object" : "expected `,` or `}`");
-  }
+  CanonicalFromText writer(reader, out, stream);
+  if (auto walked = json::Tokenizer(reader, writer).walk(); !walked) return walked;
+  writer.finish();
+  return {};
 }
 
 }  // namespace velkor

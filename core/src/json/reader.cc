@@ -5,25 +5,31 @@
 #include <cmath>
 #include <vector>
 
-#include "json/key_order.h"
 #include "json/messages.h"
 #include "json/string_scan.h"
+#include "json/tokenizer.h"
+#include "json/value_builder.h"
 #include "support/utf8_text.h"
 
 namespace velkor::json {
 namespace {
 
-constexpr char kEofValue[] = "EOF while parsing a value";
-constexpr char kEofList[] = "EOF while parsing a list";
-constexpr char kEofObject[] = "EOF while parsing an object";
-constexpr char kEofString[] = "EOF while parsing a string";
-constexpr char kExpectedValue[] = "expected value";
-constexpr char kInvalidNumber[] = "invalid number";
-constexpr char kTrailingComma[] = "trailing comma";
-constexpr char kTrailingCharacters[] = "trailing characters";
-constexpr char kKeyMustBeString[] = "key must be a string";
-
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+// The byte a one-letter escape stands for, or 0 for no such escape.
+char simple_escape(char e) {
+  switch (e) {
+    case '"': return '"';
+    case '\\': return '\\';
+    case '/': return '/';
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    default: return 0;
+  }
+}
 
 int hex_value(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -132,15 +138,6 @@ std::string ReadError::text() const {
 Reader::Reader(std::string_view text, Depth depth, int levels)
     : text_(text), depth_limited_(depth == Depth::kLimited), remaining_depth_(levels + 1) {}
 
-int Reader::skip_whitespace() {
-  while (index_ < text_.size()) {
-    const char c = text_[index_];
-    if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
-    ++index_;
-  }
-  return kEnd;
-}
-
 std::unexpected<ReadError> Reader::error_at(std::size_t index, std::string description) const {
   const std::string_view before = text_.substr(0, index);
   const std::size_t newline = before.rfind('\n');
@@ -188,90 +185,25 @@ ReadResult<std::string_view> Reader::parse_string_view(std::string& storage) {
 ReadResult<std::string> Reader::parse_string() {
   ++index_;  // opening quote
   std::string out;
-  for (;;) {
-    const std::size_t run = string_stop(text_, index_);
-    out.append(text_.data() + index_, run - index_);
-    index_ = run;
-    if (index_ == text_.size()) return error(kEofString);
-    const unsigned char c = static_cast<unsigned char>(text_[index_]);
-    if (c == '"') {
-      ++index_;
-      return out;
-    }
-    if (c >= 0x80) {
-      const int n = utf8_sequence_length(text_, index_);
-      if (n < 0) {
-        ++index_;
-        return error("invalid unicode code point");
-      }
-      out.append(text_.data() + index_, static_cast<std::size_t>(n));
-      index_ += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (c < 0x20) {
-      ++index_;
-      return error("control character (\\u0000-\\u001F) found while parsing a string");
-    }
-    // A backslash escape.
-    ++index_;
-    if (index_ == text_.size()) return error(kEofString);
-    const char e = text_[index_++];
-    switch (e) {
-      case '"': out.push_back('"'); continue;
-      case '\\': out.push_back('\\'); continue;
-      case '/': out.push_back('/'); continue;
-      case 'b': out.push_back('\b'); continue;
-      case 'f': out.push_back('\f'); continue;
-      case 'n': out.push_back('\n'); continue;
-      case 'r': out.push_back('\r'); continue;
-      case 't': out.push_back('\t'); continue;
-      case 'u': break;
-      default: return error("invalid escape");
-    }
-    auto decode_hex = [this]() -> ReadResult<std::uint32_t> {
-      if (text_.size() - index_ < 4) {
-        index_ = text_.size();
-        return error(kEofString);
-      }
-      std::uint32_t n = 0;
-      for (int k = 0; k < 4; ++k) {
-        const int v = hex_value(static_cast<unsigned char>(text_[index_++]));
-        if (v < 0) return error("invalid escape");
-        n = (n << 4) | static_cast<std::uint32_t>(v);
-      }
-      return n;
-    };
-    auto first = decode_hex();
-    if (!first) return std::unexpected(first.error());
-    std::uint32_t cp = *first;
-    if (cp >= 0xdc00 && cp <= 0xdfff) return error("lone leading surrogate in hex escape");
-    if (cp >= 0xd800 && cp <= 0xdbff) {
-      // A leading surrogate must be followed by an escaped trailing one.
-      if (index_ == text_.size()) return error(kEofString);
-      if (text_[index_] != '\\') {
-        ++index_;
-        return error("unexpected end of hex escape");
-      }
-      ++index_;
-      if (index_ == text_.size()) return error(kEofString);
-      if (text_[index_] != 'u') {
-        ++index_;
-        return error("unexpected end of hex escape");
-      }
-      ++index_;
-      auto second = decode_hex();
-      if (!second) return std::unexpected(second.error());
-      if (*second < 0xdc00 || *second > 0xdfff) return error("lone leading surrogate in hex escape");
-      cp = 0x10000 + ((cp - 0xd800) << 10) + (*second - 0xdc00);
-    }
-    append_utf8(out, cp);
-  }
+  if (auto r = string_body<true>(out); !r) return std::unexpected(r.error());
+  return out;
 }
 
 ReadResult<void> Reader::skip_string() {
   ++index_;  // opening quote
+  std::string unused;
+  return string_body<false>(unused);
+}
+
+// The rest of a string literal after its opening quote, up to and including
+// the closing one. Decoding appends the unescaped text to `out` and refuses an
+// unpaired surrogate escape; otherwise only the literal's form is checked.
+template <bool kDecode>
+ReadResult<void> Reader::string_body(std::string& out) {
   for (;;) {
-    index_ = string_stop(text_, index_);
+    const std::size_t run = string_stop(text_, index_);
+    if constexpr (kDecode) out.append(text_.data() + index_, run - index_);
+    index_ = run;
     if (index_ == text_.size()) return error(kEofString);
     const unsigned char c = static_cast<unsigned char>(text_[index_]);
     if (c == '"') {
@@ -284,6 +216,7 @@ ReadResult<void> Reader::skip_string() {
         ++index_;
         return error("invalid unicode code point");
       }
+      if constexpr (kDecode) out.append(text_.data() + index_, static_cast<std::size_t>(n));
       index_ += static_cast<std::size_t>(n);
       continue;
     }
@@ -291,27 +224,56 @@ ReadResult<void> Reader::skip_string() {
       ++index_;
       return error("control character (\\u0000-\\u001F) found while parsing a string");
     }
+    // A backslash escape.
     ++index_;
     if (index_ == text_.size()) return error(kEofString);
     const char e = text_[index_++];
-    switch (e) {
-      case '"': case '\\': case '/': case 'b': case 'f': case 'n': case 'r': case 't':
-        continue;
-      case 'u':
-        // Any four hex digits: an unpaired surrogate is no fault in a value
-        // that nobody reads.
-        if (text_.size() - index_ < 4) {
-          index_ = text_.size();
-          return error(kEofString);
-        }
-        for (int k = 0; k < 4; ++k) {
-          if (hex_value(static_cast<unsigned char>(text_[index_++])) < 0) return error("invalid escape");
-        }
-        continue;
-      default:
-        return error("invalid escape");
+    if (e == 'u') {
+      auto code_point = unicode_escape<kDecode>();
+      if (!code_point) return std::unexpected(code_point.error());
+      if constexpr (kDecode) append_utf8(out, *code_point);
+      continue;
     }
+    const char unescaped = simple_escape(e);
+    if (unescaped == 0) return error("invalid escape");
+    if constexpr (kDecode) out.push_back(unescaped);
   }
+}
+
+// After `\u`: the code point of the escape (with its trailing surrogate's
+// escape when it is a leading surrogate). Without decoding any four hex digits
+// pass: an unpaired surrogate is no fault in a value that nobody reads.
+template <bool kDecode>
+ReadResult<std::uint32_t> Reader::unicode_escape() {
+  auto first = hex_digits();
+  if (!first || !kDecode) return first;
+  const std::uint32_t cp = *first;
+  if (cp >= 0xdc00 && cp <= 0xdfff) return error("lone leading surrogate in hex escape");
+  if (cp < 0xd800 || cp > 0xdbff) return cp;
+  // A leading surrogate must be followed by an escaped trailing one.
+  for (const char expected : {'\\', 'u'}) {
+    if (index_ == text_.size()) return error(kEofString);
+    if (text_[index_++] != expected) return error("unexpected end of hex escape");
+  }
+  auto second = hex_digits();
+  if (!second) return second;
+  if (*second < 0xdc00 || *second > 0xdfff) return error("lone leading surrogate in hex escape");
+  return 0x10000 + ((cp - 0xd800) << 10) + (*second - 0xdc00);
+}
+
+// The four hex digits of a `\u` escape.
+ReadResult<std::uint32_t> Reader::hex_digits() {
+  if (text_.size() - index_ < 4) {
+    index_ = text_.size();
+    return error(kEofString);
+  }
+  std::uint32_t n = 0;
+  for (int k = 0; k < 4; ++k) {
+    const int v = hex_value(static_cast<unsigned char>(text_[index_++]));
+    if (v < 0) return error("invalid escape");
+    n = (n << 4) | static_cast<std::uint32_t>(v);
+  }
+  return n;
 }
 
 ReadResult<void> Reader::parse_ident(std::string_view rest) {
@@ -406,367 +368,69 @@ ReadResult<Value> Reader::parse_number() {
 
 namespace {
 
-// An object under construction while a value is read. A repeated key keeps
-// the later value at the first key's position. Small objects look for the key
-// among their members as it comes; past that, members are appended as they
-// come and repeats are resolved once, when the object closes, by sorting the
-// member positions by key: O(n log n) whatever the keys. No hashing: with a
-// hash the sender can predict, one request can put every key in one bucket
-// and make reading quadratic.
-struct ObjectBuilder {
-  Object object;
-  static constexpr std::size_t kScanUpTo = 16;
+// Checks a value and drops it: nothing is kept but the walk's own list of
+// open containers.
+class Skipper : public IgnoredTokens {
+ public:
+  Skipper(const Reader& reader, Reader::Numbers numbers) : reader_(reader), numbers_(numbers) {}
 
-  // The member whose value is being read.
-  std::size_t slot = 0;
-
-  // Starts the member of `key`, copied once, straight from the text (or the
-  // unescaped scratch) into its member; a repeated key's value will replace
-  // the first one's.
-  void start_member(std::string_view key) {
-    auto& members = object.members();
-    if (members.size() < kScanUpTo) {
-      for (std::size_t i = 0; i < members.size(); ++i) {
-        if (members[i].key == key) {
-          slot = i;
-          return;
-        }
-      }
+  ReadResult<void> number(const NumberLiteral& number) {
+    // A number nobody reads matters only by its form, unless it is to be read
+    // whole all the same.
+    if (numbers_ == Reader::Numbers::kInRange) {
+      if (auto v = reader_.number_value(number); !v) return std::unexpected(v.error());
     }
-    // Most objects have a handful of members: room for four at once saves
-    // the growth steps through one and two.
-    if (members.empty()) members.reserve(4);
-    slot = members.size();
-    members.emplace_back().key.assign(key);
-  }
-
-  // The started member's value. Nothing is added to this object while the
-  // value is read (inner containers have frames of their own), so `slot`
-  // still names its member.
-  void finish_member(Value&& value) { object.members()[slot].value = std::move(value); }
-
-  Object finish() {
-    auto& members = object.members();
-    if (members.size() > kScanUpTo) merge_repeated_keys(members);
-    return std::move(object);
+    return {};
   }
 
  private:
-  // A member's place in key order; see json/key_order.h.
-  struct KeyOrder {
-    std::uint64_t prefix;
-    std::size_t index;
-  };
-
-  static void merge_repeated_keys(std::vector<Member>& members) {
-    std::vector<KeyOrder> order(members.size());
-    for (std::size_t i = 0; i < members.size(); ++i) order[i] = {key_prefix(members[i].key), i};
-    // By key, then by position: equal keys end up side by side, first one first.
-    std::sort(order.begin(), order.end(), [&](const KeyOrder& a, const KeyOrder& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      if (const int c = members[a.index].key.compare(members[b.index].key); c != 0) return c < 0;
-      return a.index < b.index;
-    });
-    std::vector<bool> dropped;
-    for (std::size_t run = 0; run < order.size();) {
-      const std::string& key = members[order[run].index].key;
-      std::size_t last = run;
-      while (last + 1 < order.size() && order[last + 1].prefix == order[run].prefix &&
-             members[order[last + 1].index].key == key) {
-        ++last;
-      }
-      if (last != run) {
-        if (dropped.empty()) dropped.assign(members.size(), false);
-        members[order[run].index].value = std::move(members[order[last].index].value);
-        for (std::size_t k = run + 1; k <= last; ++k) dropped[order[k].index] = true;
-      }
-      run = last + 1;
-    }
-    if (dropped.empty()) return;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      if (dropped[i]) continue;
-      if (kept != i) members[kept] = std::move(members[i]);
-      ++kept;
-    }
-    members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
-  }
+  const Reader& reader_;
+  Reader::Numbers numbers_;
 };
 
-struct Frame {
-  bool is_object = false;
-  Array array;
-  ObjectBuilder object;
+// Describes a scalar as a wrong-kind fault shows it (brackets never reach it).
+class ScalarDescriber : public IgnoredTokens {
+ public:
+  static constexpr bool kDecodeStrings = true;
+
+  explicit ScalarDescriber(const Reader& reader) : reader_(reader) {}
+  const std::string& unexpected() const { return unexpected_; }
+
+  void name(std::size_t begin, std::size_t) {
+    const char c = reader_.text()[begin];
+    unexpected_ = c == 'n' ? std::string(kUnexpectedNull) : unexpected_bool(c == 't');
+  }
+  void string(std::string_view value, std::size_t, std::size_t) { unexpected_ = unexpected_string(value); }
+  ReadResult<void> number(const NumberLiteral& number) {
+    auto value = reader_.number_value(number);
+    if (!value) return std::unexpected(value.error());
+    unexpected_ = unexpected_value(*value);
+    return {};
+  }
+
+ private:
+  const Reader& reader_;
+  std::string unexpected_;
 };
 
 }  // namespace
 
-ReadResult<Value> Reader::read_value() {
-  // The open containers. Room for a few levels is made when the first one
-  // opens, rather than level by level (a scalar needs none).
-  std::vector<Frame> stack;
-  auto open = [&stack](bool is_object) -> Frame& {
-    if (stack.capacity() == 0) stack.reserve(8);
-    Frame& frame = stack.emplace_back();  // made in place, not moved in
-    frame.is_object = is_object;
-    return frame;
-  };
-  // Most strings are viewed in the text and copied once, into the key or
-  // value that keeps them; `escaped` holds one that had to be unescaped,
-  // until it is copied.
-  std::string escaped;
-  Value current;
-  bool have_value = false;
-  for (;;) {
-    if (!have_value) {
-      const int c = peek_after_whitespace();
-      switch (c) {
-        case kEnd:
-          return peek_error(kEofValue);
-        case 'n': {
-          ++index_;
-          if (auto r = parse_ident("ull"); !r) return std::unexpected(r.error());
-          current = Value();
-          break;
-        }
-        case 't': {
-          ++index_;
-          if (auto r = parse_ident("rue"); !r) return std::unexpected(r.error());
-          current = Value::boolean(true);
-          break;
-        }
-        case 'f': {
-          ++index_;
-          if (auto r = parse_ident("alse"); !r) return std::unexpected(r.error());
-          current = Value::boolean(false);
-          break;
-        }
-        case '"': {
-          auto s = parse_string_view(escaped);
-          if (!s) return std::unexpected(s.error());
-          current = Value::string(*s);
-          break;
-        }
-        case '[': {
-          if (auto r = enter_level(); !r) return std::unexpected(r.error());
-          ++index_;
-          const int next = peek_after_whitespace();
-          if (next == ']') {
-            ++index_;
-            leave_level();
-            current = Value::array();
-            break;
-          }
-          if (next == kEnd) return peek_error(kEofList);
-          open(false);
-          continue;
-        }
-        case '{': {
-          if (auto r = enter_level(); !r) return std::unexpected(r.error());
-          ++index_;
-          const int next = peek_after_whitespace();
-          if (next == '}') {
-            ++index_;
-            leave_level();
-            current = Value::object();
-            break;
-          }
-          if (next == kEnd) return peek_error(kEofObject);
-          if (next != '"') return peek_error(kKeyMustBeString);
-          auto key = parse_string_view(escaped);
-          if (!key) return std::unexpected(key.error());
-          if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-          open(true).object.start_member(*key);
-          continue;
-        }
-        default: {
-          if (c == '-' || is_digit(c)) {
-            auto n = parse_number();
-            if (!n) return std::unexpected(n.error());
-            current = std::move(*n);
-            break;
-          }
-          return peek_error(kExpectedValue);
-        }
-      }
-      have_value = true;
-    }
+ReadResult<Value> Reader::read_value() { return build_value(*this); }
 
-    if (stack.empty()) return current;
-    Frame& top = stack.back();
-    const int c = peek_after_whitespace();
-    if (!top.is_object) {
-      if (top.array.empty()) top.array.reserve(4);  // as for objects: most arrays are short
-      top.array.push_back(std::move(current));
-      if (c == ',') {
-        ++index_;
-        if (peek_after_whitespace() == ']') return peek_error(kTrailingComma);
-        have_value = false;
-        continue;
-      }
-      if (c == ']') {
-        ++index_;
-        leave_level();
-        current = Value::array(std::move(top.array));
-        stack.pop_back();
-        continue;
-      }
-      return peek_error(c == kEnd ? kEofList : "expected `,` or `]`");
-    }
-    top.object.finish_member(std::move(current));
-    if (c == ',') {
-      ++index_;
-      const int next = peek_after_whitespace();
-      if (next == '}') return peek_error(kTrailingComma);
-      if (next == kEnd) return peek_error(kEofValue);
-      if (next != '"') return peek_error(kKeyMustBeString);
-      auto key = parse_string_view(escaped);
-      if (!key) return std::unexpected(key.error());
-      if (auto r = parse_colon(); !r) return std::unexpected(r.error());
-      top.object.start_member(*key);
-      have_value = false;
-      continue;
-    }
-    if (c == '}') {
-      ++index_;
-      leave_level();
-      current = Value::object(top.object.finish());
-      stack.pop_back();
-      continue;
-    }
-    return peek_error(c == kEnd ? kEofObject : "expected `,` or `}`");
-  }
-}
-
-ReadResult<void> Reader::skip_value(Depth depth) {
-  const bool counted = depth == Depth::kLimited;
-  // Each entry is an open container: true for an object.
-  std::vector<bool> open;
-  for (;;) {
-    // One value.
-    const int c = peek_after_whitespace();
-    bool opened = false;
-    switch (c) {
-      case kEnd:
-        return peek_error(kEofValue);
-      case 'n':
-        ++index_;
-        if (auto r = parse_ident("ull"); !r) return r;
-        break;
-      case 't':
-        ++index_;
-        if (auto r = parse_ident("rue"); !r) return r;
-        break;
-      case 'f':
-        ++index_;
-        if (auto r = parse_ident("alse"); !r) return r;
-        break;
-      case '"':
-        if (auto r = skip_string(); !r) return r;
-        break;
-      case '[':
-      case '{': {
-        if (counted) {
-          if (auto r = enter_level(); !r) return r;
-        }
-        ++index_;
-        const bool is_object = c == '{';
-        const int next = peek_after_whitespace();
-        if (next == (is_object ? '}' : ']')) {
-          ++index_;
-          if (counted) leave_level();
-          break;
-        }
-        if (next == kEnd) return peek_error(is_object ? kEofObject : kEofList);
-        if (is_object) {
-          if (next != '"') return peek_error(kKeyMustBeString);
-          if (auto r = skip_string(); !r) return r;
-          if (auto r = parse_colon(); !r) return r;
-        }
-        open.push_back(is_object);
-        opened = true;
-        break;
-      }
-      default:
-        if (c == '-' || is_digit(c)) {
-          // Nobody reads this number, so only its form matters, not its range.
-          if (auto n = scan_number(); !n) return std::unexpected(n.error());
-          break;
-        }
-        return peek_error(kExpectedValue);
-    }
-    if (opened) continue;
-    // Close finished containers, then find where the next value starts.
-    for (;;) {
-      if (open.empty()) return {};
-      const bool is_object = open.back();
-      const int next = peek_after_whitespace();
-      if (next == ',') {
-        ++index_;
-        const int after = peek_after_whitespace();
-        if (after == (is_object ? '}' : ']')) return peek_error(kTrailingComma);
-        if (is_object) {
-          if (after == kEnd) return peek_error(kEofValue);
-          if (after != '"') return peek_error(kKeyMustBeString);
-          if (auto r = skip_string(); !r) return r;
-          if (auto r = parse_colon(); !r) return r;
-        }
-        break;
-      }
-      if (next == (is_object ? '}' : ']')) {
-        ++index_;
-        if (counted) leave_level();
-        open.pop_back();
-        continue;
-      }
-      if (next == kEnd) return peek_error(is_object ? kEofObject : kEofList);
-      return peek_error(is_object ? "expected `,` or `}`" : "expected `,` or `]`");
-    }
-  }
+ReadResult<void> Reader::skip_value(Depth depth, Numbers numbers) {
+  Skipper skipper(*this, numbers);
+  return Tokenizer(*this, skipper, depth == Depth::kLimited ? Levels::kCounted : Levels::kNotCounted).walk();
 }
 
 ReadError Reader::invalid_type_here(std::string_view expected) {
-  std::string unexpected;
   const int c = peek_after_whitespace();
-  switch (c) {
-    case 'n':
-      ++index_;
-      if (auto r = parse_ident("ull"); !r) return r.error();
-      unexpected = kUnexpectedNull;
-      break;
-    case 't':
-      ++index_;
-      if (auto r = parse_ident("rue"); !r) return r.error();
-      unexpected = unexpected_bool(true);
-      break;
-    case 'f':
-      ++index_;
-      if (auto r = parse_ident("alse"); !r) return r.error();
-      unexpected = unexpected_bool(false);
-      break;
-    case '"': {
-      auto s = parse_string();
-      if (!s) return s.error();
-      unexpected = unexpected_string(*s);
-      break;
-    }
-    case '[':
-      unexpected = kUnexpectedSequence;
-      break;
-    case '{':
-      unexpected = kUnexpectedMap;
-      break;
-    default: {
-      if (c == '-' || is_digit(c)) {
-        auto n = parse_number();
-        if (!n) return n.error();
-        unexpected = unexpected_value(*n);
-        break;
-      }
-      return peek_error(c == kEnd ? kEofValue : kExpectedValue).error();
-    }
+  // An array or object is described by its opening bracket alone.
+  if (c == '[' || c == '{') {
+    return error(invalid_type(c == '[' ? kUnexpectedSequence : kUnexpectedMap, expected)).error();
   }
-  return error(invalid_type(unexpected, expected)).error();
+  ScalarDescriber describer(*this);
+  if (auto walked = Tokenizer(*this, describer).walk(); !walked) return walked.error();
+  return error(invalid_type(describer.unexpected(), expected)).error();
 }
 
 ReadResult<std::string> Reader::read_string(std::string_view expected) {

@@ -11,8 +11,9 @@
 //
 // Nesting: every array or object opened counts one level; with a depth limit,
 // the bracket that would open level 128 is a fault ("recursion limit
-// exceeded"). Nothing here recurses on the C++ stack: values of any depth are
-// read and skipped with explicit work lists.
+// exceeded"). Whole values (read, skipped, described, written as canonical
+// text, placed) are walked by the one tokenizer, json/tokenizer.h, which keeps
+// its open containers on an explicit list: nothing recurses on the C++ stack.
 #ifndef VELKOR_JSON_READER_H_
 #define VELKOR_JSON_READER_H_
 
@@ -53,6 +54,17 @@ using ReadResult = std::expected<T, ReadError>;
 inline std::unexpected<ReadError> unpositioned(std::string description) {
   return std::unexpected(ReadError{std::move(description), 0, 0});
 }
+
+// Fault descriptions of the grammar, shared by the readings built on it.
+inline constexpr char kEofValue[] = "EOF while parsing a value";
+inline constexpr char kEofList[] = "EOF while parsing a list";
+inline constexpr char kEofObject[] = "EOF while parsing an object";
+inline constexpr char kEofString[] = "EOF while parsing a string";
+inline constexpr char kExpectedValue[] = "expected value";
+inline constexpr char kInvalidNumber[] = "invalid number";
+inline constexpr char kTrailingComma[] = "trailing comma";
+inline constexpr char kTrailingCharacters[] = "trailing characters";
+inline constexpr char kKeyMustBeString[] = "key must be a string";
 
 // The number of levels a request may nest (the top-level value is level 1).
 inline constexpr int kRequestDepthLimit = 127;
@@ -102,6 +114,9 @@ class Reader {
   // The same, as a view into the text when the literal holds no escape or
   // non-ASCII byte, otherwise into `storage`.
   ReadResult<std::string_view> parse_string_view(std::string& storage);
+  // Checks a string literal whose opening quote is the next byte and steps
+  // over it; escapes are only checked for their form (any `\uXXXX` passes).
+  ReadResult<void> skip_string();
   // Expects `rest` (the tail of null/true/false after its first byte).
   ReadResult<void> parse_ident(std::string_view rest);
   // Reads a number whose first byte is next, keeping its kind.
@@ -115,13 +130,16 @@ class Reader {
   // above 2147483647, just after the exponent digit that passes that bound.
   ReadResult<Value> number_value(const NumberLiteral& number) const;
 
-  // Any value, read whole into a Value.
+  // Any value, read whole into a Value (see json/value_builder.h).
   ReadResult<Value> read_value();
-  // Any value, checked and dropped; string contents are only loosely checked
-  // and numbers not converted, as befits members nobody reads. With
-  // Depth::kUnlimited the levels inside the value are not counted against the
-  // limit (a record skips its unknown members so, as the envelope does).
-  ReadResult<void> skip_value(Depth depth = Depth::kLimited);
+  // Any value, checked and dropped; string contents are only loosely checked,
+  // as befits members nobody reads. With Depth::kUnlimited the levels inside
+  // the value are not counted against the limit (a record skips its unknown
+  // members so, as the envelope does). Numbers are checked for their form
+  // only, or with Numbers::kInRange also converted, so that one beyond the
+  // double range is a fault (a tagged choice reads its unknown members so).
+  enum class Numbers { kForm, kInRange };
+  ReadResult<void> skip_value(Depth depth = Depth::kLimited, Numbers numbers = Numbers::kForm);
 
   // The readings of typed record fields; a wrong kind is reported as
   // "invalid type: {unexpected}, expected {expected}" just after the value
@@ -152,8 +170,19 @@ class Reader {
   ReadResult<void> end_of_text();
 
  private:
-  ReadResult<void> skip_string();
-  int skip_whitespace();
+  template <bool kDecode>
+  ReadResult<void> string_body(std::string& out);
+  template <bool kDecode>
+  ReadResult<std::uint32_t> unicode_escape();
+  ReadResult<std::uint32_t> hex_digits();
+  int skip_whitespace() {
+    while (index_ < text_.size()) {
+      const char c = text_[index_];
+      if (c != ' ' && c != '\n' && c != '\t' && c != '\r') return static_cast<unsigned char>(c);
+      ++index_;
+    }
+    return kEnd;
+  }
   ReadResult<void> parse_colon_after_whitespace();
   std::unexpected<ReadError> error_at(std::size_t index, std::string description) const;
 

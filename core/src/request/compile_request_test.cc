@@ -48,6 +48,12 @@ TEST(CompileRequest, FaultsAreDescribedWithTheirPosition) {
       {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},)"
         R"("embed_data":{"kind":"inline","candles":[{"t":1,"c":2e99999999990}]}}})",
         "number out of range at line 1 column 127"},
+      // An unknown member of a tagged choice is read whole with the choice.
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm"},"embed_data":{"kind":"inline",)"
+        R"("candles":[],"_meta":-1)" + std::string(400, '0') + R"(.5}}})",
+        "number out of range at line 1 column 518"},
+      {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"wasm","x":[{"y":1e400}]}}})",
+        "number out of range at line 1 column 77"},
       // Members nobody reads are skipped at any depth; the fault is a later one.
       {R"({"x":)" + kDeep + "}", "missing field `spec` at line 1 column 406"},
       {R"({"cmd":"compile","spec":{"strategy":1,"target":{"kind":"no_std","x":)" + kDeep + "}}}",

@@ -177,8 +177,9 @@ ReadResult<BufferedChoice> read_buffered_choice(Reader& reader, std::string_view
           continue;
         }
         if (std::ranges::find(fields, key) == fields.end()) {
-          // A field of no variant: skipped unread, as a record skips its unknown members.
-          if (auto skipped = reader.skip_value(Reader::Depth::kUnlimited); !skipped) {
+          // A field of no variant: dropped, its nesting not counted, but read
+          // whole as the choice is, so a number beyond the double range is a fault.
+          if (auto skipped = reader.skip_value(Reader::Depth::kUnlimited, Reader::Numbers::kInRange); !skipped) {
             return std::unexpected(skipped.error());
           }
           continue;

@@ -54,8 +54,8 @@ struct BufferedValue {
 // A choice tagged by a member (`tag`), read whole before its fields are looked
 // at: the tag's position among `names`, and the rest of the value (the members
 // named in `fields`, the fields of all variants together, or every array
-// element after the tag). Other members are skipped unread, their nesting not
-// counted.
+// element after the tag). Other members are dropped, their nesting not counted
+// and their numbers converted (one beyond the double range is a fault).
 struct BufferedChoice {
   std::size_t variant = 0;
   bool from_array = false;

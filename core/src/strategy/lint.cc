@@ -114,7 +114,8 @@ std::size_t offset_of(const json::Place& place, Anchor anchor) {
 
 LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
   LintReport report;
-  auto root = json::parse_document(text, json::Reader::Depth::kLimited, kStrategyLevels);
+  json::TextPlaces text_places;
+  auto root = json::parse_document_with_places(text, text_places, json::Reader::Depth::kLimited, kStrategyLevels);
   if (!root) {
     Problem problem = syntax_problem(text, root.error());
     if (max_problems == 0) {
@@ -125,7 +126,7 @@ LintReport lint_strategy(std::string_view text, std::size_t max_problems) {
     return report;
   }
 
-  json::ValuePlaces places(text, *root);
+  json::ValuePlaces places(text, text_places, *root);
   const std::size_t suggestion_cells = kSuggestionCellsFloor + kSuggestionCellsPerByte * text.size();
   const LongestPeriod longest = longest_period(*root);
   const DocumentFacts facts{declared_indicators(*root), places.repeated_members(), suggestion_cells, longest.bars,
