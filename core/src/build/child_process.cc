@@ -136,7 +136,9 @@ struct ExecPlan {
 
 void close_from(int first, unsigned int last) {
   if (static_cast<unsigned int>(first) > last) return;
+#ifdef SYS_close_range  // C libraries whose headers predate the call take the loop below
   if (::syscall(SYS_close_range, first, last, 0) == 0) return;
+#endif
   struct rlimit limit;
   const unsigned int open_max = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < (1u << 20)
                                     ? static_cast<unsigned int>(limit.rlim_cur)
