@@ -298,7 +298,7 @@ ReadResult<void> append_canonical_number(const Reader& reader, const json::Numbe
   return {};
 }
 
-ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream) {
+ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const TextSink* stream) {
   // Streaming hands over whatever `out` holds between two values of the
   // outermost array, once it is a piece's worth.
   constexpr std::size_t kStreamPiece = 64 * 1024;

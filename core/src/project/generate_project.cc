@@ -4,9 +4,9 @@
 
 #include "canonical/canonical.h"
 #include "digest/files_digest.h"
-#include "digest/spec_hash.h"
 #include "project/crate_name.h"
 #include "project/mcu_allowlist.h"
+#include "project/spec_hash.h"
 #include "project/templates.h"
 #include "strategy/validate.h"
 
@@ -67,7 +67,7 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
     if (inline_data) candles_text = files->at("src/candles.json");
     std::optional<digest::Sha256> candles_digest;
     if (inline_data) candles_digest.emplace();
-    auto hash = digest::spec_hash(sha, spec, files->at("src/spec.json"), candles_text,
+    auto hash = project::spec_hash(sha, spec, files->at("src/spec.json"), candles_text,
                                   candles_digest ? &*candles_digest : nullptr);
     if (!hash) return std::unexpected(digest_error(hash.error()));
     spec_hash = std::move(*hash);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "project/generated_texts.h"
-#include "project/path_join.h"
 #include "support/os_error.h"
+#include "support/path_join.h"
 #include "support/replace_file.h"
 #include "support/whole_file.h"
 

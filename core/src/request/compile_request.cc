@@ -37,7 +37,7 @@ ReadResult<Target> read_target(Reader& reader) {
 
 ReadResult<DatasetRef> read_dataset(Reader& reader, CandlesStream* stream) {
   // Inline candles are needed only as canonical text: read them straight into it.
-  const CanonicalWriter::Sink to_stream = [stream](std::string_view piece) { stream->write(piece); };
+  const TextSink to_stream = [stream](std::string_view piece) { stream->write(piece); };
   const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline),
                                        stream != nullptr ? &to_stream : nullptr};
   auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds,

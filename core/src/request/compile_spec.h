@@ -1,6 +1,6 @@
 // The compile options of a "compile" request, as read from the request text.
-#ifndef VELKOR_BASE_COMPILE_SPEC_H_
-#define VELKOR_BASE_COMPILE_SPEC_H_
+#ifndef VELKOR_REQUEST_COMPILE_SPEC_H_
+#define VELKOR_REQUEST_COMPILE_SPEC_H_
 
 #include <array>
 #include <optional>
@@ -62,4 +62,4 @@ struct CompileSpec {
 
 }  // namespace velkor
 
-#endif  // VELKOR_BASE_COMPILE_SPEC_H_
+#endif  // VELKOR_REQUEST_COMPILE_SPEC_H_

@@ -1,4 +1,4 @@
-#include "base/compile_spec.h"
+#include "request/compile_spec.h"
 
 #include "json/string_escape.h"
 
