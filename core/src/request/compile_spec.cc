@@ -5,19 +5,14 @@
 namespace velkor {
 
 void append_target_json(std::string& out, const Target& target) {
-  switch (target.kind) {
-    case TargetKind::kWasm:
-      out.append(R"({"kind":"wasm"})");
-      return;
-    case TargetKind::kBinary:
-      out.append(R"({"kind":"binary"})");
-      return;
-    case TargetKind::kNoStd:
-      out.append(R"({"kind":"no_std","mcu":)");
-      json::append_json_string(out, target.mcu);
-      out.push_back('}');
-      return;
+  out.append(R"({"kind":")");
+  out.append(kTargetKindNames[static_cast<std::size_t>(target.kind)]);
+  out.push_back('"');
+  if (target.kind == TargetKind::kNoStd) {
+    out.append(R"(,"mcu":)");
+    json::append_json_string(out, target.mcu);
   }
+  out.push_back('}');
 }
 
 }  // namespace velkor

@@ -13,6 +13,10 @@ namespace velkor {
 
 enum class TargetKind { kWasm, kBinary, kNoStd };
 
+// The target kinds' names in requests, manifests and the "targets" answer, in
+// enum order.
+inline constexpr std::array<std::string_view, 3> kTargetKindNames = {"wasm", "binary", "no_std"};
+
 struct Target {
   TargetKind kind = TargetKind::kBinary;
   std::string mcu;  // only for kNoStd: the bare-metal target triple
