@@ -163,10 +163,7 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
   watch.stop_requested = stop_requested;
   auto run = run_child("cargo", args, project_dir, kStderrRawKeep, watch);
   if (shown) shown->finish();
-  if (!run) {
-    const char* step = run.error().stage == ChildFault::Stage::kSpawn ? "spawning cargo: " : "waiting for cargo: ";
-    return std::unexpected(build_error(step + run.error().cause));
-  }
+  if (!run) return std::unexpected(std::move(run.error()));
   if (run->stopped && !run->succeeded) {
     return std::unexpected(
         build_error("interrupted: cargo was stopped; the project in " + project_dir + " is left half-built"));
