@@ -15,6 +15,7 @@
 #include "fuzz_support.h"
 #include "json/reader.h"
 #include "json/test_support_json.h"
+#include "support/chunked_writer.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string chunked;
   std::size_t chunks = 0;
-  velkor::CanonicalWriter writer(
+  velkor::ChunkedWriter writer(
       [&](std::string_view chunk) {
         check(!chunk.empty(), "the sink never sees an empty chunk");
         chunked.append(chunk);

@@ -12,8 +12,8 @@
 #include "build/stderr_tail.h"
 #include "json/reader.h"
 #include "json/value.h"
-#include "project/path_join.h"
 #include "support/os_error.h"
+#include "support/path_join.h"
 #include "support/replace_file.h"
 #include "support/whole_file.h"
 
@@ -54,7 +54,7 @@ std::expected<void, CompileError> place_wasm_module(const std::string& module, c
   auto copy_error = [&](std::string_view cause) {
     return std::unexpected(io_error("copying " + module + " to " + artifact + ": " + std::string(cause)));
   };
-  const std::string pkg(project::parent_path(artifact));
+  const std::string pkg(parent_path(artifact));
   if (::mkdir(pkg.c_str(), 0777) != 0) {
     const int err = errno;
     struct stat st;
@@ -163,10 +163,7 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
   watch.stop_requested = stop_requested;
   auto run = run_child("cargo", args, project_dir, kStderrRawKeep, watch);
   if (shown) shown->finish();
-  if (!run) {
-    const char* step = run.error().stage == ChildFault::Stage::kSpawn ? "spawning cargo: " : "waiting for cargo: ";
-    return std::unexpected(build_error(step + run.error().cause));
-  }
+  if (!run) return std::unexpected(std::move(run.error()));
   if (run->stopped && !run->succeeded) {
     return std::unexpected(
         build_error("interrupted: cargo was stopped; the project in " + project_dir + " is left half-built"));
@@ -179,12 +176,12 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
       target.kind == TargetKind::kWasm
           ? "wasm32-unknown-unknown/" + std::string(profile_dir(level)) + "/" + crate_name + ".wasm"
           : artifact_relative_path(target, level, crate_name).substr(std::string_view("target/").size());
-  std::string built = project::join_path(project_dir, "target/" + built_relative);
+  std::string built = join_path(project_dir, "target/" + built_relative);
   // Only a target-dir setting sends cargo elsewhere; without one no second
   // process runs. One in the environment is always asked about: an artifact
   // an earlier build left at the project-relative place would be stale.
   if (set_in_environment("CARGO_TARGET_DIR") || set_in_environment("CARGO_BUILD_TARGET_DIR") || missing(built)) {
-    if (auto directory = ask_target_directory(project_dir)) built = project::join_path(*directory, built_relative);
+    if (auto directory = ask_target_directory(project_dir)) built = join_path(*directory, built_relative);
   }
   if (target.kind != TargetKind::kWasm) {
     if (auto present = require_built_file("artifact", built); !present) {
@@ -192,7 +189,7 @@ std::expected<std::string, CompileError> build_project(const Target& target, Opt
     }
     return built;
   }
-  std::string artifact = project::join_path(project_dir, artifact_relative_path(target, level, crate_name));
+  std::string artifact = join_path(project_dir, artifact_relative_path(target, level, crate_name));
   if (auto placed = place_wasm_module(built, artifact); !placed) return std::unexpected(std::move(placed.error()));
   if (auto present = require_built_file("artifact", artifact); !present) {
     return std::unexpected(std::move(present.error()));

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "base/compile_error.h"
-#include "base/compile_spec.h"
 #include "build/live_output.h"
+#include "request/compile_spec.h"
+#include "support/compile_error.h"
 
 namespace velkor::build {
 

@@ -136,7 +136,9 @@ struct ExecPlan {
 
 void close_from(int first, unsigned int last) {
   if (static_cast<unsigned int>(first) > last) return;
+#ifdef SYS_close_range  // C libraries whose headers predate the call take the loop below
   if (::syscall(SYS_close_range, first, last, 0) == 0) return;
+#endif
   struct rlimit limit;
   const unsigned int open_max = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < (1u << 20)
                                     ? static_cast<unsigned int>(limit.rlim_cur)
@@ -441,16 +443,17 @@ int RunningChild::reap() {
 
 }  // namespace
 
-std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, const std::vector<std::string>& args,
-                                                  const std::string& cwd, std::size_t stderr_keep,
-                                                  const ChildWatch& watch) {
-  auto spawn_fault = [](int errnum) {
-    return std::unexpected(ChildFault{ChildFault::Stage::kSpawn, os_error_text(errnum)});
+std::expected<ChildOutcome, CompileError> run_child(const std::string& program, const std::vector<std::string>& args,
+                                                    const std::string& cwd, std::size_t stderr_keep,
+                                                    const ChildWatch& watch) {
+  auto fault = [&program](std::string_view step, std::string_view cause) {
+    return std::unexpected(build_error(std::string(step) + " " + program + ": " + std::string(cause)));
   };
+  auto spawn_fault = [&fault](int errnum) { return fault("spawning", os_error_text(errnum)); };
   auto has_nul = [](const std::string& s) { return s.find('\0') != std::string::npos; };
   bool nul = has_nul(program) || has_nul(cwd);
   for (const std::string& a : args) nul = nul || has_nul(a);
-  if (nul) return std::unexpected(ChildFault{ChildFault::Stage::kSpawn, "nul byte found in provided data"});
+  if (nul) return fault("spawning", "nul byte found in provided data");
 
   auto out_pipe = make_pipe();
   if (!out_pipe) return spawn_fault(out_pipe.error());
@@ -472,8 +475,8 @@ std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, co
   // ECHILD: something else in the process reaped our child (a SIGCHLD
   // handler that waits for any child). The exit status is lost, and a build
   // whose outcome is unknown must not pass for a successful one.
-  if (status < 0) return std::unexpected(ChildFault{ChildFault::Stage::kWait, os_error_text(errno)});
-  if (!drained) return std::unexpected(ChildFault{ChildFault::Stage::kWait, os_error_text(drained.error())});
+  if (status < 0) return fault("waiting for", os_error_text(errno));
+  if (!drained) return fault("waiting for", os_error_text(drained.error()));
 
   ChildOutcome outcome;
   outcome.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;

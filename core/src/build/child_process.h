@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/compile_error.h"
+
 namespace velkor::build {
 
 struct ChildOutcome {
@@ -29,13 +31,6 @@ struct ChildOutcome {
 
 // The most of standard output a run keeps (ChildWatch::keep_stdout).
 inline constexpr std::size_t kStdoutKeep = std::size_t{16} << 20;
-
-// Why a program could not be run or waited for.
-struct ChildFault {
-  enum class Stage { kSpawn, kWait };
-  Stage stage;
-  std::string cause;  // "No such file or directory (os error 2)" and the like
-};
 
 // What a caller may see of a run while it goes on; every member is optional.
 struct ChildWatch {
@@ -80,10 +75,11 @@ inline constexpr std::chrono::milliseconds kStopGrace{500};
 // Works whether the host ignores SIGCHLD or handles it (see the .cc). Blocks
 // until the program exits; no time limit. `watch` sees the run as it goes;
 // apart from plain_tail, keep_stdout and stop_requested it changes nothing of
-// what is returned.
-std::expected<ChildOutcome, ChildFault> run_child(const std::string& program, const std::vector<std::string>& args,
-                                                  const std::string& cwd, std::size_t stderr_keep,
-                                                  const ChildWatch& watch = {});
+// what is returned. A program that could not be run or waited for is a build
+// error "spawning {program}: {cause}" or "waiting for {program}: {cause}".
+std::expected<ChildOutcome, CompileError> run_child(const std::string& program, const std::vector<std::string>& args,
+                                                    const std::string& cwd, std::size_t stderr_keep,
+                                                    const ChildWatch& watch = {});
 
 }  // namespace velkor::build
 

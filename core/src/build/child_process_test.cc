@@ -20,7 +20,7 @@
 namespace velkor::build {
 namespace {
 
-std::expected<ChildOutcome, ChildFault> run_sh(const std::string& script) {
+std::expected<ChildOutcome, CompileError> run_sh(const std::string& script) {
   return run_child("sh", {"-c", script}, "/", 8192);
 }
 
@@ -63,7 +63,7 @@ TEST(ChildProcess, ExitStatusAndStderr) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script);
     auto run = run_sh(c.script);
-    ASSERT_TRUE(run.has_value()) << run.error().cause;
+    ASSERT_TRUE(run.has_value()) << run.error().message;
     EXPECT_EQ(run->succeeded, c.succeeded);
     if (!c.stderr_tail.starts_with("...")) {
       EXPECT_EQ(run->stderr_tail, c.stderr_tail);
@@ -95,8 +95,7 @@ TEST(ChildProcess, SpawnFailures) {
     SCOPED_TRACE(c.name);
     auto run = run_child(c.program, {"-c", "exit 0"}, c.cwd, 8192);
     ASSERT_FALSE(run.has_value());
-    EXPECT_EQ(run.error().stage, ChildFault::Stage::kSpawn);
-    EXPECT_EQ(run.error().cause, c.cause);
+    EXPECT_EQ(run.error().display(), "build: spawning " + c.program + ": " + c.cause);
   }
   expect_no_zombie();
 }
@@ -141,13 +140,13 @@ TEST(ChildProcess, HostSigchldDispositions) {
     ASSERT_EQ(::sigaction(SIGCHLD, &host, nullptr), 0);
 
     auto failed = run_sh("echo failing >&2; exit 7");
-    ASSERT_TRUE(failed.has_value()) << failed.error().cause;
+    ASSERT_TRUE(failed.has_value()) << failed.error().message;
     EXPECT_FALSE(failed->succeeded);
     EXPECT_EQ(failed->stderr_tail, "failing\n");
     // The child starts with SIGPIPE and SIGCHLD at their defaults even though
     // the host ignores them.
     auto ok = run_sh("exec grep SigIgn /proc/self/status >&2");
-    ASSERT_TRUE(ok.has_value()) << ok.error().cause;
+    ASSERT_TRUE(ok.has_value()) << ok.error().message;
     EXPECT_TRUE(ok->succeeded);
     ASSERT_TRUE(ok->stderr_tail.starts_with("SigIgn:\t"));
     const unsigned long long ignored = std::stoull(ok->stderr_tail.substr(8), nullptr, 16);
@@ -240,7 +239,7 @@ TEST(ChildProcess, AStopEndsTheProgramAndWhatItStarted) {
     };
     auto run = run_child("sh", {"-c", c.script}, "/", 8192, watch);
     ::unsetenv("DIR");
-    ASSERT_TRUE(run.has_value()) << run.error().cause;
+    ASSERT_TRUE(run.has_value()) << run.error().message;
     EXPECT_EQ(run->stopped, c.stopped);
     EXPECT_EQ(run->succeeded, c.succeeded);
     if (c.stop) EXPECT_GE(asked, 1);

@@ -20,8 +20,14 @@ void EscapeFilter::append_plain(std::string_view piece, std::string& out) {
         break;
       case State::kEscape:
         // ESC [ opens a control sequence, ESC ] a command; otherwise
-        // intermediate bytes (space../, as in ESC ( B) run up to a final byte.
+        // intermediate bytes (space../, as in ESC ( B) run up to a final byte
+        // in 0..~. Any other byte (a newline, say) shows the ESC was stray:
+        // the escape is dropped and the byte kept, unless it is another ESC.
         if (byte >= 0x20 && byte <= 0x2f) break;
+        if (byte < 0x30 || byte > 0x7e) {
+          if (c == kEsc) break;
+          out.push_back(c);
+        }
         state_ = c == '[' ? State::kControl : c == ']' ? State::kCommand : State::kText;
         break;
       case State::kControl:

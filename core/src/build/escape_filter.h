@@ -11,7 +11,8 @@ namespace velkor::build {
 // size (a sequence may be split between two pieces): control sequences
 // (ESC [ ... final byte, colours among them), operating-system commands
 // (ESC ] ... ended by BEL or ESC \, such as hyperlinks) and other escapes
-// (ESC, intermediate bytes, a final byte: ESC ( B).
+// (ESC, intermediate bytes, a final byte: ESC ( B). An ESC followed by a
+// byte that continues no escape is dropped alone, and that byte kept.
 // Every other byte is kept, so text written without colour passes unchanged.
 class EscapeFilter {
  public:

@@ -26,31 +26,6 @@ namespace velkor {
 std::string canonical_json(const json::Value& value);
 void append_canonical(std::string& out, const json::Value& value);
 
-// Writes pieces of canonical text (punctuation, and texts already in canonical
-// form) into a sink in chunks of about `chunk_size` bytes, so that a large text
-// can be hashed while it is assembled without ever being held whole. The chunks,
-// concatenated, are exactly the text written once `flush()` has handed over
-// the rest; the sink never sees an empty chunk.
-class CanonicalWriter {
- public:
-  using Sink = std::function<void(std::string_view chunk)>;
-  static constexpr std::size_t kDefaultChunkSize = 64 * 1024;
-
-  explicit CanonicalWriter(Sink sink, std::size_t chunk_size = kDefaultChunkSize);
-  CanonicalWriter(const CanonicalWriter&) = delete;
-  CanonicalWriter& operator=(const CanonicalWriter&) = delete;
-
-  // Appends `text` unchanged: punctuation, or a piece already in canonical form.
-  void write_text(std::string_view text);
-  // Hands everything buffered to the sink. Call once the text is complete.
-  void flush();
-
- private:
-  Sink sink_;
-  std::size_t chunk_size_;
-  std::string buffer_;
-};
-
 }  // namespace velkor
 
 #endif  // VELKOR_CANONICAL_CANONICAL_H_

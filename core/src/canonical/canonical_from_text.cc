@@ -143,9 +143,11 @@ bool is_digit(const char* p, const char* end) { return p != end && static_cast<u
 
 // Steps over a run of ASCII digits, eight bytes at a time while eight can be
 // read: numbers in market data have digit runs of varying length, and a
-// byte-by-byte loop pays a mispredicted exit on each.
+// byte-by-byte loop pays a mispredicted exit on each. The word test takes the
+// text's first byte as the word's lowest; on any other byte order the byte
+// loop runs alone.
 const char* skip_digits(const char* p, const char* end) {
-  while (end - p >= 8) {
+  while (std::endian::native == std::endian::little && end - p >= 8) {
     std::uint64_t bytes;
     std::memcpy(&bytes, p, 8);
     // A byte is a digit when its high nibble is 3 and adding 6 keeps it 3.
@@ -155,7 +157,6 @@ const char* skip_digits(const char* p, const char* end) {
     const std::uint64_t not_digit = ((bytes & kHigh) ^ kThrees) | (((bytes + 0x0606060606060606) & kHigh) ^ kThrees);
     if (not_digit != 0) {
       // Bytes are loaded little-endian: the lowest set bit is in the first non-digit.
-      static_assert(std::endian::native == std::endian::little);
       return p + std::countr_zero(not_digit) / 8;
     }
     p += 8;
@@ -284,7 +285,7 @@ class CanonicalFromText {
  public:
   static constexpr bool kDecodeStrings = true;
 
-  CanonicalFromText(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream)
+  CanonicalFromText(Reader& reader, std::string& out, const TextSink* stream)
       : reader_(reader), out_(out), stream_(stream), input_(reader.text().data()),
         input_end_(input_ + reader.text().size()) {
     // The canonical text is about as long as the literal text it comes from.
@@ -371,7 +372,7 @@ class CanonicalFromText {
 
   Reader& reader_;
   std::string& out_;
-  const CanonicalWriter::Sink* const stream_;
+  const TextSink* const stream_;
   const char* const input_;
   const char* const input_end_;
   // Frames are reused as the reading goes up and down, so that the member
@@ -629,7 +630,7 @@ ReadResult<void> append_canonical_number(const Reader& reader, const json::Numbe
   return {};
 }
 
-ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const CanonicalWriter::Sink* stream) {
+ReadResult<void> append_canonical_from_text(Reader& reader, std::string& out, const TextSink* stream) {
   CanonicalFromText writer(reader, out, stream);
   if (auto walked = json::Tokenizer(reader, writer).walk(); !walked) return walked;
   writer.finish();

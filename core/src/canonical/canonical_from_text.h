@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "canonical/canonical.h"
 #include "json/reader.h"
+#include "support/text_sink.h"
 
 namespace velkor {
 
@@ -23,7 +23,7 @@ namespace velkor {
 // empty. The pieces, concatenated, are the text `out` would have received;
 // after a fault they are only a beginning of it.
 json::ReadResult<void> append_canonical_from_text(json::Reader& reader, std::string& out,
-                                                  const CanonicalWriter::Sink* stream = nullptr);
+                                                  const TextSink* stream = nullptr);
 
 // The canonical text of one number literal (appended to `out`), or the
 // reader's fault for a literal beyond the double range.

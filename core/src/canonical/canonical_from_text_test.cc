@@ -28,7 +28,7 @@ std::string via_text(std::string_view text) {
   // Streamed, the pieces make the same text and the reading the same fault.
   json::Reader streamed_reader(text);
   std::string pieces, staging;
-  const CanonicalWriter::Sink sink = [&](std::string_view piece) { pieces.append(piece); };
+  const TextSink sink = [&](std::string_view piece) { pieces.append(piece); };
   auto streamed = append_canonical_from_text(streamed_reader, staging, &sink);
   if (streamed) streamed = streamed_reader.end_of_text();
   EXPECT_EQ(streamed.has_value(), r.has_value()) << text;

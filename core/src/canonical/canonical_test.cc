@@ -64,20 +64,5 @@ TEST(CanonicalJson, MillionDeepObjectDoesNotExhaustTheStack) {
   EXPECT_EQ(canonical(R"({"b":1,"a":[{"d":2,"c":3}]})"), R"({"a":[{"c":3,"d":2}],"b":1})");
 }
 
-// Pieces as the spec hash feeds them: small ones, and one text larger than a chunk.
-TEST(CanonicalWriter, ChunksConcatenateToTheText) {
-  std::string text;
-  for (int i = 0; i < 3000; ++i) text += std::to_string(i) + ",";
-  for (const std::size_t chunk_size : {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{1} << 20}) {
-    std::string streamed;
-    CanonicalWriter writer([&](std::string_view chunk) { streamed.append(chunk.empty() ? "<empty>" : chunk); },
-                           chunk_size);
-    for (std::size_t at = 0; at < text.size(); at += 100) writer.write_text(std::string_view(text).substr(at, 100));
-    writer.write_text(text);
-    writer.flush();
-    EXPECT_EQ(streamed, text + text) << chunk_size;
-  }
-}
-
 }  // namespace
 }  // namespace velkor

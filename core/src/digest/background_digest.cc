@@ -32,10 +32,15 @@ void BackgroundDigest::join() {
 void BackgroundDigest::hand_over(std::string_view piece, bool last) {
   free_.acquire();
   Slot& slot = slots_[next_in_];
-  slot.piece.assign(piece);
+  try {
+    slot.piece.assign(piece);
+  } catch (...) {
+    // The slot stays free: the next hand-over (the end mark, at the latest)
+    // takes it instead, and join() does not wait for a slot never given back.
+    free_.release();
+    throw;
+  }
   slot.last = last;
-  // Advanced only once the slot is filled: were the copy to fail, the next
-  // hand-over (the end mark, at the latest) takes this slot instead.
   next_in_ = (next_in_ + 1) % kSlots;
   filled_.release();
 }

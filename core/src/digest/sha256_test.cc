@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -42,6 +43,22 @@ TEST(Sha256, MatchesTheStandardVectors) {
     }
     EXPECT_EQ(hex(threaded.finish().value()), expected);
   }
+}
+
+// A piece that cannot be copied for the worker (here too long for a string,
+// which is refused before a byte is read) fails its update; the worker goes on
+// with every slot, and the pieces handed over are hashed.
+TEST(BackgroundDigest, APieceThatCannotBeCopiedLeavesItsSlotFree) {
+  Sha256 sha;
+  Sha256* const digests[] = {&sha};
+  {
+    BackgroundDigest worker(digests, 0);
+    worker.update("a");
+    const std::string_view too_long("", std::string().max_size() + 1);
+    for (int i = 0; i < 8; ++i) EXPECT_THROW(worker.update(too_long), std::length_error);
+    worker.update("bc");
+  }
+  EXPECT_EQ(hex(sha.finish().value()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(Hex, WritesEveryByteValueAsTwoLowercaseDigits) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/compile_error.h"
-#include "base/compile_spec.h"
+#include "request/compile_spec.h"
+#include "support/compile_error.h"
 
 namespace velkor::project {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "base/compile_error.h"
-#include "base/compile_spec.h"
 #include "digest/files_digest.h"
+#include "request/compile_spec.h"
+#include "support/compile_error.h"
 
 namespace velkor::project {
 
@@ -23,6 +23,11 @@ std::span<const std::string_view> generated_paths();
 
 // The path of the file that names the target cargo builds for.
 inline constexpr std::string_view kBuildTargetPath = ".cargo/config.toml";
+// The paths of the strategy's canonical text and of the data file, as CSV
+// or as the inline candles' canonical text.
+inline constexpr std::string_view kSpecPath = "src/spec.json";
+inline constexpr std::string_view kCandlesCsvPath = "src/candles.csv";
+inline constexpr std::string_view kCandlesJsonPath = "src/candles.json";
 
 // ".cargo/config.toml" for a cross-compiled target: "[build]\ntarget = \"{triple}\"\n".
 std::string build_target_file(std::string_view triple);

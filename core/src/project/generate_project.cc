@@ -4,9 +4,9 @@
 
 #include "canonical/canonical.h"
 #include "digest/files_digest.h"
-#include "digest/spec_hash.h"
 #include "project/crate_name.h"
 #include "project/mcu_allowlist.h"
+#include "project/spec_hash.h"
 #include "project/templates.h"
 #include "strategy/validate.h"
 
@@ -30,15 +30,15 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   if (csv_data && data_file == DataFile::kLeftOut) {
     auto csv = digest_data_file(spec.embed_data->path);
     if (!csv) return std::unexpected(csv.error());
-    known_digests.emplace("src/candles.csv", std::move(*csv));
+    known_digests.emplace(kCandlesCsvPath, std::move(*csv));
   }
   std::string candles_json;
   if (candles_streamed) {
     auto candles_file = streamed->file();
     if (!candles_file) return std::unexpected(digest_error(candles_file.error()));
-    known_digests.emplace("src/candles.json", std::move(*candles_file));
+    known_digests.emplace(kCandlesJsonPath, std::move(*candles_file));
     if (data_file == DataFile::kHeld) {
-      candles_json.reserve(known_digests.at("src/candles.json").bytes_len);
+      candles_json.reserve(known_digests.at(std::string(kCandlesJsonPath)).bytes_len);
       auto remade = remake_candles(*spec.embed_data->streamed_candles,
                                    [&](std::string_view piece) { candles_json.append(piece); });
       if (!remade) return std::unexpected(remade.error());
@@ -59,22 +59,22 @@ std::expected<GeneratedProject, CompileError> generate_project(CompileSpec& spec
   digest::Sha256 sha;
   std::expected<digest::DigestText, CompileError> spec_hash;
   if (candles_streamed) {
-    spec_hash = streamed->spec_hash(spec, files->at("src/spec.json"));
+    spec_hash = streamed->spec_hash(spec, files->at(std::string(kSpecPath)));
   } else {
     // The candles text, the largest by far, is hashed for the spec hash and as
     // a file in one sweep over memory.
     std::optional<std::string_view> candles_text;
-    if (inline_data) candles_text = files->at("src/candles.json");
+    if (inline_data) candles_text = files->at(std::string(kCandlesJsonPath));
     std::optional<digest::Sha256> candles_digest;
     if (inline_data) candles_digest.emplace();
-    auto hash = digest::spec_hash(sha, spec, files->at("src/spec.json"), candles_text,
+    auto hash = project::spec_hash(sha, spec, files->at(std::string(kSpecPath)), candles_text,
                                   candles_digest ? &*candles_digest : nullptr);
     if (!hash) return std::unexpected(digest_error(hash.error()));
     spec_hash = std::move(*hash);
     if (inline_data) {
       const auto candles_file_digest = candles_digest->finish();
       if (!candles_file_digest) return std::unexpected(digest_error(candles_file_digest.error()));
-      known_digests.emplace("src/candles.json", digest::KnownFile{digest::hex(*candles_file_digest), candles_text->size()});
+      known_digests.emplace(kCandlesJsonPath, digest::KnownFile{digest::hex(*candles_file_digest), candles_text->size()});
     }
   }
   if (!spec_hash) return std::unexpected(spec_hash.error());

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "base/compile_error.h"
-#include "base/compile_spec.h"
 #include "digest/files_digest.h"
 #include "project/file_set.h"
 #include "project/streamed_candles.h"
+#include "request/compile_spec.h"
+#include "support/compile_error.h"
 
 namespace velkor::project {
 

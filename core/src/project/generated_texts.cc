@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "base/compile_spec.h"
 #include "project/file_set.h"
 #include "project/mcu_allowlist.h"
 #include "project/templates.h"
+#include "request/compile_spec.h"
 
 namespace velkor::project {
 namespace {

@@ -1,7 +1,7 @@
 #include "project/streamed_candles.h"
 
 #include "canonical/canonical_from_text.h"
-#include "digest/spec_hash.h"
+#include "project/spec_hash.h"
 
 namespace velkor::project {
 
@@ -10,7 +10,7 @@ void StreamedCandles::begin(const std::optional<std::string>& crate_name) {
   crate_name_ = crate_name;
   file_.restart();
   spec_.restart();
-  digest::begin_inline_spec_hash(spec_, crate_name_);
+  begin_inline_spec_hash(spec_, crate_name_);
   bytes_ = 0;
 }
 
@@ -31,11 +31,11 @@ std::expected<digest::DigestText, CompileError> StreamedCandles::spec_hash(const
   worker_.join();
   if (spec.crate_name != crate_name_) {
     spec_.restart();
-    digest::begin_inline_spec_hash(spec_, spec.crate_name);
+    begin_inline_spec_hash(spec_, spec.crate_name);
     auto remade = remake_candles(*spec.embed_data->streamed_candles, [&](std::string_view piece) { spec_.update(piece); });
     if (!remade) return std::unexpected(remade.error());
   }
-  auto hash = digest::finish_inline_spec_hash(spec_, spec, canonical_strategy);
+  auto hash = finish_inline_spec_hash(spec_, spec, canonical_strategy);
   if (!hash) return std::unexpected(digest_error(hash.error()));
   return std::move(*hash);
 }

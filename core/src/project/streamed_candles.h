@@ -14,12 +14,12 @@
 #include <string>
 #include <string_view>
 
-#include "base/compile_error.h"
 #include "digest/background_digest.h"
 #include "digest/files_digest.h"
 #include "digest/sha256.h"
 #include "project/file_set.h"
 #include "request/compile_request.h"
+#include "support/compile_error.h"
 
 namespace velkor::project {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "base/compile_spec.h"
+#include "request/compile_spec.h"
 
 namespace velkor::project {
 

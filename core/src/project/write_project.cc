@@ -10,22 +10,13 @@
 #include <vector>
 
 #include "project/generated_texts.h"
-#include "project/path_join.h"
 #include "support/os_error.h"
+#include "support/path_join.h"
 #include "support/replace_file.h"
 #include "support/whole_file.h"
 
 namespace velkor::project {
 namespace {
-
-// The cause of a failed step: an errno, or a fixed description for faults the
-// system detects before asking the OS.
-struct Fault {
-  int errnum = 0;
-  std::string_view text;
-
-  std::string describe() const { return text.empty() ? os_error_text(errnum) : std::string(text); }
-};
 
 // Directories at or above the project directory are looked up through links:
 // the out dir or the crate folder may be a link the user made, as build tools
@@ -41,31 +32,31 @@ bool is_directory(const std::string& path, bool follow_links) {
 // Creates `dir` and its missing ancestors. A mkdir that fails because the
 // directory is already there (or appeared meanwhile) counts as success; any
 // other failure, or something other than a directory in the way (below the
-// project directory: also a link), is reported with the errno of the step
-// that failed. `project_dir_size` is the length of the project directory's
+// project directory: also a link), is reported with the error text of the
+// step that failed. `project_dir_size` is the length of the project directory's
 // path, of which `dir` is an extension.
-std::expected<void, Fault> create_dir_all(const std::string& dir, std::size_t project_dir_size) {
+std::expected<void, std::string> create_dir_all(const std::string& dir, std::size_t project_dir_size) {
   if (dir.empty()) return {};
   const bool follow_links = dir.size() <= project_dir_size;
   if (::mkdir(dir.c_str(), 0777) == 0) return {};
   int err = errno;
   if (err != ENOENT) {
     if (is_directory(dir, follow_links)) return {};
-    return std::unexpected(Fault{err, {}});
+    return std::unexpected(os_error_text(err));
   }
   std::string_view parent = parent_path(dir);
-  if (parent.empty() || parent == dir) return std::unexpected(Fault{err, {}});
+  if (parent.empty() || parent == dir) return std::unexpected(os_error_text(err));
   if (auto made = create_dir_all(std::string(parent), project_dir_size); !made) return made;
   if (::mkdir(dir.c_str(), 0777) == 0 || is_directory(dir, follow_links)) return {};
-  return std::unexpected(Fault{errno, {}});
+  return std::unexpected(os_error_text(errno));
 }
 
-CompileError step_error(std::string_view step, std::string_view path, const Fault& fault) {
+CompileError step_error(std::string_view step, std::string_view path, std::string_view cause) {
   std::string message(step);
   message += ' ';
   message += path;
   message += ": ";
-  message += fault.describe();
+  message += cause;
   return io_error(std::move(message));
 }
 
@@ -121,7 +112,7 @@ std::expected<void, CompileError> remove_stale_files(const std::string& dir, std
     if (::lstat(path.c_str(), &st) != 0 || !generated->names(st)) continue;
     if (::unlink(path.c_str()) != 0) {
       if (errno == ENOENT) continue;
-      return std::unexpected(step_error("removing", path, Fault{errno, {}}));
+      return std::unexpected(step_error("removing", path, os_error_text(errno)));
     }
     const std::string_view folder = parent_path(relative);
     if (folder.empty()) continue;
@@ -169,15 +160,16 @@ std::expected<void, CompileError> write_project(const std::string& out_dir, cons
     const std::string parent(parent_path(path));
     // A NUL byte would silently cut the path short at the C library boundary.
     if (nul_in_dir || relative.find('\0') != std::string::npos) {
-      Fault nul{0, kNulInPathText};
-      if (parent.find('\0') != std::string::npos) return std::unexpected(step_error("creating", parent, nul));
-      return std::unexpected(step_error("writing", path, nul));
+      if (parent.find('\0') != std::string::npos) {
+        return std::unexpected(step_error("creating", parent, kNulInPathText));
+      }
+      return std::unexpected(step_error("writing", path, kNulInPathText));
     }
     if (auto made = create_dir_all(parent, dir.size()); !made) {
       return std::unexpected(step_error("creating", parent, made.error()));
     }
     if (auto written = update_file(path, content); !written) {
-      return std::unexpected(step_error("writing", path, Fault{0, written.error()}));
+      return std::unexpected(step_error("writing", path, written.error()));
     }
     paths.push_back(relative);
   }

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/compile_error.h"
 #include "project/file_set.h"
+#include "support/compile_error.h"
 
 namespace velkor::project {
 

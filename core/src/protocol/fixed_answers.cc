@@ -1,8 +1,11 @@
 #include "protocol/fixed_answers.h"
 
+#include <string_view>
+
 #include "json/string_escape.h"
-#include "protocol/response.h"
 #include "project/mcu_allowlist.h"
+#include "protocol/response.h"
+#include "request/compile_spec.h"
 #include "velkor/compiler.h"
 
 namespace velkor {
@@ -17,15 +20,25 @@ std::string version_answer() {
   return answer;
 }
 
-std::string targets_answer() {
-  std::string mcus = "[";
-  for (std::string_view mcu : kMcuAllowlist) {
-    if (mcus.size() > 1) mcus.push_back(',');
-    json::append_json_string(mcus, mcu);
+namespace {
+
+// A JSON array of the strings in `names`, in their order.
+template <typename Names>
+std::string string_array(const Names& names) {
+  std::string out = "[";
+  for (std::string_view name : names) {
+    if (out.size() > 1) out.push_back(',');
+    json::append_json_string(out, name);
   }
-  mcus.push_back(']');
+  out.push_back(']');
+  return out;
+}
+
+}  // namespace
+
+std::string targets_answer() {
   std::string out;
-  ObjectWriter(out).raw("targets", R"(["wasm","binary","no_std"])").raw("mcus", mcus).close();
+  ObjectWriter(out).raw("targets", string_array(kTargetKindNames)).raw("mcus", string_array(kMcuAllowlist)).close();
   return out;
 }
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "project/path_join.h"
 #include "protocol/response.h"
 #include "request/string_request.h"
 #include "strategy/lint.h"
 #include "strategy/market_data.h"
+#include "support/path_join.h"
 
 namespace velkor {
 
@@ -16,12 +16,15 @@ std::string lint_command(std::string_view text) {
   const auto max_problems = static_cast<std::size_t>(request->max_problems.value_or(strategy::kDefaultMaxProblems));
   strategy::LintReport report = strategy::lint_strategy(request->text, max_problems);
   if (request->embed_data) {
-    // A relative CSV path names the file the compile would read from `base_dir`.
-    const std::string csv_path = project::join_path(request->base_dir, request->embed_data->path);
+    const DatasetRef& embed = *request->embed_data;
     // Nothing is listed past a problem left out.
     const bool cut = report.omitted_errors + report.omitted_warnings > 0;
     const std::size_t room = cut ? 0 : max_problems - std::min(max_problems, report.problems.size());
-    strategy::DataReport data = strategy::lint_market_data(*request->embed_data, csv_path, room);
+    // A relative CSV path names the file the compile would read from `base_dir`.
+    strategy::DataReport data =
+        embed.kind == DatasetRef::Kind::kCsv
+            ? strategy::lint_csv_candles(embed.path, join_path(request->base_dir, embed.path), room)
+            : strategy::lint_inline_candles(embed.candles_json, room);
     for (strategy::Problem& p : data.problems) report.problems.push_back(std::move(p));
     report.omitted_warnings += data.omitted;
   }

@@ -11,7 +11,6 @@ using json::ReadResult;
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kTargetKinds = {"wasm", "binary", "no_std"};
 constexpr std::array<std::string_view, 2> kDatasetKinds = {"csv", "inline"};
 // The members any variant reads besides "kind"; the others are skipped unread.
 constexpr std::array<std::string_view, 1> kTargetFields = {"mcu"};
@@ -21,7 +20,7 @@ bool is_string(const BufferedValue& v) { return !v.canonical_array && v.value.is
 bool is_array(const BufferedValue& v) { return v.canonical_array || v.value.is_array(); }
 
 ReadResult<Target> read_target(Reader& reader) {
-  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum Target", kTargetKinds, kTargetFields);
+  auto choice = read_buffered_choice(reader, "kind", "internally tagged enum Target", kTargetKindNames, kTargetFields);
   if (!choice) return std::unexpected(choice.error());
   Target target;
   target.kind = static_cast<TargetKind>(choice->variant);
@@ -37,7 +36,7 @@ ReadResult<Target> read_target(Reader& reader) {
 
 ReadResult<DatasetRef> read_dataset(Reader& reader, CandlesStream* stream) {
   // Inline candles are needed only as canonical text: read them straight into it.
-  const CanonicalWriter::Sink to_stream = [stream](std::string_view piece) { stream->write(piece); };
+  const TextSink to_stream = [stream](std::string_view piece) { stream->write(piece); };
   const CanonicalArray candles_as_text{"candles", static_cast<std::size_t>(DatasetRef::Kind::kInline),
                                        stream != nullptr ? &to_stream : nullptr};
   auto choice = read_buffered_choice(reader, "kind", "internally tagged enum DatasetRef", kDatasetKinds,

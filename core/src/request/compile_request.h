@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/compile_spec.h"
 #include "json/reader.h"
+#include "request/compile_spec.h"
 
 namespace velkor::request {
 

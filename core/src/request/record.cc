@@ -136,7 +136,7 @@ ReadResult<std::size_t> read_unit_choice(Reader& reader, std::span<const std::st
 // Reads one buffered member or element: as canonical text when it is the
 // array wanted that way, otherwise as a value.
 ReadResult<BufferedValue> read_buffered(Reader& reader, std::string key, bool as_canonical_array,
-                                        const CanonicalWriter::Sink* stream) {
+                                        const TextSink* stream) {
   BufferedValue buffered{std::move(key), {}, std::nullopt, {}};
   if (as_canonical_array && reader.peek_after_whitespace() == '[') {
     const std::size_t begin = reader.index();

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "canonical/canonical.h"
 #include "json/reader.h"
+#include "support/text_sink.h"
 
 namespace velkor::request {
 
@@ -70,7 +70,7 @@ struct BufferedChoice {
 struct CanonicalArray {
   std::string_view member;
   std::size_t variant = 0;
-  const CanonicalWriter::Sink* stream = nullptr;
+  const TextSink* stream = nullptr;
 };
 
 json::ReadResult<BufferedChoice> read_buffered_choice(json::Reader& reader, std::string_view tag,

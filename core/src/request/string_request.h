@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/compile_spec.h"
+#include "request/compile_spec.h"
 #include "json/reader.h"
 
 namespace velkor::request {

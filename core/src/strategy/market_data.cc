@@ -318,14 +318,15 @@ void DataLinter::csv_rows(const std::string& name, std::string_view text, bool w
   }
 }
 
-DataReport lint_market_data(const DatasetRef& data, const std::string& csv_path, std::size_t max_listed) {
-  const bool csv = data.kind == DatasetRef::Kind::kCsv;
-  DataLinter linter(csv ? "/embed_data/path" : "/embed_data/candles", max_listed);
-  if (csv) {
-    linter.csv_file(data.path, csv_path);
-  } else {
-    linter.inline_candles(data.candles_json);
-  }
+DataReport lint_csv_candles(const std::string& name, const std::string& csv_path, std::size_t max_listed) {
+  DataLinter linter("/embed_data/path", max_listed);
+  linter.csv_file(name, csv_path);
+  return linter.take();
+}
+
+DataReport lint_inline_candles(std::string_view candles_json, std::size_t max_listed) {
+  DataLinter linter("/embed_data/candles", max_listed);
+  linter.inline_candles(candles_json);
   return linter.take();
 }
 

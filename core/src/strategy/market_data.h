@@ -15,9 +15,9 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "base/compile_spec.h"
 #include "strategy/lint.h"
 
 namespace velkor::strategy {
@@ -32,10 +32,14 @@ struct DataReport {
   std::size_t omitted = 0;
 };
 
-// The warnings about `data`. A CSV file is read at `csv_path` (the data's
-// path resolved as the compile resolves it), at most kDataPrefixBytes of it.
-// At most `max_listed` (and kMaxDataProblems) are listed.
-DataReport lint_market_data(const DatasetRef& data, const std::string& csv_path, std::size_t max_listed);
+// The warnings about a CSV data file, named `name` as the request names it and
+// read at `csv_path` (that name resolved as the compile resolves it), at most
+// kDataPrefixBytes of it. At most `max_listed` (and kMaxDataProblems) are
+// listed.
+DataReport lint_csv_candles(const std::string& name, const std::string& csv_path, std::size_t max_listed);
+
+// The warnings about inline candles, given as their canonical text.
+DataReport lint_inline_candles(std::string_view candles_json, std::size_t max_listed);
 
 }  // namespace velkor::strategy
 

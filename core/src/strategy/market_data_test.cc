@@ -43,8 +43,7 @@ TEST(MarketData, InlineCandles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.candles);
-    DatasetRef data{DatasetRef::Kind::kInline, "", c.candles, std::nullopt};
-    EXPECT_EQ(lines_of(lint_market_data(data, "", c.candles.starts_with("[1,1") ? 2 : 100)), c.expected);
+    EXPECT_EQ(lines_of(lint_inline_candles(c.candles, c.candles.starts_with("[1,1") ? 2 : 100)), c.expected);
   }
 }
 
@@ -70,16 +69,14 @@ TEST(MarketData, CsvFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.content);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
-    DatasetRef data{DatasetRef::Kind::kCsv, "d.csv", "", std::nullopt};
-    EXPECT_EQ(lines_of(lint_market_data(data, path, 100)), c.expected);
+    EXPECT_EQ(lines_of(lint_csv_candles("d.csv", path, 100)), c.expected);
   }
   // Only the start of a large file is read: a fault past it goes unseen.
   std::string large = "time,open,high,low,close\n";
   for (int t = 1; large.size() < kDataPrefixBytes + 10; ++t) large += std::to_string(t) + ",10,12,9,11\n";
   std::ofstream(path, std::ios::binary | std::ios::trunc) << large << "9999999,10,8,9,11\n";
-  DatasetRef data{DatasetRef::Kind::kCsv, "d.csv", "", std::nullopt};
-  EXPECT_EQ(lines_of(lint_market_data(data, path, 100)), std::vector<std::string>());
-  const std::vector<std::string> missing = lines_of(lint_market_data(data, dir.path() + "/none.csv", 100));
+  EXPECT_EQ(lines_of(lint_csv_candles("d.csv", path, 100)), std::vector<std::string>());
+  const std::vector<std::string> missing = lines_of(lint_csv_candles("d.csv", dir.path() + "/none.csv", 100));
   ASSERT_EQ(missing.size(), 1u);
   EXPECT_TRUE(missing[0].starts_with("VK304 /embed_data/path no candles: reading d.csv: No such file")) << missing[0];
 }

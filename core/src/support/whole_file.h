@@ -23,13 +23,10 @@ namespace velkor {
 
 inline constexpr const char* kNotRegularFileText = "not a regular file";
 
-// Reads the file at `path` (relative paths against the working directory) into
-// a buffer sized from its metadata, reading on to the real end. Failures are
-// the description users read after "reading {path}: ": the system's error
-// text, kNulInPathText for a path holding a NUL byte, or kNotRegularFileText. `Buffer` is any
-// contiguous byte container with resize() (std::string, std::vector<uint8_t>).
-// Opens `path` for reading as read_whole_file does; returns the descriptor and
-// the size the metadata gives, or the failure description.
+// Opens `path` (relative paths against the working directory) for reading;
+// returns the descriptor and the size its metadata gives, or the failure
+// description users read after "reading {path}: ": the system's error text,
+// kNulInPathText for a path holding a NUL byte, or kNotRegularFileText.
 inline std::expected<std::pair<int, std::size_t>, std::string> open_file_to_read(const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::unexpected(std::string(kNulInPathText));
   // Opened without blocking: a FIFO without a writer would otherwise hold the
@@ -51,6 +48,11 @@ inline std::expected<std::pair<int, std::size_t>, std::string> open_file_to_read
   return std::pair<int, std::size_t>(fd, info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0);
 }
 
+// Reads the file at `path`, opened as open_file_to_read does, into a buffer
+// sized from its metadata, reading on to the real end; fails as
+// open_file_to_read does, or with the system's error text of a failed read.
+// `Buffer` is any contiguous byte container with resize() (std::string,
+// std::vector<uint8_t>).
 template <typename Buffer>
 std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
   auto opened = open_file_to_read(path);

@@ -1,8 +1,8 @@
-#include "project/path_join.h"
+#include "support/path_join.h"
 
 #include <gtest/gtest.h>
 
-namespace velkor::project {
+namespace velkor {
 namespace {
 
 TEST(PathJoin, Join) {
@@ -32,4 +32,4 @@ TEST(PathJoin, Parent) {
 }
 
 }  // namespace
-}  // namespace velkor::project
+}  // namespace velkor

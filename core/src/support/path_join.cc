@@ -1,6 +1,6 @@
-#include "project/path_join.h"
+#include "support/path_join.h"
 
-namespace velkor::project {
+namespace velkor {
 
 std::string join_path(std::string_view base, std::string_view tail) {
   if (base.empty() || tail.starts_with('/')) return std::string(tail);
@@ -20,4 +20,4 @@ std::string_view parent_path(std::string_view path) {
   return parent;
 }
 
-}  // namespace velkor::project
+}  // namespace velkor

@@ -1,10 +1,15 @@
-#include "digest/spec_hash.h"
+#include "project/spec_hash.h"
 
-#include "canonical/canonical.h"
 #include "digest/sha256.h"
 #include "json/string_escape.h"
+#include "support/chunked_writer.h"
 
-namespace velkor::digest {
+namespace velkor::project {
+
+using digest::DigestFailure;
+using digest::DigestText;
+using digest::Sha256;
+
 namespace {
 
 std::string json_string(std::string_view text) {
@@ -15,7 +20,7 @@ std::string json_string(std::string_view text) {
 
 // The spec text up to the inline candles: "{", the crate name member when
 // given, and the embed_data member up to its "candles" value.
-void write_head_before_candles(CanonicalWriter& text, const std::optional<std::string>& crate_name) {
+void write_head_before_candles(ChunkedWriter& text, const std::optional<std::string>& crate_name) {
   text.write_text("{");
   if (crate_name) {
     text.write_text("\"crate_name\":");
@@ -26,7 +31,7 @@ void write_head_before_candles(CanonicalWriter& text, const std::optional<std::s
 }
 
 // The spec text after the embed_data member: opt_level, strategy, target.
-void write_tail(CanonicalWriter& text, const CompileSpec& spec, std::string_view canonical_strategy) {
+void write_tail(ChunkedWriter& text, const CompileSpec& spec, std::string_view canonical_strategy) {
   text.write_text("\"opt_level\":\"");
   text.write_text(opt_level_name(spec.opt_level));
   text.write_text("\",\"strategy\":");
@@ -40,20 +45,20 @@ void write_tail(CanonicalWriter& text, const CompileSpec& spec, std::string_view
 std::expected<DigestText, DigestFailure> finish_hex(Sha256& sha) {
   auto digest = sha.finish();
   if (!digest) return std::unexpected(std::move(digest.error()));
-  return hex(*digest);
+  return digest::hex(*digest);
 }
 
 }  // namespace
 
 void begin_inline_spec_hash(Sha256& sha, const std::optional<std::string>& crate_name) {
-  CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
+  ChunkedWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   write_head_before_candles(text, crate_name);
   text.flush();
 }
 
 std::expected<DigestText, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
                                                                  std::string_view canonical_strategy) {
-  CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
+  ChunkedWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   text.write_text(",\"kind\":\"inline\"},");
   write_tail(text, spec, canonical_strategy);
   text.flush();
@@ -77,7 +82,7 @@ std::expected<DigestText, DigestFailure> spec_hash(Sha256& sha, const CompileSpe
     }
     return finish_inline_spec_hash(sha, spec, canonical_strategy);
   }
-  CanonicalWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
+  ChunkedWriter text([&sha](std::string_view chunk) { sha.update(chunk); });
   // Members in canonical (byte) order, and so are the keys of every nested object.
   text.write_text("{");
   if (spec.crate_name) {
@@ -95,4 +100,4 @@ std::expected<DigestText, DigestFailure> spec_hash(Sha256& sha, const CompileSpe
   return finish_hex(sha);
 }
 
-}  // namespace velkor::digest
+}  // namespace velkor::project

@@ -1,12 +1,12 @@
 // Joining a relative path onto a directory, the way every project path is
 // formed: out_dir + crate name, project dir + file, project dir + artifact.
-#ifndef VELKOR_PROJECT_PATH_JOIN_H_
-#define VELKOR_PROJECT_PATH_JOIN_H_
+#ifndef VELKOR_SUPPORT_PATH_JOIN_H_
+#define VELKOR_SUPPORT_PATH_JOIN_H_
 
 #include <string>
 #include <string_view>
 
-namespace velkor::project {
+namespace velkor {
 
 // `tail` below `base`: one "/" between them unless `base` already ends with
 // one; an empty `base` gives `tail` (relative to the working directory) and an
@@ -18,6 +18,6 @@ std::string join_path(std::string_view base, std::string_view tail);
 // when there is none).
 std::string_view parent_path(std::string_view path);
 
-}  // namespace velkor::project
+}  // namespace velkor
 
-#endif  // VELKOR_PROJECT_PATH_JOIN_H_
+#endif  // VELKOR_SUPPORT_PATH_JOIN_H_

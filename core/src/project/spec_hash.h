@@ -1,17 +1,17 @@
 // spec_hash: the digest of what a compile request asked for, the strategy as
 // received plus the compile options.
-#ifndef VELKOR_DIGEST_SPEC_HASH_H_
-#define VELKOR_DIGEST_SPEC_HASH_H_
+#ifndef VELKOR_PROJECT_SPEC_HASH_H_
+#define VELKOR_PROJECT_SPEC_HASH_H_
 
 #include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "base/compile_spec.h"
 #include "digest/sha256.h"
+#include "request/compile_spec.h"
 
-namespace velkor::digest {
+namespace velkor::project {
 
 // SHA-256 digest text of the canonical text of the compile specification
 // object {crate_name?, embed_data?, opt_level, strategy, target}: crate_name
@@ -32,20 +32,20 @@ namespace velkor::digest {
 //
 // The digest is computed on `sha`, restarted first, so that a compile can use
 // one context for this and the file digests.
-std::expected<DigestText, DigestFailure> spec_hash(Sha256& sha, const CompileSpec& spec,
+std::expected<digest::DigestText, digest::DigestFailure> spec_hash(digest::Sha256& sha, const CompileSpec& spec,
                                                    std::string_view canonical_strategy,
                                                    std::optional<std::string_view> canonical_candles,
-                                                   Sha256* candles_digest = nullptr);
+                                                   digest::Sha256* candles_digest = nullptr);
 
 // The spec hash of a request with inline candles, in three steps, for
 // candles hashed while they are read: `begin_inline_spec_hash` feeds `sha` the
 // text before the candles (which depends only on the crate name), the caller
 // feeds it the candles' canonical text, and `finish_inline_spec_hash` feeds
 // the rest and returns the digest text. `spec_hash` gives the same digest.
-void begin_inline_spec_hash(Sha256& sha, const std::optional<std::string>& crate_name);
-std::expected<DigestText, DigestFailure> finish_inline_spec_hash(Sha256& sha, const CompileSpec& spec,
+void begin_inline_spec_hash(digest::Sha256& sha, const std::optional<std::string>& crate_name);
+std::expected<digest::DigestText, digest::DigestFailure> finish_inline_spec_hash(digest::Sha256& sha, const CompileSpec& spec,
                                                                  std::string_view canonical_strategy);
 
-}  // namespace velkor::digest
+}  // namespace velkor::project
 
-#endif  // VELKOR_DIGEST_SPEC_HASH_H_
+#endif  // VELKOR_PROJECT_SPEC_HASH_H_

@@ -1,7 +1,7 @@
 // The compile pipeline's error: one of six kinds, each carrying the message a
 // user reads, displayed with the kind's prefix.
-#ifndef VELKOR_BASE_COMPILE_ERROR_H_
-#define VELKOR_BASE_COMPILE_ERROR_H_
+#ifndef VELKOR_SUPPORT_COMPILE_ERROR_H_
+#define VELKOR_SUPPORT_COMPILE_ERROR_H_
 
 #include <string>
 #include <string_view>
@@ -25,4 +25,4 @@ inline CompileError io_error(std::string message) { return {CompileErrorKind::kI
 
 }  // namespace velkor
 
-#endif  // VELKOR_BASE_COMPILE_ERROR_H_
+#endif  // VELKOR_SUPPORT_COMPILE_ERROR_H_

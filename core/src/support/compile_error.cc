@@ -1,4 +1,4 @@
-#include "base/compile_error.h"
+#include "support/compile_error.h"
 
 namespace velkor {
 

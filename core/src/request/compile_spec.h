@@ -1,6 +1,6 @@
 // The compile options of a "compile" request, as read from the request text.
-#ifndef VELKOR_BASE_COMPILE_SPEC_H_
-#define VELKOR_BASE_COMPILE_SPEC_H_
+#ifndef VELKOR_REQUEST_COMPILE_SPEC_H_
+#define VELKOR_REQUEST_COMPILE_SPEC_H_
 
 #include <array>
 #include <optional>
@@ -12,6 +12,10 @@
 namespace velkor {
 
 enum class TargetKind { kWasm, kBinary, kNoStd };
+
+// The target kinds' names in requests, manifests and the "targets" answer, in
+// enum order.
+inline constexpr std::array<std::string_view, 3> kTargetKindNames = {"wasm", "binary", "no_std"};
 
 struct Target {
   TargetKind kind = TargetKind::kBinary;
@@ -62,4 +66,4 @@ struct CompileSpec {
 
 }  // namespace velkor
 
-#endif  // VELKOR_BASE_COMPILE_SPEC_H_
+#endif  // VELKOR_REQUEST_COMPILE_SPEC_H_
