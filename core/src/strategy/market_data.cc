@@ -1,10 +1,8 @@
 #include "strategy/market_data.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -169,33 +167,6 @@ void DataLinter::inline_candles(std::string_view candles_json) {
   }
 }
 
-// The start of a file, at most kDataPrefixBytes; `whole` tells whether it is all of it.
-std::expected<std::string, std::string> file_prefix(const std::string& path, bool& whole) {
-  auto opened = open_file_to_read(path);
-  if (!opened) return std::unexpected(std::move(opened.error()));
-  const int fd = opened->first;
-  std::string text(kDataPrefixBytes, '\0');
-  std::size_t used = 0;
-  whole = false;
-  while (used < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + used, text.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      return std::unexpected(os_error_text(err));
-    }
-    if (n == 0) {
-      whole = true;
-      break;
-    }
-    used += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  text.resize(used);
-  return text;
-}
-
 std::vector<std::string_view> fields_of(std::string_view line) {
   std::vector<std::string_view> fields;
   for (std::size_t start = 0;;) {
@@ -250,14 +221,13 @@ bool names_a_price(const std::vector<std::string_view>& fields) {
 }  // namespace
 
 void DataLinter::csv_file(const std::string& name, const std::string& on_disk) {
-  bool whole = false;
-  auto text = file_prefix(on_disk, whole);
+  auto text = read_file_prefix(on_disk, kDataPrefixBytes);
   if (!text) {
     warn(rule::kNoCandles, "no candles: reading " + name + ": " + text.error(),
          "the data file `" + name + "` cannot be read: " + text.error());
     return;
   }
-  csv_rows(name, *text, whole);
+  csv_rows(name, text->text, text->whole);
 }
 
 void DataLinter::csv_rows(const std::string& name, std::string_view text, bool whole) {

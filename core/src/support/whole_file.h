@@ -79,6 +79,30 @@ std::expected<Buffer, std::string> read_whole_file(const std::string& path) {
   return bytes;
 }
 
+// How far a piece was filled: the bytes read, and whether the file ended.
+struct FilledPiece {
+  std::size_t used;
+  bool at_end;
+};
+
+// Reads from `fd` until `piece` is full or the file ends. On a failed read
+// `fd` is closed and the system's error text returned.
+inline std::expected<FilledPiece, std::string> fill_piece(int fd, std::string& piece) {
+  std::size_t used = 0;
+  while (used < piece.size()) {
+    const ssize_t n = ::read(fd, piece.data() + used, piece.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int err = errno;
+      ::close(fd);
+      return std::unexpected(os_error_text(err));
+    }
+    if (n == 0) return FilledPiece{used, true};
+    used += static_cast<std::size_t>(n);
+  }
+  return FilledPiece{used, false};
+}
+
 // Reads the file at `path` like read_whole_file, but hands it to `take` in
 // pieces of `piece_size` bytes (the last one shorter), so that it is never
 // held whole. Returns the number of bytes read, or the failure description.
@@ -91,26 +115,32 @@ inline std::expected<std::uint64_t, std::string> read_file_in_pieces(
   std::uint64_t total = 0;
   for (bool at_end = false; !at_end;) {
     // Each piece is filled up before it is handed over.
-    std::size_t used = 0;
-    while (used < piece.size()) {
-      const ssize_t n = ::read(fd, piece.data() + used, piece.size() - used);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int err = errno;
-        ::close(fd);
-        return std::unexpected(os_error_text(err));
-      }
-      if (n == 0) {
-        at_end = true;
-        break;
-      }
-      used += static_cast<std::size_t>(n);
-    }
-    if (used > 0) take(std::string_view(piece.data(), used));
-    total += used;
+    auto filled = fill_piece(fd, piece);
+    if (!filled) return std::unexpected(std::move(filled.error()));
+    at_end = filled->at_end;
+    if (filled->used > 0) take(std::string_view(piece.data(), filled->used));
+    total += filled->used;
   }
   ::close(fd);
   return total;
+}
+
+// The start of the file at `path`, opened as open_file_to_read does: at most
+// `max_bytes`, and whether that is all of it.
+struct FilePrefix {
+  std::string text;
+  bool whole;
+};
+inline std::expected<FilePrefix, std::string> read_file_prefix(const std::string& path, std::size_t max_bytes) {
+  auto opened = open_file_to_read(path);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  const int fd = opened->first;
+  std::string text(max_bytes, '\0');
+  auto filled = fill_piece(fd, text);
+  if (!filled) return std::unexpected(std::move(filled.error()));
+  ::close(fd);
+  text.resize(filled->used);
+  return FilePrefix{std::move(text), filled->at_end};
 }
 
 // Reads what is at `path` when it is a regular file, opened without
