@@ -1,6 +1,5 @@
 #include "strategy/market_data.h"
 
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
