@@ -13,7 +13,6 @@ namespace velkor::project {
 namespace {
 
 constexpr std::string_view kManifestPath = "Cargo.toml";
-constexpr std::string_view kSpecPath = "src/spec.json";
 constexpr std::string_view kCandlesCsvPath = "src/candles.csv";
 constexpr std::string_view kCandlesJsonPath = "src/candles.json";
 

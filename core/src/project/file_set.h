@@ -21,6 +21,9 @@ using digest::FileSet;
 // the kinds that share a source path give it twice.
 std::span<const std::string_view> generated_paths();
 
+// The path of the file that holds the strategy's canonical text.
+inline constexpr std::string_view kSpecPath = "src/spec.json";
+
 // The path of the file that names the target cargo builds for.
 inline constexpr std::string_view kBuildTargetPath = ".cargo/config.toml";
 
