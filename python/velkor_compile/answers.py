@@ -75,3 +75,11 @@ class DestinationAnswer(TypedDict):
     project_dir: str
     replace: List[str]
     remove: List[str]
+
+
+class CanonicalAnswer(TypedDict):
+    """The strategy's canonical text a compile embeds (its project's
+    src/spec.json, byte for byte) and the spec_hash of the compile's options."""
+
+    spec_hash: str
+    canonical: str

@@ -12,7 +12,7 @@ class CompileError(Exception):
     `kind` is the part of the message before the first ": " when that part is one
     of the known prefixes ("bad spec", "bad target", "build", "io", "parse",
     "codegen", "bad compile request", "bad artifact_bytes request", "bad lint
-    request", "bad destination request"), otherwise
+    request", "bad destination request", "bad canonical request"), otherwise
     "error"; `message` is the rest (the whole text for kind "error"). `str()` of
     the exception is the full message as the compiler wrote it.
     """
@@ -28,6 +28,7 @@ class CompileError(Exception):
         "bad artifact_bytes request",
         "bad lint request",
         "bad destination request",
+        "bad canonical request",
     )
 
     #: The error document as the compiler wrote it, when the error is one it answered.

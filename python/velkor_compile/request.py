@@ -24,6 +24,17 @@ from .handles import _ask, default_compiler
 from .input_files import NESTED_TOO_DEEPLY, NOT_ONE_VALUE, first_byte, read_input_file, utf8_text, value_fault
 from .lint import first_error
 
+
+
+@dataclass(frozen=True)
+class StrategyText:
+    """A strategy document's text held in memory (an editor's), spliced into a
+    request as written, as a file's is; `name` stands for it in messages."""
+
+    name: str
+    text: str
+
+
 #: A strategy document as a parsed JSON value (object or positional array), or
 #: the path of a JSON file that holds one.
 StrategyInput = Union[Mapping[str, Any], Sequence[Any], str, os.PathLike[str]]
@@ -68,7 +79,7 @@ def _value_text(value: Any) -> str:
     return json.dumps(value, ensure_ascii=False, allow_nan=False)
 
 
-def _reads_as_json(text: str) -> bool:
+def reads_as_json(text: str) -> bool:
     """Whether the compiler reads `text` as JSON. Inside a command no one
     answers, a text that is not JSON fails the envelope, which reads all of
     the command, and any other text gets the unknown command's answer."""
@@ -103,6 +114,20 @@ def load_json_text(path: str | os.PathLike[str]) -> str:
     if fault is not None:
         raise _file_fault(name, text, fault)
     return text
+
+
+def _checked_text(strategy: StrategyText) -> str:
+    """The text of a document held in memory, checked as `load_json_text`
+    checks a file's: UTF-8 (no lone surrogate) and one JSON value as far as
+    its brackets and strings tell."""
+    try:
+        raw = strategy.text.encode("utf-8")
+    except UnicodeEncodeError as error:
+        raise CompileError("parse", f"{strategy.name}: a lone surrogate at character {error.start}") from None
+    fault = value_fault(raw)
+    if fault is not None:
+        raise _file_fault(strategy.name, strategy.text, fault)
+    return strategy.text
 
 
 def _candles_file_text(name: str) -> str:
@@ -184,10 +209,10 @@ class _Request:
             # whose fault has no place. Every piece of the text is this
             # module's own JSON but the files': one of them is at fault.
             for name, text in files:
-                if not _reads_as_json(text):
+                if not reads_as_json(text):
                     return _file_fault(name, text, NOT_ONE_VALUE)
             return error
-        read_fault = error.kind in ("bad compile request", "bad destination request")
+        read_fault = error.kind in ("bad compile request", "bad destination request", "bad canonical request")
         found = _POSITION.search(error.message) if read_fault else None
         if found is None:
             return error
@@ -207,8 +232,9 @@ class _Request:
         return CompileError("parse", f"{name}: {description} at line {line} column {column}")
 
 
-def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str = "compile") -> _Request:
-    """The request text of a command that reads a compile request ("compile" or "destination")."""
+def _compile_request(strategy: StrategyInput | StrategyText, options: CompileOptions, cmd: str = "compile") -> _Request:
+    """The request text of a command that reads a compile request ("compile",
+    "destination" or "canonical")."""
     target, mcu, csv, candles, out_dir = options.target, options.mcu, options.csv, options.candles, options.out_dir
     opt_level, crate_name = options.opt_level, options.crate_name
     if target == "no_std" and mcu is None:
@@ -224,7 +250,11 @@ def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str 
     lead = REQUEST_LEAD.replace('"compile"', f'"{cmd}"', 1)
     if isinstance(strategy, (str, os.PathLike)):
         name = os.fspath(strategy)
-        text = load_json_text(name)
+        strategy = StrategyText(name, load_json_text(name))
+    elif isinstance(strategy, StrategyText):
+        _checked_text(strategy)
+    if isinstance(strategy, StrategyText):
+        name, text = strategy.name, strategy.text
         request.add(lead + text, _Owner(1, name, (name, text), len(lead)))
     elif isinstance(strategy, (bytes, bytearray)):
         raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")

@@ -1,6 +1,7 @@
 #include "velkor/compiler.h"
 
 #include "protocol/artifact_cache.h"
+#include "protocol/canonical_command.h"
 #include "protocol/compile_command.h"
 #include "protocol/destination_command.h"
 #include "protocol/fixed_answers.h"
@@ -31,6 +32,7 @@ std::string dispatch_command(CompilerState& state, std::string_view cmd_json, co
   if (*cmd == "compile") return compile_command(state, cmd_json, hooks);
   if (*cmd == "lint") return lint_command(cmd_json);
   if (*cmd == "destination") return destination_command(cmd_json);
+  if (*cmd == "canonical") return canonical_command(cmd_json);
   return error_document("unknown cmd: " + *cmd);
 }
 

@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "digest/sha256.h"
+#include "json/reader.h"
+#include "json/value.h"
 #include "support/test_support_files.h"
 
 #include "velkor/compiler.h"
@@ -82,6 +84,10 @@ TEST(Dispatch, Answers) {
       {R"({"cmd":"artifact_bytes","path":"a\u0000b"})",
          "{\"ok\":false,\"error\":\"reading a\\u0000b: file name contained an unexpected NUL byte\"}"},
       {R"({"cmd":"compile"})", R"({"ok":false,"error":"bad compile request: missing field `spec` at line 1 column 17"})"},
+      {R"({"cmd":"canonical"})",
+         R"({"ok":false,"error":"bad canonical request: missing field `spec` at line 1 column 19"})"},
+      {R"({"cmd":"canonical","spec":{"strategy":{"symbol":"A"},"target":{"kind":"binary"}}})",
+         R"({"ok":false,"error":"bad spec: strategy is not a valid StrategySpec: missing field `timeframe`"})"},
   };
   for (const auto& [request, answer] : cases) EXPECT_EQ(run(request), answer) << request;
 }
@@ -112,6 +118,25 @@ TEST(DispatchCompile, EnvelopeFaultsWinOverRequestFaultsWhateverTheMemberOrder) 
   EXPECT_EQ(run(valid + R"(,"x":)" + std::string(200, '[') + std::string(200, ']') + "}"), answer);
   // Unpaired surrogates are no envelope fault in skipped members, but are in read ones.
   EXPECT_EQ(run(valid + R"(,"x":"\ud800"})"), answer);
+}
+
+// The canonical text is the bytes a dry run digests as src/spec.json and the
+// spec hash is the dry run's, with inline candles (hashed as they are read) too.
+TEST(DispatchCanonical, AnswersTheTextAndHashOfADryRun) {
+  const std::string spec = R"("spec":{"crate_name":"a","strategy":{"symbol":"A\"\u00e9/\t","timeframe":"1h",)"
+                           R"("indicators":{},"entry":{"all":[]},"exit":{"all":[]},"sizing":{"type":"fixed_qty",)"
+                           R"("qty":1.50e0}},"target":{"kind":"binary"})";
+  for (const std::string data : {"", R"(,"embed_data":{"kind":"inline","candles":[[1,2,3,1,2,5]]})"}) {
+    const std::string dry_run = run(R"({"cmd":"compile","dry_run":true,)" + spec + data + "}}");
+    const auto answer = json::parse_document(run(R"({"cmd":"canonical","dry_run":false,)" + spec + data + "}}"));
+    ASSERT_TRUE(answer && answer->is_object());
+    const json::Value* text = answer->as_object().find("canonical");
+    const json::Value* spec_hash = answer->as_object().find("spec_hash");
+    ASSERT_TRUE(text && spec_hash && answer->as_object().size() == 2);
+    const std::string digest(digest::sha256_hex(text->as_string())->view());
+    EXPECT_NE(dry_run.find(R"({"path":"src/spec.json","sha256":")" + digest), std::string::npos) << dry_run;
+    EXPECT_NE(dry_run.find(R"("spec_hash":")" + std::string(spec_hash->as_string())), std::string::npos) << dry_run;
+  }
 }
 
 std::string bytes_request(const std::string& path) { return R"({"cmd":"artifact_bytes","path":")" + path + "\"}"; }

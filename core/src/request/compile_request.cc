@@ -166,4 +166,8 @@ ReadResult<CompileRequest> read_destination_request(std::string_view text, Candl
   return read_request_members(text, "DestinationReq", CmdMember::kSkipped, candles);
 }
 
+ReadResult<CompileRequest> read_canonical_request(std::string_view text, CandlesStream* candles) {
+  return read_request_members(text, "CanonicalReq", CmdMember::kSkipped, candles);
+}
+
 }  // namespace velkor::request

@@ -54,6 +54,10 @@ json::ReadResult<DatasetRef> read_dataset(json::Reader& reader);
 // DestinationReq (so that a fault reads "expected struct DestinationReq").
 json::ReadResult<CompileRequest> read_destination_request(std::string_view text, CandlesStream* candles = nullptr);
 
+// Reads a "canonical" request as read_destination_request reads a
+// "destination" one, as the record CanonicalReq.
+json::ReadResult<CompileRequest> read_canonical_request(std::string_view text, CandlesStream* candles = nullptr);
+
 }  // namespace velkor::request
 
 #endif  // VELKOR_REQUEST_COMPILE_REQUEST_H_

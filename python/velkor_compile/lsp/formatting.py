@@ -12,7 +12,8 @@ from __future__ import annotations
 
 from lsprotocol import types
 
-from .json_text import json_fault
+from ..input_files import value_fault
+from ..request import reads_as_json
 from .positions import Lines
 from .structure import tokens
 
@@ -21,9 +22,20 @@ INDENT = "  "
 WIDTH = 80
 
 
+def is_json(text: str) -> bool:
+    """Whether the compiler reads `text` as one JSON value: checked first to
+    be one as far as its brackets and strings tell, so that the text cannot
+    add members to the command it is spliced into."""
+    try:
+        raw = text.encode("utf-8")
+    except UnicodeEncodeError:  # a lone surrogate: no JSON text holds one
+        return False
+    return value_fault(raw) is None and reads_as_json(text)
+
+
 def formatted(text: str) -> str | None:
     """The formatted text, or None when `text` is not one JSON value."""
-    if json_fault(text) is not None:
+    if not is_json(text):
         return None
     words = [match.group() for match in tokens(text)]
     out: list[str] = []

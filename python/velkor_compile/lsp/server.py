@@ -251,8 +251,8 @@ def _show_canonical(ls: StrategyServer, arguments: tuple[Any, ...]) -> dict[str,
         target = {"kind": config.target, **({"mcu": config.mcu} if config.mcu and config.target == "no_std" else {})}
         opt_level = config.opt_level
     try:
-        result = canonical.show(ls.workspace.get_text_document(uri).source, Compiler(), target, opt_level)
-    except CompileError as error:
+        result = canonical.show(path or uri, ls.workspace.get_text_document(uri).source, None, target, opt_level)
+    except (CompileError, ValueError) as error:  # ValueError: a no_std target without an mcu
         ls.window_show_message(types.ShowMessageParams(types.MessageType.Error, f"show canonical: {error}"))
         return None
     ls.window_show_message(types.ShowMessageParams(types.MessageType.Info, f"spec_hash {result['spec_hash']}"))
