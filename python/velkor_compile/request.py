@@ -207,8 +207,11 @@ class _Request:
         return CompileError("parse", f"{name}: {description} at line {line} column {column}")
 
 
-def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str = "compile") -> _Request:
-    """The request text of a command that reads a compile request ("compile" or "destination")."""
+def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str = "compile",
+                     read: str | None = None) -> _Request:
+    """The request text of a command that reads a compile request ("compile" or
+    "destination"). `read` is the text of the strategy file named, when the
+    caller has read it already and found it one JSON value: it is not read again."""
     target, mcu, csv, candles, out_dir = options.target, options.mcu, options.csv, options.candles, options.out_dir
     opt_level, crate_name = options.opt_level, options.crate_name
     if target == "no_std" and mcu is None:
@@ -224,7 +227,7 @@ def _compile_request(strategy: StrategyInput, options: CompileOptions, cmd: str 
     lead = REQUEST_LEAD.replace('"compile"', f'"{cmd}"', 1)
     if isinstance(strategy, (str, os.PathLike)):
         name = os.fspath(strategy)
-        text = load_json_text(name)
+        text = load_json_text(name) if read is None else read
         request.add(lead + text, _Owner(1, name, (name, text), len(lead)))
     elif isinstance(strategy, (bytes, bytearray)):
         raise TypeError("strategy must be a mapping, a sequence or a path, not bytes")
