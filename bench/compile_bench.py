@@ -57,6 +57,17 @@ repeats it), and the many-indicator strategy with a value rule firing on each
 indicator and each condition. The "lint with inline candles" row lints the ordinary strategy with
 its market data (every tenth candle malformed) against a dry run embedding it.
 
+The command-line rows run `check`, `validate` and `compile --dry-run` on a
+file of that many-indicator strategy, against a dry run of the same file
+through the API, ``velkor_compile.compile(FILE, dry_run=True)``: it reads the
+file and has the core check, render and hash it, as each command does before
+its own work, and it is the least that answers "is this file a strategy, and
+what would it build". "In process" rows call the command line's main function
+in this interpreter beside that call, so that neither pays a process start-up;
+"process" rows run the command (``python -m velkor_compile``) beside a process
+that imports the package and makes that call, so that both pay one. Both are
+in CPU time (a process's: its user and system time), with the wall time beside it.
+
 Usage: python bench/compile_bench.py [--sizes 1,10,100] [--repeat N] [--quick] [--plot FILE]
 """
 
@@ -71,6 +82,7 @@ import os
 import pathlib
 import platform
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -362,6 +374,65 @@ def lint_against_dry_run(command: Callable[[str], str], count: int, runs: int) -
         raise SystemExit(f"dry run of the {count}-indicator strategy: {reason}")
     timings = measure({"lint": (lambda: command(lint_text), runs), "dry run": (lambda: command(compile_text), runs)})
     return timings["lint"].median_s, timings["dry run"].median_s
+
+
+# The commands of the command line timed on the many-indicator strategy file.
+COMMAND_LINES = (("check",), ("validate",), ("compile", "--dry-run"))
+# A process that does a dry run of a file through the package and nothing else.
+DRY_RUN_PROCESS = "import sys, velkor_compile; velkor_compile.compile(sys.argv[1], dry_run=True)"
+
+
+def process_timing(argv: list[str], cwd: pathlib.Path, runs: int) -> Timing:
+    """CPU seconds (user + system) and wall seconds of a process, over `runs` runs."""
+    cpu, wall = [], []
+    for _ in range(runs):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        started = time.perf_counter()
+        done = subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        wall.append(time.perf_counter() - started)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        if done.returncode != 0:
+            raise SystemExit(f"{' '.join(argv)} failed: {done.stderr.decode(errors='replace')[-300:]}")
+        cpu.append(after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+    return Timing(runs, min(cpu), statistics.median(cpu), statistics.median(wall))
+
+
+def commands_against_dry_run(count: int, runs: int, workdir: pathlib.Path) -> dict[str, tuple[Timing, Timing]]:
+    """(command, dry run) timings of each command of the command line on a file
+    of `count` indicators (indented, as a file is written), keyed by the command
+    and where it ran: "in process" through the command line's main function
+    against `velkor_compile.compile(FILE, dry_run=True)`, both in this
+    interpreter, so neither pays a start-up; "process" as a process of its own
+    against a process that imports the package and does that dry run, so both
+    pay one. Run in `workdir`, where no pyproject.toml lies above."""
+    import contextlib
+    import io
+
+    import velkor_compile
+    from velkor_compile.cli import main as command_line
+
+    path = write(workdir / "many_indicators.json", json.dumps(many_indicators_strategy(count), indent=2))
+    here = os.getcwd()
+    os.chdir(workdir)
+    try:
+        def in_process(argv: list[str]) -> Callable[[], object]:
+            def run() -> None:
+                with contextlib.redirect_stdout(io.StringIO()), contextlib.redirect_stderr(io.StringIO()) as err:
+                    if command_line(argv) != 0:
+                        raise SystemExit(f"{' '.join(argv)} failed: {err.getvalue()[-300:]}")
+            return run
+
+        dry_run = lambda: velkor_compile.compile(str(path), dry_run=True)
+        bodies = {" ".join(words): (in_process([*words, str(path)]), runs) for words in COMMAND_LINES}
+        timings = measure({**bodies, "dry run": (dry_run, runs)})
+        rows = {(name, "in process"): (timings[name], timings["dry run"]) for name in bodies}
+        baseline = process_timing([sys.executable, "-c", DRY_RUN_PROCESS, str(path)], workdir, runs)
+        for words in COMMAND_LINES:
+            argv = [sys.executable, "-m", "velkor_compile", *words, str(path)]
+            rows[(" ".join(words), "process")] = (process_timing(argv, workdir, runs), baseline)
+    finally:
+        os.chdir(here)
+    return rows
 
 
 def crafted_lint_documents(size: int) -> dict[str, str]:
@@ -836,6 +907,14 @@ def main() -> int:
         f"lint / dry run = {lint_ratio:.2f}x"
     )
 
+    with tempfile.TemporaryDirectory(prefix="velkor_bench_") as tmp:
+        command_rows = commands_against_dry_run(10_000, max(3, repeat), pathlib.Path(tmp))
+    print("command line, 10,000 indicators (CPU ms, median; wall in brackets):")
+    for (name, where), (timing, dry) in command_rows.items():
+        print(f"  {name + ', ' + where:<30} {timing.median_s * 1e3:>7.1f} ({timing.wall_median_s * 1e3:.1f}); "
+              f"dry run {dry.median_s * 1e3:.1f} ({dry.wall_median_s * 1e3:.1f}); "
+              f"{timing.median_s / dry.median_s:.2f}x")
+
     crafted_size = 200_000 if args.quick else 2_000_000
     crafted = crafted_lint_rows(command, crafted_size, max(3, repeat))
     print()
@@ -924,6 +1003,9 @@ def main() -> int:
         else:
             targets.append((f"{label} <= {most:g}x the orjson peer", None, "no orjson"))
     targets.append(("lint of 10,000 indicators <= 3x its dry run", lint_ratio <= 3, f"{lint_ratio:.2f}x"))
+    for (name, where), (timing, dry) in command_rows.items():
+        ratio = timing.median_s / dry.median_s
+        targets.append((f"{name} of 10,000 indicators, {where} <= 3x its dry run", ratio <= 3, f"{ratio:.2f}x"))
     for name, size, _, _, _, _, capped_s, dry_s in crafted:
         ratio = capped_s / dry_s
         targets.append((f"{name} ({size:,} B) <= 3x a dry run", ratio <= 3, f"{ratio:.2f}x"))

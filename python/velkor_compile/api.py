@@ -13,7 +13,6 @@ from __future__ import annotations
 import json
 import os
 from dataclasses import replace
-from importlib import resources
 from typing import Any, Literal, Sequence, cast
 
 from ._velkor_compile import Compiler
@@ -181,6 +180,8 @@ def schema(name: SchemaName = "strategy") -> dict[str, Any]:
 
 
 def _schema_file(name: str) -> dict[str, Any]:
+    from importlib import resources  # here: importing it costs every command's start-up
+
     text = resources.files("velkor_compile").joinpath("schema", f"{name}.schema.json").read_text(encoding="utf-8")
     loaded: dict[str, Any] = json.loads(text)
     return loaded

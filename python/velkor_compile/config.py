@@ -27,11 +27,6 @@ from typing import Any, Callable, NamedTuple, Sequence, get_args
 from .api import OptLevel, targets
 from .rules import is_code_prefix
 
-if sys.version_info >= (3, 11):
-    import tomllib
-else:  # the same reader, published separately before 3.11
-    import tomli as tomllib
-
 TABLE = "velkor-compile"
 # The values a key may take; the targets are the core's own list.
 CHOICES = {"opt-level": get_args(OptLevel)}
@@ -83,6 +78,11 @@ def _table(path: str, warn: Callable[[str], None]) -> dict[str, Any] | None:
     data = _owned_file(path, warn)
     if data is None:
         return None
+    # Imported here: most commands run where no file holds a table, and start-up counts.
+    if sys.version_info >= (3, 11):
+        import tomllib
+    else:  # the same reader, published separately before 3.11
+        import tomli as tomllib
     try:
         document = tomllib.loads(data.decode("utf-8"))
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:

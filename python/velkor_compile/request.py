@@ -232,9 +232,12 @@ class _Request:
         return CompileError("parse", f"{name}: {description} at line {line} column {column}")
 
 
-def _compile_request(strategy: StrategyInput | StrategyText, options: CompileOptions, cmd: str = "compile") -> _Request:
+def _compile_request(strategy: StrategyInput | StrategyText, options: CompileOptions, cmd: str = "compile",
+                     read: str | None = None) -> _Request:
     """The request text of a command that reads a compile request ("compile",
-    "destination" or "canonical")."""
+    "destination" or "canonical"). `read` is the text of the strategy file
+    named, when the caller has read it already and found it one JSON value: it
+    is not read again."""
     target, mcu, csv, candles, out_dir = options.target, options.mcu, options.csv, options.candles, options.out_dir
     opt_level, crate_name = options.opt_level, options.crate_name
     if target == "no_std" and mcu is None:
@@ -250,7 +253,7 @@ def _compile_request(strategy: StrategyInput | StrategyText, options: CompileOpt
     lead = REQUEST_LEAD.replace('"compile"', f'"{cmd}"', 1)
     if isinstance(strategy, (str, os.PathLike)):
         name = os.fspath(strategy)
-        strategy = StrategyText(name, load_json_text(name))
+        strategy = StrategyText(name, load_json_text(name) if read is None else read)
     elif isinstance(strategy, StrategyText):
         _checked_text(strategy)
     if isinstance(strategy, StrategyText):

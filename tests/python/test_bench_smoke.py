@@ -17,6 +17,7 @@ def test_quick_run_measures_every_contender_and_gives_verdicts():
     assert done.returncode == 0, done.stderr[-2000:]
     out = done.stdout
     for expected in ("inline 1 MB", "csv 1 MB", "20000 colliding keys", "small strategy dry run", '{"cmd":"version"}',
+                     "compile --dry-run, in process", "compile --dry-run, process",
                      "peer digests (spec hash and data files) equal the product's on every workload"):
         assert expected in out
     targets = [line for line in out.split("\ntargets\n", 1)[1].splitlines() if line.startswith("  ") and "(" not in line[:4]]

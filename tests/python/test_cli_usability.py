@@ -130,6 +130,27 @@ def test_the_dry_run_names_what_a_build_would_remove(capsys, tmp_path, monkeypat
                                                    "  would remove  .cargo/config.toml"])
 
 
+# The dry run asks for the destination with a stand-in strategy under the crate
+# name it found: the answer must be the full query's for every target and data kind.
+@pytest.mark.parametrize("options", [{}, {"target": "wasm", "candles": "candles.json"},
+                                     {"target": "no_std", "mcu": "thumbv7m-none-eabi", "csv": "candles.csv"}])
+def test_the_dry_run_destination_is_the_destination_query(capsys, tmp_path, monkeypatch, options):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "candles.json").write_text("[[1, 2.5]]")
+    (tmp_path / "candles.csv").write_text("t,o,h,l,c,v\n1700000000000,101.23,101.5,100.9,101.1,12345\n")
+    for path in ("Cargo.toml", "src/main.rs", "src/lib.rs", "src/candles.json", "src/candles.csv"):
+        (tmp_path / "_out" / "btc_usd" / path).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / "_out" / "btc_usd" / path).write_text("old")
+    (tmp_path / "_out" / "btc_usd" / ".cargo").mkdir()
+    (tmp_path / "_out" / "btc_usd" / ".cargo" / "config.toml").write_text('[build]\ntarget = "wasm32-unknown-unknown"\n')
+    status, out, _ = run(capsys, "compile", MA_CROSS, "--dry-run",
+                         *[word for name, value in options.items() for word in (f"--{name}", value)])
+    planned = velkor_compile.destination(MA_CROSS, **options)
+    assert status == 0 and out[out.index("  would write"):] == (
+        f"  would write   {planned['project_dir']}\n  would replace {', '.join(planned['replace'])}\n"
+        + (f"  would remove  {', '.join(planned['remove'])}\n" if planned["remove"] else ""))
+
+
 @pytest.mark.parametrize(
     "message, expected",
     [

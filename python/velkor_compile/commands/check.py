@@ -82,7 +82,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
         try:
             if os.path.isdir(path):
                 raise CompileError("io", "no .json files beneath this folder")
-            lines, problems = lint_file(path, chosen, getattr(args, "max_problems", DEFAULT_MAX_PROBLEMS))
+            found = lint_file(path, chosen, getattr(args, "max_problems", DEFAULT_MAX_PROBLEMS))
+            problems, lines = found.problems, found.lines if found.problems else []
         except CompileError as error:
             problems, lines = Problems([Problem("error", "", 1, 1, error.message)]), []
         errors += problems.omitted_errors

@@ -21,7 +21,7 @@ from ..api import CompileError, OptLevel, destination_of, targets
 from ..config import ConfigError, find_config
 from ..request import CompileOptions, _compile_request, _Request
 from ..terminal import printable
-from .file_problems import Selection, is_refusal, refusal_message, warn_before_compile
+from .file_problems import Selection, is_refusal, read_already, refusal_message, warn_before_compile
 from .shared import LONE_SURROGATE, PROG, add_quiet, error_document, new_compiler, report, target_label
 
 NAME = "compile"
@@ -97,7 +97,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     # A dry run first: every check of the request happens before cargo is
     # mentioned, and it names the crate the build line reports.
     try:
-        answer_text, answer = _compile_request(args.strategy, replace(options, dry_run=True)).ask(compiler)
+        answer_text, answer = _compile_request(args.strategy, replace(options, dry_run=True),
+                                               read=read_already(found)).ask(compiler)
     except CompileError as error:
         if not is_refusal(error):
             raise
@@ -108,9 +109,27 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
     if args.dry_run:
         _print_answer(answer_text, answer, args.json, out)
         if not args.json:
-            _print_destination(destination_of(args.strategy, options, compiler), out)
+            _print_destination(_planned_destination(options, answer["manifest"], compiler), out)
         return 0
     return _build(compiler, args, options, answer["manifest"], out, err)
+
+
+# A strategy the compile check accepts, as small as one can be.
+STAND_IN_STRATEGY = {"spec_version": 1, "symbol": "X", "timeframe": "1h", "indicators": {},
+                     "entry": {"in_position": True}, "exit": {"in_position": True},
+                     "sizing": {"type": "fixed_fraction", "fraction": 0.25}, "warmup": 0}
+
+
+def _planned_destination(options: CompileOptions, manifest: dict[str, Any], compiler: Compiler) -> DestinationAnswer:
+    """Where a build would write, for a strategy the dry run accepted. The
+    destination follows from the out dir, the crate name and the paths of the
+    project's files, and those paths from the target and the kind of data
+    alone: with the crate named as the dry run named it, a stand-in strategy
+    (and no candles for inline ones) gets the same answer without the file's
+    strategy being read, checked and hashed a second time."""
+    stand_in = replace(options, crate_name=manifest["crate_name"],
+                       candles=None if options.candles is None else [])
+    return destination_of(STAND_IN_STRATEGY, stand_in, compiler)
 
 
 def compile_options(args: argparse.Namespace) -> CompileOptions:

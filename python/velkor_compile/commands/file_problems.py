@@ -64,8 +64,14 @@ def selected(problems: Problems, chosen: Selection) -> Problems:
 
 
 class FileLint(NamedTuple):
-    lines: list[str]  # the file's lines, split at "\n" alone as the core counts them
+    text: str
     problems: Problems
+
+    @property
+    def lines(self) -> list[str]:
+        """The file's lines, split at "\n" alone as the core counts them
+        (split only when a problem is printed: a large file has many)."""
+        return self.text.split("\n")
 
 
 def lint_file(path: str, chosen: Selection, max_problems: int = DEFAULT_MAX_PROBLEMS,
@@ -74,7 +80,15 @@ def lint_file(path: str, chosen: Selection, max_problems: int = DEFAULT_MAX_PROB
     text = read_text_file(path)
     data = None if csv is None else {"kind": "csv", "path": csv}
     problems = lint_text(text, max_problems=max_problems, embed_data=data)
-    return FileLint(text.split("\n"), selected(problems, chosen))
+    return FileLint(text, selected(problems, chosen))
+
+
+def read_already(found: FileLint | None) -> str | None:
+    """The linted file's text when lint found no error in it (so it is one JSON
+    value, as a compile request takes it), for the compile not to read it again."""
+    if found is None or found.problems.omitted_errors or any(p.severity == "error" for p in found.problems):
+        return None
+    return found.text
 
 
 def warnings_of(found: FileLint) -> list[Problem]:
@@ -84,9 +98,12 @@ def warnings_of(found: FileLint) -> list[Problem]:
 def print_warnings(path: str, found: FileLint) -> None:
     """The warnings on stderr, as `check` prints them (the report escapes what
     it prints itself, and colours it on a terminal)."""
-    report = TextReport(sys.stderr)
-    for p in warnings_of(found):
-        report.problem(path, found.lines, p)
+    warnings = warnings_of(found)
+    if not warnings:
+        return
+    report, lines = TextReport(sys.stderr), found.lines
+    for p in warnings:
+        report.problem(path, lines, p)
 
 
 def strict_refusal(path: str, count: int) -> str:
