@@ -60,8 +60,8 @@ class Terminal(io.StringIO):
          "            \t     ^\n"
          "  help: did you mean `timeframe`?\n"),
         ("[1,", ["--format", "json"], 1,
-         '[{"file": "F", "severity": "error", "path": "", "line": 1, "column": 3, "message": "EOF while parsing a value", '
-         '"code": "VK001", "plain": "the text ends where a value should stand"}]\n'),
+         '[{"file": "F", "severity": "error", "code": "VK001", "path": "", "line": 1, "column": 3, '
+         '"message": "EOF while parsing a value", "plain": "the text ends where a value should stand"}]\n'),
     ],
 )
 def test_check_output_and_status(tmp_path, monkeypatch, capsys, content, options, status, expected):

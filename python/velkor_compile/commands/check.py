@@ -22,6 +22,8 @@ from .file_problems import add_config_flag, lint_file, selection, strategy_files
 from .problem_text import TextReport, omitted_text, plural
 
 FORMATS = ("text", "json", "github")
+# A problem's members in --format json, in the order the lint answer gives them.
+PROBLEM_MEMBERS = ("severity", "code", "path", "line", "column", "message", "plain", "suggestion")
 
 #: Problems listed per file unless --max-problems says otherwise.
 DEFAULT_MAX_PROBLEMS = 100
@@ -101,7 +103,8 @@ def run(args: argparse.Namespace, out: IO[str], err: IO[str]) -> int:
                 out.write(f"::{p.severity} file={_github_escape(printable(path), property_value=True)},line={p.line},"
                           f"col={p.column}{title}::{_github_escape(printable(p.words + where))}\n")
             else:
-                results.append({"file": path, **{k: v for k, v in vars(p).items() if v is not None}})
+                members = ((k, getattr(p, k)) for k in PROBLEM_MEMBERS)
+                results.append({"file": path, **{k: v for k, v in members if v is not None}})
         if problems.omitted:
             if args.format == "text":
                 report.omitted(path, problems)
