@@ -60,7 +60,7 @@ struct DocumentFacts {
   std::size_t suggestion_budget = 0;
   // The longest period of a declared indicator (strategy/value_rules.h) and
   // the first indicator having it; 0 and empty when none is known.
-  std::uint64_t longest_period = 0;
+  double longest_period = 0;  // bars, a whole number
   std::string_view longest_period_indicator;
   // The leverage the strategy allows (1 unless risk.max_leverage says more).
   double leverage = 1;

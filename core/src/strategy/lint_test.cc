@@ -134,6 +134,10 @@ TEST(StrategyLint, RulesForValuesThatPassTheSchemaButArePlainlyWrong) {
         "VK104 /entry/all 4:19 empty `all`: always true",
         "VK108 /exit/any/0/between/1 4:59 `between` bounds 70 and 30 are in the wrong order: never true",
         "VK105 /warmup 5:12 warmup of 50 bars is shorter than the period of `slow` (200 bars) -> 200"}},
+      // A period no integer type holds is still compared and shown as written.
+      {R"({"symbol": "B", "timeframe": "1h", "indicators": {"x": {"type": "sma", "params": [1e22]}},
+ "entry": {"in_position": true}, "exit": {"in_position": false}, "sizing": {"type": "fixed_qty", "qty": 1}, "warmup": 5})",
+       {"VK105 /warmup 2:119 warmup of 5 bars is shorter than the period of `x` (1e22 bars) -> 1e22"}},
       // Sensible values at the edges of the rules: no warning.
       {R"({"symbol": "ETH", "timeframe": "1d", "indicators": {"sar": {"type": "psar", "params": [0.02, 0.2]},
  "bb": {"type": "bollinger_upper", "params": [20, 2.5]}, "m": ["macd", [12, 26, 9]], "f": {"type": "vwap"}},

@@ -27,13 +27,6 @@ struct Bar {
   std::optional<double> time;
 };
 
-std::string number_words(double d) {
-  std::string out;
-  json::append_double(out, d, json::ExponentSign::kOmitPlus);
-  if (out.ends_with(".0")) out.resize(out.size() - 2);
-  return out;
-}
-
 std::optional<double> number_of(const Value* v) {
   if (v == nullptr || !v->is_number()) return std::nullopt;
   switch (v->number_kind()) {
@@ -94,14 +87,14 @@ std::expected<Bar, std::string> candle_of(const Value& v) {
 // What is wrong with a bar's numbers, or nothing.
 std::optional<std::string> price_fault(const Bar& b) {
   if (std::min({b.open, b.high, b.low, b.close}) <= 0) return "a price is 0 or below";
-  if (b.high < b.low) return "high " + number_words(b.high) + " is below low " + number_words(b.low);
+  if (b.high < b.low) return "high " + rule::number_words(b.high) + " is below low " + rule::number_words(b.low);
   for (double p : {b.open, b.close}) {
     if (p < b.low || p > b.high) {
-      return (p == b.open ? "open " : "close ") + number_words(p) + " is outside low " + number_words(b.low) +
-             " .. high " + number_words(b.high);
+      return (p == b.open ? "open " : "close ") + rule::number_words(p) + " is outside low " + rule::number_words(b.low) +
+             " .. high " + rule::number_words(b.high);
     }
   }
-  if (b.volume && *b.volume < 0) return "volume " + number_words(*b.volume) + " is below 0";
+  if (b.volume && *b.volume < 0) return "volume " + rule::number_words(*b.volume) + " is below 0";
   return std::nullopt;
 }
 
@@ -127,7 +120,7 @@ class DataLinter {
            path);
     }
     if (b.time && last_time_ && *b.time <= *last_time_) {
-      warn(rule::kTimeOrder, where + ": time " + number_words(*b.time) + " is not after the one before",
+      warn(rule::kTimeOrder, where + ": time " + rule::number_words(*b.time) + " is not after the one before",
            where + " is out of order: candles come in increasing time", path);
     }
     if (b.time) last_time_ = b.time;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "json/number_text.h"
 #include "strategy/condition.h"
 
 namespace velkor::strategy::rule {
@@ -151,6 +152,13 @@ Explained explain_error(std::string_view message) {
   }
   if (message == kRecursionLimit) return {kTooDeep, "conditions or operands are nested too deeply"};
   return {kOtherError, std::string(message)};
+}
+
+std::string number_words(double d) {
+  std::string out;
+  json::append_double(out, d, json::ExponentSign::kOmitPlus);
+  if (out.ends_with(".0")) out.resize(out.size() - 2);
+  return out;
 }
 
 }  // namespace velkor::strategy::rule

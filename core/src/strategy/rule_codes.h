@@ -63,6 +63,9 @@ std::string explain_syntax(std::string_view description);
 // The plain words of a value the messages render ("integer `7`", "map", ...).
 std::string plain_value(std::string_view unexpected);
 
+// A number as a message shows it: its shortest form, a whole number without ".0".
+std::string number_words(double d);
+
 }  // namespace velkor::strategy::rule
 
 #endif  // VELKOR_STRATEGY_RULE_CODES_H_

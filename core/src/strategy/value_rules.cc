@@ -37,13 +37,6 @@ constexpr std::string_view kTimeframes[] = {"1s", "5s", "15s", "30s", "1m", "3m"
                                             "45m", "1h", "2h", "3h", "4h", "6h", "8h", "12h", "1d", "2d",
                                             "3d", "1w", "1M"};
 
-std::string number_words(double d) {
-  std::string out;
-  json::append_double(out, d, json::ExponentSign::kOmitPlus);
-  if (out.ends_with(".0")) out.resize(out.size() - 2);
-  return out;
-}
-
 // The member `key` of an object, or element `index` of an array.
 const Value* field_of(const Value& record, std::string_view key, std::size_t index) {
   if (record.is_object()) return record.as_object().find(key);
@@ -84,17 +77,17 @@ Status read_ruled_number(const NumberRule& rule, const Value& v, Check& check) {
   const double high = rule.high * (rule.scaled_by_leverage ? check.facts().leverage : 1.0);
   const bool too_low = rule.low_allowed ? d < rule.low : d <= rule.low;
   if ((!too_low && d <= high) || check.counted_only(v)) return {};
-  const std::string shown = number_words(d);
-  std::string range = std::string(rule.low_allowed ? "at least " : "above ") + number_words(rule.low);
-  if (std::isfinite(high)) range += " and at most " + number_words(high);
+  const std::string shown = rule::number_words(d);
+  std::string range = std::string(rule.low_allowed ? "at least " : "above ") + rule::number_words(rule.low);
+  if (std::isfinite(high)) range += " and at most " + rule::number_words(high);
   std::string message = "`" + std::string(rule.field) + "` is " + shown + ", outside its sensible range (" + range + ")";
   std::string plain = "`" + std::string(rule.field) + "` is " + std::string(rule.meaning) + "; expected a number " +
                       range + ", found " + shown;
   std::optional<std::string> suggestion;
   // A percentage written as such (5 for 5%) where a fraction (0.05) is meant.
   if (!too_low && high <= 1 && d <= 100) {
-    suggestion = number_words(d / 100);
-    message += "; " + shown + " is " + number_words(d * 100) + "%, and " + shown + "% is written " + *suggestion;
+    suggestion = rule::number_words(d / 100);
+    message += "; " + shown + " is " + rule::number_words(d * 100) + "%, and " + shown + "% is written " + *suggestion;
     plain += ": fractions are written 0.05 for 5%";
   }
   check.warn(v, Anchor::kValue, Warning{rule.code, std::move(message), std::move(plain), std::move(suggestion)});
@@ -118,8 +111,8 @@ LongestPeriod longest_period(const Value& strategy) {
     if (params == nullptr) continue;
     for (std::size_t i = 0; i < std::min(periods, params->size()); ++i) {
       const Value& p = (*params)[i];
-      if (!is_whole_positive(p) || number_of(p) <= static_cast<double>(longest.bars)) continue;
-      longest = LongestPeriod{static_cast<std::uint64_t>(number_of(p)), m.key};
+      if (!is_whole_positive(p) || number_of(p) <= longest.bars) continue;
+      longest = LongestPeriod{number_of(p), m.key};
     }
   }
   return longest;
@@ -133,9 +126,9 @@ void check_periods(const Value& indicator, Check& check) {
   for (std::size_t i = 0; i < std::min(periods, params->size()); ++i) {
     const Value& p = (*params)[i];
     if (!p.is_number() || is_whole_positive(p) || check.counted_only(p)) continue;
-    const std::string shown = number_words(number_of(p));
+    const std::string shown = rule::number_words(number_of(p));
     std::optional<std::string> suggestion;
-    if (number_of(p) > 1) suggestion = number_words(std::round(number_of(p)));
+    if (number_of(p) > 1) suggestion = rule::number_words(std::round(number_of(p)));
     check.warn(p, Anchor::kValue,
                Warning{rule::kPeriod, "indicator period " + shown + " is not a positive whole number",
                        "a period counts bars: expected a whole number of 1 or more, found " + shown,
@@ -160,7 +153,7 @@ void check_between(const Value& operands, Check& check) {
   if (!low.is_number() || !high.is_number() || number_of(low) <= number_of(high) || check.counted_only(low)) return;
   check.warn(low, Anchor::kValue,
              Warning{rule::kEmptyRange,
-                     "`between` bounds " + number_words(number_of(low)) + " and " + number_words(number_of(high)) +
+                     "`between` bounds " + rule::number_words(number_of(low)) + " and " + rule::number_words(number_of(high)) +
                          " are in the wrong order: never true",
                      "`between` takes [value, low, high]; the low bound is above the high one, so it never holds"});
 }
@@ -179,8 +172,8 @@ Status read_timeframe(const Value& v, Check& check) {
 Status read_warmup(const Value& v, Check& check) {
   if (Status s = read_u32(v, check); !s || !check.collecting()) return s;
   const DocumentFacts& facts = check.facts();
-  if (v.as_unsigned() >= facts.longest_period || check.counted_only(v)) return {};
-  const std::string longest = std::to_string(facts.longest_period);
+  if (static_cast<double>(v.as_unsigned()) >= facts.longest_period || check.counted_only(v)) return {};
+  const std::string longest = rule::number_words(facts.longest_period);
   const std::string name(facts.longest_period_indicator);
   check.warn(v, Anchor::kValue,
              Warning{rule::kShortWarmup,

@@ -40,7 +40,7 @@ Status read_ruled(const json::Value& v, Check& check) {
 // document as it stands (object or array form) before it is checked.
 double allowed_leverage(const json::Value& strategy);
 struct LongestPeriod {
-  std::uint64_t bars = 0;
+  double bars = 0;  // a double: a period may be a whole number no integer type holds
   std::string_view indicator;
 };
 LongestPeriod longest_period(const json::Value& strategy);
