@@ -155,33 +155,27 @@ class StopAsked(Exception):
     pass
 
 
-def _stop_when_started(tmp_path):
-    return lambda: (tmp_path / "started-btc_usd").exists()
-
-
-def _raise_when_started(tmp_path):
-    def stop():
-        if (tmp_path / "started-btc_usd").exists():
-            raise StopAsked()
-        return False
-    return stop
+def _raise_when(started):
+    if started:
+        raise StopAsked()
+    return False
 
 
 # `stop` ends a build on a thread where no signal handler runs: a true answer
 # ends cargo and answers the interrupted build; what it raises is raised.
 # The stand-in waits for a `go` that never comes, so only the stop ends it.
-@pytest.mark.parametrize("make_stop, outcome", [
-    (_stop_when_started, "build: interrupted: cargo was stopped"),
-    (_raise_when_started, StopAsked),
+@pytest.mark.parametrize("stop_when, outcome", [
+    (bool, "build: interrupted: cargo was stopped"),
+    (_raise_when, StopAsked),
 ])
-def test_a_stop_callable_ends_a_build_on_a_worker_thread(tmp_path, monkeypatch, make_stop, outcome):
+def test_a_stop_callable_ends_a_build_on_a_worker_thread(tmp_path, monkeypatch, stop_when, outcome):
     install(tmp_path, monkeypatch, WAITING_CARGO)
-    seen = {}
+    seen, started = {}, tmp_path / "started-btc_usd"
 
     def build():
         try:
             seen["answer"] = json.loads(velkor_compile.Compiler().command(compile_text(tmp_path / "out"),
-                                                                          stop=make_stop(tmp_path)))
+                                                                          stop=lambda: stop_when(started.exists())))
         except StopAsked as raised:
             seen["raised"] = raised
 
