@@ -84,14 +84,18 @@ def workdir(tmp_path, monkeypatch):
     return tmp_path
 
 
+def stand_in(folder, script):
+    """Writes `script` as an executable `cargo` in `folder` (made when missing)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "cargo").write_text(script)
+    (folder / "cargo").chmod(0o755)
+
+
 @pytest.fixture
 def fake_cargo(tmp_path, monkeypatch):
     """FAKE_CARGO first on PATH (of this process and its children)."""
-    bin_dir = tmp_path / "fakebin"
-    bin_dir.mkdir()
-    (bin_dir / "cargo").write_text(FAKE_CARGO)
-    (bin_dir / "cargo").chmod(0o755)
-    monkeypatch.setenv("PATH", f"{bin_dir}:{os.environ['PATH']}")
+    stand_in(tmp_path / "fakebin", FAKE_CARGO)
+    monkeypatch.setenv("PATH", f"{tmp_path / 'fakebin'}:{os.environ['PATH']}")
     monkeypatch.setenv("FAKE_CARGO_MODE", "ok")
     monkeypatch.setenv("FAKE_CARGO_STDERR", str(tmp_path / "cargo-stderr"))
 

@@ -44,6 +44,10 @@ def on_thread(work):
         (("{}", "{}"), {}, TypeError, "command() takes 1 positional argument but 2 were given"),
         (("{}",), {"spec": 1}, TypeError, "command() got an unexpected keyword argument 'spec'"),
         ((b"{}",), {}, TypeError, "argument 'cmd_json': 'bytes' object is not an instance of 'str'"),
+        # A stop is a callable or None (no stop).
+        ((VERSION_REQUEST,), {"stop": None}, None, VERSION_ANSWER),
+        (("{}",), {"stop": 5}, TypeError, "argument 'stop': must be callable or None"),
+        (("{}",), {"stop": "x"}, TypeError, "argument 'stop': must be callable or None"),
         (('{"cmd":"version","x":"\udfff"}',), {}, UnicodeEncodeError, "surrogates not allowed"),
     ],
 )

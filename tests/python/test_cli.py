@@ -19,7 +19,8 @@ import velkor_compile
 import velkor_compile.cli as cli_module
 import velkor_compile.commands.shared as commands_shared
 from velkor_compile.commands.serve import serve
-from conftest import CARGO_WITH_A_GRANDCHILD, EXAMPLES, LIMIT_ADDRESS_SPACE, MA_CROSS, OUT_OF_MEMORY, VERSION_ANSWER, ends
+from conftest import (CARGO_WITH_A_GRANDCHILD, EXAMPLES, LIMIT_ADDRESS_SPACE, MA_CROSS, OUT_OF_MEMORY, VERSION_ANSWER,
+                      ends, stand_in)
 
 SCRIPT = pathlib.Path(sys.executable).parent / "velkor-compile"
 ENTRY_POINTS = {"module": [sys.executable, "-m", "velkor_compile"], "script": [str(SCRIPT)]}
@@ -174,8 +175,7 @@ SIGNALS = {
 @pytest.mark.parametrize("case", SIGNALS)
 def test_a_signal_stops_cargo_and_what_it_started(tmp_path, case):
     signum, to_group, status, word = SIGNALS[case]
-    (tmp_path / "cargo").write_text(CARGO_WITH_A_GRANDCHILD)
-    (tmp_path / "cargo").chmod(0o755)
+    stand_in(tmp_path, CARGO_WITH_A_GRANDCHILD)
     pids = tmp_path / "pids"
     pids.mkdir()
     env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", PIDS=str(pids))
@@ -458,9 +458,7 @@ INTERRUPTS = {
 @pytest.mark.parametrize("case", INTERRUPTS)
 def test_interrupt_reports_how_far_the_build_got(workdir, monkeypatch, capsys, case):
     behaviour, handle, stdout_start, stderr_end = INTERRUPTS[case]
-    (workdir / "cargo").write_text(f"#!/bin/sh\ntouch ran\n{behaviour}\nmkdir -p target/release\n"
-                                   "echo built > target/release/btc_usd\n")
-    (workdir / "cargo").chmod(0o755)
+    stand_in(workdir, f"#!/bin/sh\ntouch ran\n{behaviour}\nmkdir -p target/release\necho built > target/release/btc_usd\n")
     monkeypatch.setenv("PATH", f"{workdir}:{os.environ['PATH']}")
     monkeypatch.setattr(commands_shared, "Compiler", handle)
     assert cli_module.main(["compile", str(MA_CROSS)]) == 130

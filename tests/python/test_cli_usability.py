@@ -12,11 +12,11 @@ import tempfile
 import pytest
 
 import velkor_compile
+from conftest import MA_CROSS
 from velkor_compile.cli import main
 from velkor_compile.completion import INSTALL_HINT
 from velkor_compile.hints import hints
 
-MA_CROSS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "ma_cross.json"
 MCUS = velkor_compile.targets()["mcus"]
 
 

@@ -15,7 +15,7 @@ import pytest
 import velkor_compile
 import velkor_compile.cli as cli_module
 import velkor_compile.commands.shared as commands_shared
-from conftest import EXAMPLES, MA_CROSS
+from conftest import EXAMPLES, MA_CROSS, stand_in
 
 MODULE = [sys.executable, "-m", "velkor_compile"]
 # The files of the tables below, as a user would name them in the working directory.
@@ -115,10 +115,7 @@ def test_options_with_several_files(strategies, capsys, options, stdout, stderr_
     code, out, err = run(capsys, "a.json", "b.json", *options)
     assert code == 0 and set(out.splitlines()) == stdout, err
     assert (strategies / "_out").exists() == ("--dry-run" not in options)
-    if stderr_has is None:
-        assert err == ""
-    else:
-        assert stderr_has in err
+    assert err == "" if stderr_has is None else stderr_has in err
 
 
 @pytest.mark.parametrize(
@@ -187,6 +184,18 @@ exec sleep 60
 """
 
 
+def start_slow_run(strategies, fast, *args):
+    """The CLI in a session of its own with SLOW_CARGO on PATH, SIGINT at its
+    default whatever this process inherited."""
+    stand_in(strategies / "bin", SLOW_CARGO)
+    (strategies / "started").mkdir()
+    env = dict(os.environ, PATH=f"{strategies / 'bin'}:{os.environ['PATH']}", STARTED=str(strategies / "started"),
+               FAST=fast)
+    return subprocess.Popen([*MODULE, "compile", *args], cwd=strategies, env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, start_new_session=True,
+                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+
+
 HALF_BUILT = "interrupted; the build in _out/{} is left half-built"
 
 
@@ -207,45 +216,24 @@ HALF_BUILT = "interrupted; the build in _out/{} is left half-built"
     ],
 )
 def test_an_interrupt_stops_every_build_and_reports_each_file(strategies, fast, jobs, signum, expected):
-    (strategies / "bin").mkdir()
-    (strategies / "bin" / "cargo").write_text(SLOW_CARGO)
-    (strategies / "bin" / "cargo").chmod(0o755)
-    (strategies / "started").mkdir()
-    env = dict(os.environ, PATH=f"{strategies / 'bin'}:{os.environ['PATH']}", STARTED=str(strategies / "started"),
-               FAST=fast)
-    # SIGINT at its default in the CLI, whatever this process inherited.
-    run = subprocess.Popen([*MODULE, "compile", "a.json", "b.json", "c.json", "-j", jobs], cwd=strategies, env=env,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
-                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    run = start_slow_run(strategies, fast, "a.json", "b.json", "c.json", "-j", jobs)
     building = sum("half-built" in line for line in expected.values())
     while len(list((strategies / "started").iterdir())) < building:
         assert run.poll() is None, run.communicate()
         time.sleep(0.05)
-    if signum == signal.SIGINT:
-        os.killpg(run.pid, signum)  # as Ctrl-C at a terminal
-    else:
-        os.kill(run.pid, signum)
+    (os.killpg if signum == signal.SIGINT else os.kill)(run.pid, signum)  # SIGINT to the group, as Ctrl-C at a terminal
     out, err = run.communicate(timeout=60)
     assert run.returncode == (130 if signum == signal.SIGINT else 143), err
-    crates = {"a.json": "btc_usd", "b.json": "eth_usdt", "c.json": "sol_usd"}
-    assert set(out.splitlines()) == {f"{name}: crate {crates[name]}: {line}" for name, line in expected.items()}
+    assert set(out.splitlines()) == {f"{name}: crate {BUILT[name]}: {line}" for name, line in expected.items()}
     assert err.splitlines()[-1].startswith("velkor-compile: interrupted: ")
     started = sorted(path.name for path in (strategies / "started").iterdir())
-    assert started == [crates[name] for name, line in expected.items() if line.startswith("interrupted")]
+    assert started == [BUILT[name] for name, line in expected.items() if line.startswith("interrupted")]
     shutil.rmtree(strategies / "bin")
 
 
 def test_a_second_interrupt_still_waits_for_every_report(strategies):
     """However many interrupts come, the run ends only once each file is reported."""
-    (strategies / "bin").mkdir()
-    (strategies / "bin" / "cargo").write_text(SLOW_CARGO)
-    (strategies / "bin" / "cargo").chmod(0o755)
-    (strategies / "started").mkdir()
-    env = dict(os.environ, PATH=f"{strategies / 'bin'}:{os.environ['PATH']}", STARTED=str(strategies / "started"),
-               FAST="")
-    run = subprocess.Popen([*MODULE, "compile", "a.json", "b.json", "-j", "1"], cwd=strategies, env=env,
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
-                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    run = start_slow_run(strategies, "", "a.json", "b.json", "-j", "1")
     while not any((strategies / "started").iterdir()):
         assert run.poll() is None, run.communicate()
         time.sleep(0.05)
