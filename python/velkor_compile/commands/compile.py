@@ -18,10 +18,10 @@ from typing import IO, Any, Iterator, get_args
 from .._velkor_compile import Compiler
 from ..answers import DestinationAnswer
 from ..api import CompileError, OptLevel, destination_of, targets
-from ..config import ConfigError, find_config
 from ..request import CompileOptions, _compile_request, _Request
 from ..terminal import printable
-from .file_problems import Selection, is_refusal, read_already, refusal_message, warn_before_compile
+from .file_problems import (add_config_flag, is_refusal, nearest_config, read_already, refusal_message, selection_of,
+                            warn_before_compile)
 from .shared import LONE_SURROGATE, PROG, add_quiet, error_document, new_compiler, report, target_label
 
 NAME = "compile"
@@ -58,8 +58,7 @@ def add_parser(commands: Any) -> argparse.ArgumentParser:
                         help="print the response document instead of a summary (an error document on every error)")
     add_quiet(parser, "print nothing but errors (and the document asked for with --json): no warnings either")
     parser.add_argument("--strict", action="store_true", help="refuse a strategy that has a warning")
-    parser.add_argument("--no-config", action="store_true",
-                        help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
+    add_config_flag(parser)
     parser.add_argument("-v", "--verbose", action="store_true",
                         help="show cargo's output live on stderr (in colour on a terminal); with several "
                         "files, builds one at a time")
@@ -291,12 +290,7 @@ def _apply_config(args: argparse.Namespace) -> None:
     # The file's select and ignore lists matter whenever warnings are printed or refused.
     warnings_asked = not args.quiet or args.strict
     if not args.no_config and (not given_all or warnings_asked):
-        try:
-            config = find_config(os.getcwd(), _warn)
-        except ConfigError as error:
-            args.parser.error(str(error))
-        except OSError:  # a current directory that is gone has no file above it
-            config = None
+        config = nearest_config(args)
     if config is not None:
         if args.verbose:
             sys.stderr.write(f"{PROG}: using defaults from {printable(config.path)} [tool.velkor-compile]\n")
@@ -306,11 +300,7 @@ def _apply_config(args: argparse.Namespace) -> None:
         if args.mcu is None and args.target == "no_std" and config.mcu is not None:
             args.mcu, args.mcu_from = config.mcu, config.path
     args.target = args.target or "binary"
-    args.selection = Selection() if config is None else Selection(config.select, config.ignore)
-
-
-def _warn(message: str) -> None:
-    sys.stderr.write(f"{PROG}: warning: {printable(message)}\n")
+    args.selection = selection_of(config)
 
 
 def _require_text(args: argparse.Namespace) -> None:

@@ -10,7 +10,7 @@ import os
 import sys
 from typing import Iterator, NamedTuple
 
-from ..config import ConfigError, find_config
+from ..config import Config, ConfigError, find_config
 from ..errors import CompileError
 from ..input_files import read_text_file
 from ..lint import DEFAULT_MAX_PROBLEMS, Problem, Problems, lint_text
@@ -34,18 +34,29 @@ def add_config_flag(parser: argparse.ArgumentParser) -> None:
                         help="ignore [tool.velkor-compile] in the nearest pyproject.toml")
 
 
-def selection(args: argparse.Namespace) -> Selection:
-    """The select and ignore lists of the nearest [tool.velkor-compile] (none
-    with --no-config); a file that holds a bad entry is a usage error."""
-    if getattr(args, "no_config", False):
-        return Selection()
+def nearest_config(args: argparse.Namespace) -> Config | None:
+    """The nearest [tool.velkor-compile] at or above the current directory, or
+    None; a file that holds a bad entry is a usage error, and a file passed
+    over is a warning on stderr."""
     try:
-        config = find_config(os.getcwd(), _warn)
+        return find_config(os.getcwd(), _warn)
     except ConfigError as error:
         args.parser.error(str(error))
     except OSError:  # a current directory that is gone has no file above it
-        return Selection()
+        return None
+
+
+def selection_of(config: Config | None) -> Selection:
+    """The rule codes a configuration file selects: every one without a file."""
     return Selection() if config is None else Selection(config.select, config.ignore)
+
+
+def selection(args: argparse.Namespace) -> Selection:
+    """The select and ignore lists of the nearest [tool.velkor-compile] (none
+    with --no-config)."""
+    if getattr(args, "no_config", False):
+        return Selection()
+    return selection_of(nearest_config(args))
 
 
 def _warn(message: str) -> None:
