@@ -29,12 +29,7 @@ struct Bar {
 
 std::optional<double> number_of(const Value* v) {
   if (v == nullptr || !v->is_number()) return std::nullopt;
-  switch (v->number_kind()) {
-    case json::NumberKind::kUnsigned: return static_cast<double>(v->as_unsigned());
-    case json::NumberKind::kNegative: return static_cast<double>(v->as_signed());
-    case json::NumberKind::kDouble: return v->as_double();
-  }
-  return std::nullopt;
+  return v->to_double();
 }
 
 std::optional<double> number_in(std::string_view text) {

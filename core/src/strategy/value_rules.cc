@@ -44,15 +44,6 @@ const Value* field_of(const Value& record, std::string_view key, std::size_t ind
   return nullptr;
 }
 
-double number_of(const Value& v) {
-  switch (v.number_kind()) {
-    case json::NumberKind::kUnsigned: return static_cast<double>(v.as_unsigned());
-    case json::NumberKind::kNegative: return static_cast<double>(v.as_signed());
-    case json::NumberKind::kDouble: return v.as_double();
-  }
-  return 0;
-}
-
 const json::Array* period_params(const Value& indicator, std::size_t& periods) {
   const Value* type = field_of(indicator, "type", 0);
   const Value* params = field_of(indicator, "params", 1);
@@ -65,7 +56,7 @@ const json::Array* period_params(const Value& indicator, std::size_t& periods) {
 
 bool is_whole_positive(const Value& v) {
   if (!v.is_number()) return false;
-  const double d = number_of(v);
+  const double d = v.to_double();
   return d >= 1 && d == std::floor(d);
 }
 
@@ -73,7 +64,7 @@ bool is_whole_positive(const Value& v) {
 
 Status read_ruled_number(const NumberRule& rule, const Value& v, Check& check) {
   if (Status s = read_number(v, check); !s || !check.collecting()) return s;
-  const double d = number_of(v);
+  const double d = v.to_double();
   const double high = rule.high * (rule.scaled_by_leverage ? check.facts().leverage : 1.0);
   const bool too_low = rule.low_allowed ? d < rule.low : d <= rule.low;
   if ((!too_low && d <= high) || check.counted_only(v)) return {};
@@ -98,7 +89,7 @@ double allowed_leverage(const Value& strategy) {
   const Value* risk = field_of(strategy, "risk", 11);
   const Value* leverage = risk != nullptr ? field_of(*risk, "max_leverage", 3) : nullptr;
   if (leverage == nullptr || !leverage->is_number()) return 1;
-  return std::max(1.0, number_of(*leverage));
+  return std::max(1.0, leverage->to_double());
 }
 
 LongestPeriod longest_period(const Value& strategy) {
@@ -111,8 +102,8 @@ LongestPeriod longest_period(const Value& strategy) {
     if (params == nullptr) continue;
     for (std::size_t i = 0; i < std::min(periods, params->size()); ++i) {
       const Value& p = (*params)[i];
-      if (!is_whole_positive(p) || number_of(p) <= longest.bars) continue;
-      longest = LongestPeriod{number_of(p), m.key};
+      if (!is_whole_positive(p) || p.to_double() <= longest.bars) continue;
+      longest = LongestPeriod{p.to_double(), m.key};
     }
   }
   return longest;
@@ -126,9 +117,9 @@ void check_periods(const Value& indicator, Check& check) {
   for (std::size_t i = 0; i < std::min(periods, params->size()); ++i) {
     const Value& p = (*params)[i];
     if (!p.is_number() || is_whole_positive(p) || check.counted_only(p)) continue;
-    const std::string shown = rule::number_words(number_of(p));
+    const std::string shown = rule::number_words(p.to_double());
     std::optional<std::string> suggestion;
-    if (number_of(p) > 1) suggestion = rule::number_words(std::round(number_of(p)));
+    if (p.to_double() > 1) suggestion = rule::number_words(std::round(p.to_double()));
     check.warn(p, Anchor::kValue,
                Warning{rule::kPeriod, "indicator period " + shown + " is not a positive whole number",
                        "a period counts bars: expected a whole number of 1 or more, found " + shown,
@@ -150,10 +141,10 @@ void check_between(const Value& operands, Check& check) {
   if (!check.collecting() || !operands.is_array() || operands.as_array().size() != 3) return;
   const Value& low = operands.as_array()[1];
   const Value& high = operands.as_array()[2];
-  if (!low.is_number() || !high.is_number() || number_of(low) <= number_of(high) || check.counted_only(low)) return;
+  if (!low.is_number() || !high.is_number() || low.to_double() <= high.to_double() || check.counted_only(low)) return;
   check.warn(low, Anchor::kValue,
              Warning{rule::kEmptyRange,
-                     "`between` bounds " + rule::number_words(number_of(low)) + " and " + rule::number_words(number_of(high)) +
+                     "`between` bounds " + rule::number_words(low.to_double()) + " and " + rule::number_words(high.to_double()) +
                          " are in the wrong order: never true",
                      "`between` takes [value, low, high]; the low bound is above the high one, so it never holds"});
 }
