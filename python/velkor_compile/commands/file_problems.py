@@ -41,9 +41,10 @@ def nearest_config(args: argparse.Namespace) -> Config | None:
     try:
         return find_config(os.getcwd(), _warn)
     except ConfigError as error:
-        args.parser.error(str(error))
+        args.parser.error(str(error))  # exits with the usage status
     except OSError:  # a current directory that is gone has no file above it
-        return None
+        pass
+    return None
 
 
 def selection_of(config: Config | None) -> Selection:
